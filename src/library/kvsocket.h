@@ -1,0 +1,102 @@
+// TKVSocket: the program's one blocking TCP client socket. Resolves "host",
+// "host:port", "host:service" or "[v6]:port", connects, sends, receives and
+// waits for readability. Every operation returns a status code from one fixed
+// table (0 = ok); the names of the codes appear in the user's error messages.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace zorvex {
+
+class TEventLoop;
+class TMessageTarget;
+
+enum : int {
+    SOCKET_OK = 0,
+    SOCKET_NOT_CREATED = -1,
+    SOCKET_FAIL_CREATE = -2,
+    SOCKET_FAIL_HOST_LOOKUP = -3,
+    SOCKET_FAIL_CONNECT = -4,
+    SOCKET_FAIL_SEND = -5,
+    SOCKET_BUFFER_NOT_CREATED = -6,
+    SOCKET_HAD_TIMEOUT = -7,
+    SOCKET_FAIL_GET_LINE = -8,
+    SOCKET_SSL_NOT_INIT = -9,
+    SOCKET_FAIL_SSL_CONNECT = -10,
+    SOCKET_FAIL_SSL_WRITE = -11,
+    SOCKET_FAIL_RECV = -12,
+    SOCKET_RECV_CLOSED = -13,
+    SOCKET_FAIL_SSL_RECV = -14,
+    SOCKET_NOT_SUPPORTED = -15,
+    SOCKET_WOULD_BLOCK = -16,
+    SOCKET_RECV_BUFFER_EMPTY = -17,
+    SOCKET_BLANK_HOSTNAME = -18,
+};
+
+constexpr int NNTP_DEFAULT_PORT = 119;
+constexpr int NNTP_SSL_DEFAULT_PORT = 563;
+constexpr size_t SOCKET_HOST_MAX = 1024;
+
+// Name of a status code; "socket_unknown(%d)" for codes outside the table.
+// The text stays valid until the calling thread asks again.
+const char* SocketErrorName(int code);
+
+class TKVSocket {
+public:
+    TKVSocket();
+    virtual ~TKVSocket();
+    TKVSocket(const TKVSocket&) = delete;
+    TKVSocket& operator=(const TKVSocket&) = delete;
+
+    void SetSecure(int flag);
+    int Open(const char* host);
+    int Connect();
+    int OpenAndConnect(const char* host);
+    // Sends the whole buffer or fails with SOCKET_FAIL_SEND.
+    int Send(const void* buffer, size_t length, int flags);
+    int Receive(void* buffer, size_t size, int flags, size_t* count);
+    bool WaitReadable(int timeoutMs);
+    // Safe to call repeatedly and from another thread than a blocked reader.
+    virtual int Close();
+
+    // Posted (msg, wparam, lparam) to target when Close really closed a socket.
+    void SetCloseNotice(TEventLoop* loop, TMessageTarget* target, uint32_t msg,
+                        uintptr_t wparam, intptr_t lparam);
+
+    int Port() const { return PortInUse; }
+    int DefaultPort() const { return DefaultPortNo; }
+    bool IsSecure() const { return UseSsl != 0; }
+    // True while a secure session is attached to the connection.
+    bool HasSslSession() const { return false; }
+    bool IsOpen() const { return Handle.load() != -1; }
+
+    // Resolution only, for tests and diagnostics: the addresses and port a
+    // host string names. Status as Open would return it.
+    int Resolve(const char* host, std::vector<sockaddr_storage>* addresses, int* port) const;
+
+private:
+    int CreateHandle(int family);
+    // No TLS layer is built in yet: a secure socket cannot get a session.
+    int AttachSslSessionUnavailable();
+
+    std::atomic<int> Handle{-1};
+    int PortInUse = 0;
+    std::vector<sockaddr_storage> Addresses;
+    int UseSsl = 0;
+    int DefaultPortNo = NNTP_DEFAULT_PORT;
+    std::mutex CloseLock;
+    std::mutex NoticeLock;
+    TEventLoop* NoticeLoop = nullptr;
+    TMessageTarget* NoticeTarget = nullptr;
+    uint32_t NoticeMsg = 0;
+    uintptr_t NoticeWParam = 0;
+    intptr_t NoticeLParam = 0;
+};
+
+}  // namespace zorvex

@@ -1,0 +1,189 @@
+#include "net/asyncsocket.h"
+
+#include <cstring>
+
+#include "app/eventloop.h"
+
+namespace zorvex {
+
+TAsyncSocket::TAsyncSocket()
+    : Sock(std::make_unique<TKVSocket>()), Buffer(new char[ASYNC_BUFFER_SIZE]) {
+    Receiver = std::thread([this] { ReceiveThread(); });
+    Connector = std::thread([this] { ConnectThread(); });
+}
+
+TAsyncSocket::~TAsyncSocket() {
+    SetNotify(nullptr, nullptr, 0);
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Stopping = true;
+        Connected = false;
+    }
+    Changed.notify_all();
+    Sock->Close();  // wakes a receive blocked on the socket
+    Receiver.join();
+    Connector.join();
+}
+
+void TAsyncSocket::SetNotify(TEventLoop* loop, TMessageTarget* target, uint32_t msg) {
+    {
+        std::lock_guard<std::mutex> guard(NotifyLock);
+        NotifyLoop = loop;
+        NotifyTarget = target;
+        NotifyMsg = msg;
+    }
+    Sock->SetCloseNotice(loop, target, msg, ASYNC_CLOSED, reinterpret_cast<intptr_t>(this));
+}
+
+void TAsyncSocket::Notify(int code) {
+    std::lock_guard<std::mutex> guard(NotifyLock);
+    if (NotifyLoop && NotifyTarget)
+        NotifyLoop->Post(NotifyTarget, NotifyMsg, static_cast<uintptr_t>(code),
+                         reinterpret_cast<intptr_t>(this));
+}
+
+bool TAsyncSocket::IsConnected() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Connected;
+}
+
+void TAsyncSocket::SetConnected(bool connected) {
+    std::lock_guard<std::mutex> guard(Lock);
+    Connected = connected;
+}
+
+int TAsyncSocket::ErrorCode() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Error;
+}
+
+void TAsyncSocket::SetReceiveTimeoutMs(int ms) {
+    std::lock_guard<std::mutex> guard(Lock);
+    ReceiveTimeoutMs = ms;
+}
+
+int TAsyncSocket::RequestConnect(const char* host) {
+    SetConnected(false);
+    Sock->Close();
+    std::unique_lock<std::mutex> guard(Lock);
+    // A new request never overlaps a running receive or connect.
+    Changed.wait(guard, [this] { return Stopping || (ConnectIdle && ReceiveIdle); });
+    ReceivePermits = 0;
+    Error = 0;
+    Available = 0;
+    Cursor = 0;
+    Host = host ? host : "";
+    ++ConnectRequests;
+    guard.unlock();
+    Changed.notify_all();
+    return 0;
+}
+
+void TAsyncSocket::Close() {
+    SetConnected(false);
+    Sock->Close();
+}
+
+int TAsyncSocket::SendData(const char* buffer, size_t length) {
+    return Sock->Send(buffer, length, 0);
+}
+
+int TAsyncSocket::ReadBytes(char* buffer, size_t n, size_t* count) {
+    bool emptied = false;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        if (count) *count = 0;
+        if (Error != 0) return Error;
+        if (Available == 0) return SOCKET_RECV_BUFFER_EMPTY;
+        size_t take = n < Available ? n : Available;
+        std::memcpy(buffer, Buffer.get() + Cursor, take);
+        Cursor += take;
+        Available -= take;
+        if (count) *count = take;
+        if (Available == 0) {
+            ++ReceivePermits;
+            emptied = true;
+        }
+    }
+    if (emptied) Changed.notify_all();
+    return SOCKET_OK;
+}
+
+void TAsyncSocket::RecordError(int status) {
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        if (Error == 0) {
+            Error = status;
+            first = true;
+        }
+    }
+    Sock->Close();
+    Notify(first ? ASYNC_FIRST_ERROR : ASYNC_LATER_ERROR);
+}
+
+void TAsyncSocket::ReceiveThread() {
+    for (;;) {
+        int timeoutMs;
+        {
+            std::unique_lock<std::mutex> guard(Lock);
+            ReceiveIdle = true;
+            Changed.notify_all();
+            Changed.wait(guard, [this] { return Stopping || ReceivePermits > 0; });
+            if (Stopping) return;
+            --ReceivePermits;
+            ReceiveIdle = false;
+            timeoutMs = ReceiveTimeoutMs;
+        }
+        int status = SOCKET_HAD_TIMEOUT;
+        if (Sock->WaitReadable(timeoutMs)) {
+            size_t count = 0;
+            status = Sock->Receive(Buffer.get(), ASYNC_BUFFER_SIZE, 0, &count);
+            if (status == SOCKET_OK) {
+                {
+                    std::lock_guard<std::mutex> guard(Lock);
+                    Available = count;
+                    Cursor = 0;
+                }
+                Notify(ASYNC_RECEIVED);
+                continue;
+            }
+        }
+        // After the owner's own Close the failing receive is no error.
+        if (IsConnected()) RecordError(status);
+        Notify(ASYNC_RECEIVED);
+    }
+}
+
+void TAsyncSocket::ConnectThread() {
+    for (;;) {
+        std::string host;
+        {
+            std::unique_lock<std::mutex> guard(Lock);
+            ConnectIdle = true;
+            Changed.notify_all();
+            Changed.wait(guard, [this] { return Stopping || ConnectRequests > 0; });
+            if (Stopping) return;
+            --ConnectRequests;
+            ConnectIdle = false;
+            host = Host;
+        }
+        int status = Sock->OpenAndConnect(host.c_str());
+        if (status != SOCKET_OK) {
+            RecordError(status);
+            Notify(ASYNC_CONNECT_FAILED);
+        } else {
+            {
+                std::lock_guard<std::mutex> guard(Lock);
+                Available = 0;
+                Cursor = 0;
+                ++ReceivePermits;
+            }
+            Changed.notify_all();
+            Notify(ASYNC_CONNECTED);
+        }
+        Notify(ASYNC_CONNECT_ENDED);
+    }
+}
+
+}  // namespace zorvex

@@ -1,0 +1,89 @@
+// TAsyncSocket keeps the blocking socket off the loop thread. A connect
+// thread connects on request and a receive thread performs one receive each
+// time the loop thread has taken every byte of the previous one; results are
+// posted to the owner as message (msg, code, this) with the codes below.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "library/kvsocket.h"
+
+namespace zorvex {
+
+class TEventLoop;
+class TMessageTarget;
+
+enum : int {
+    ASYNC_RECEIVED = 1,        // bytes wait, or after a failure nothing more will come
+    ASYNC_CONNECT_ENDED = 2,   // a connect attempt ended, well or not
+    ASYNC_LATER_ERROR = 3,     // another error after this connection's first
+    ASYNC_FIRST_ERROR = 4,     // the first error of this connection; ErrorCode() holds it
+    ASYNC_CLOSED = 5,          // the socket was closed
+    ASYNC_CONNECTED = 6,
+    ASYNC_CONNECT_FAILED = 7,
+};
+
+// Large enough that a fast server on loopback is not throttled by one
+// receive per loop round trip.
+constexpr size_t ASYNC_BUFFER_SIZE = 256 * 1024;
+constexpr int ASYNC_RECEIVE_TIMEOUT_MS = 120 * 1000;
+
+class TAsyncSocket {
+public:
+    TAsyncSocket();
+    // Stops and joins both threads; nothing is posted after it returns.
+    ~TAsyncSocket();
+    TAsyncSocket(const TAsyncSocket&) = delete;
+    TAsyncSocket& operator=(const TAsyncSocket&) = delete;
+
+    void SetNotify(TEventLoop* loop, TMessageTarget* target, uint32_t msg);
+    // Always 0: the outcome arrives as messages.
+    int RequestConnect(const char* host);
+    void Close();
+    int SendData(const char* buffer, size_t length);
+    // Takes up to n waiting bytes. Returns the recorded error once there is
+    // one, SOCKET_RECV_BUFFER_EMPTY when nothing waits.
+    int ReadBytes(char* buffer, size_t n, size_t* count);
+
+    TKVSocket& Socket() { return *Sock; }
+    bool IsConnected() const;
+    void SetConnected(bool connected);
+    int ErrorCode() const;
+    void SetReceiveTimeoutMs(int ms);
+
+private:
+    void ReceiveThread();
+    void ConnectThread();
+    void RecordError(int status);
+    void Notify(int code);
+
+    std::unique_ptr<TKVSocket> Sock;
+    mutable std::mutex Lock;  // error code, buffer fields, idle flags, permits
+    std::condition_variable Changed;
+    int Error = 0;
+    bool ConnectIdle = false;
+    bool ReceiveIdle = false;
+    int ConnectRequests = 0;
+    int ReceivePermits = 0;
+    bool Stopping = false;
+    bool Connected = false;
+    int ReceiveTimeoutMs = ASYNC_RECEIVE_TIMEOUT_MS;
+    std::mutex NotifyLock;
+    TEventLoop* NotifyLoop = nullptr;
+    TMessageTarget* NotifyTarget = nullptr;
+    uint32_t NotifyMsg = 0;
+    std::string Host;
+    std::unique_ptr<char[]> Buffer;
+    size_t Available = 0;
+    size_t Cursor = 0;
+    std::thread Receiver;
+    std::thread Connector;
+};
+
+}  // namespace zorvex

@@ -1,0 +1,28 @@
+// Builds the Base64 NTLM messages of the "AUTHINFO GENERIC" logon. The NTLM
+// library binding is a separate unit; until a program installs it, no
+// message can be built and the client ends such a logon with a message.
+#pragma once
+
+#include <string>
+
+namespace zorvex {
+
+class TNtlmBuilder {
+public:
+    virtual ~TNtlmBuilder() = default;
+    // Without a challenge: the negotiate message for name. With one: the
+    // authenticate message. False when no message could be built.
+    virtual bool Build(const char* name, const char* password, const char* challenge,
+                       std::string* message) = 0;
+};
+
+class TNtlmUnavailable final : public TNtlmBuilder {
+public:
+    bool Build(const char*, const char*, const char*, std::string*) override { return false; }
+    static TNtlmUnavailable& Instance() {
+        static TNtlmUnavailable builder;
+        return builder;
+    }
+};
+
+}  // namespace zorvex

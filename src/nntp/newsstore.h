@@ -1,0 +1,156 @@
+// The records the rest of the program shares: TNewsGroup (one subscribed
+// group), THeader (one article's header summary), the group table, and each
+// group's header store, filled from XOVER or XHDR lines and sorted before a
+// walk into article-number order and per-poster chains. Headers live until
+// the store goes; the handled bit keeps an article from being offered twice.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace zorvex {
+
+class TStringManager;
+
+constexpr int MAXNEWSGROUPS = 2048;
+constexpr int HEADERHASH_COUNT = 1024;
+constexpr int HEADER_BLOCK_COUNT = 250;
+// New records are made only while a group holds this many or fewer.
+constexpr int HEADER_CAP = 32000;
+constexpr size_t HEADER_FIELD_CUT = 100;
+
+// Article numbers are 64-bit: large servers are far beyond 2^31.
+using TArticleNo = int64_t;
+
+enum : uint32_t {
+    HEADER_HANDLED = 0x1,
+    HEADER_MARKED_REJECT = 0x2,
+    HEADER_REQUESTED = 0x8,
+};
+
+enum THeaderField : int {
+    FIELD_SUBJECT = 1,
+    FIELD_POSTER = 2,
+    FIELD_DATE = 3,
+    FIELD_LINES = 7,
+    FIELD_XREF = 8,
+    FIELD_POSTING_HOST = 10,
+};
+
+struct THeader {
+    const char* Subject;      // interned; the store's Null() when not loaded
+    const char* Poster;
+    const char* CrossPosts;   // "a.b: c.d: " from the Xref value
+    const char* PostingHost;
+    THeader* HashNext;
+    THeader* NumberNext;
+    THeader* PosterNext;
+    THeader* PosterPrev;
+    TArticleNo Number;
+    uint32_t Date;            // seconds since 1970, UTC
+    int32_t Lines;
+    uint32_t Flags;
+    uint32_t Reserved[2];
+};
+
+struct TNewsGroup {
+    const char* Name;
+    TArticleNo First;
+    TArticleNo Last;
+    TArticleNo Pointer;       // highest article dealt with
+    TArticleNo SavedPointer;
+    int32_t Enabled;
+    int32_t Done;             // done in the current pass
+    int32_t Ordinal;
+    THeader** HeaderHash;
+    THeader* SortedHead;
+    int32_t NumHeaders;
+    TArticleNo HighestLoaded;
+    TArticleNo LowestLoaded;
+    TStringManager* PosterList;
+    TStringManager* FileList;
+    TStringManager* SubjectList;
+    TStringManager* XrefList;
+    TStringManager* HostList;
+    TStringManager* OrganizationList;
+    TStringManager* AnyList;
+    TStringManager* KeywordList;
+    int32_t Reserved;
+    // The first article that the per-group cap kept out (0 = none), so the
+    // walk can tell the user once.
+    TArticleNo FirstUnstored;
+    int32_t CapReported;
+};
+
+struct THeaderStats {
+    uint64_t RecordsHandedOut = 0;
+    uint64_t Blocks = 0;
+    uint64_t BlockBytes = 0;
+    uint64_t SubjectBytes = 0;
+    uint64_t PosterBytes = 0;
+    uint64_t XrefBytes = 0;
+    uint64_t HostBytes = 0;
+};
+
+class TNewsStore {
+public:
+    // The process-wide store every TNewsIo uses unless given another.
+    static TNewsStore& Global();
+
+    TNewsStore();
+    ~TNewsStore();
+    TNewsStore(const TNewsStore&) = delete;
+    TNewsStore& operator=(const TNewsStore&) = delete;
+
+    // Texts. Equal texts are one stored copy; Null() is the missing value.
+    const char* Intern(const char* text, size_t len);
+    const char* Intern(const char* text);
+    const char* Null() const { return NullText; }
+    TStringManager& Strings() { return *StringTable; }
+
+    // Group table.
+    TNewsGroup* AddGroup(const char* name);
+    TNewsGroup* GetGroup(int index);
+    TNewsGroup* FindGroup(const char* name);
+    int IndexOfGroup(const char* name) const;
+    int IndexOf(const TNewsGroup* group) const;
+    void DeleteGroup(int index);
+    void MoveGroupUp(int index);
+    void MoveGroupDown(int index);
+    void SortGroups();
+    void SetEnabled(int index, int flag);
+    int IsEnabled(int index);
+    int GroupCount() const { return NumGroups; }
+    TNewsGroup& AllGroup() { return AllGroups; }
+    int HighestWrittenIndex = 0;
+
+    // Header store.
+    THeader* NewHeader();
+    void CreateHash(TNewsGroup* group);
+    THeader* FindOrAddHeader(TNewsGroup* group, TArticleNo number);
+    void AddFieldLine(TNewsGroup* group, int kind, const char* line);
+    void AddOverviewLine(TNewsGroup* group, const char* line);
+    void SortHeaders(TNewsGroup* group);
+    void ApplyPointer(TNewsGroup* group);
+    const THeaderStats& Stats() const { return Statistics; }
+
+private:
+    // Interns and counts the bytes of a text that was not yet stored.
+    const char* InternCounted(const char* text, size_t len, uint64_t* counter);
+    const char* CrossPostText(const char* value, size_t len);
+
+    std::unique_ptr<TStringManager> StringTable;
+    const char* NullText = nullptr;
+    std::unique_ptr<TNewsGroup[]> Groups;
+    TNewsGroup AllGroups{};
+    int NumGroups = 0;
+    THeader* HeaderFreeList = nullptr;
+    std::vector<std::unique_ptr<THeader[]>> HeaderBlocks;
+    std::vector<std::unique_ptr<THeader*[]>> Hashes;
+    std::vector<THeader*> SortList;
+    THeaderStats Statistics;
+};
+
+}  // namespace zorvex

@@ -1,0 +1,494 @@
+// Exact protocol cases against the scripted server.
+#include "nntp/newsio.h"
+
+#include <gtest/gtest.h>
+#include <strings.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/ntlm.h"
+#include "support/scripted_server.h"
+#include "support/test_client.h"
+
+namespace zorvex::test {
+namespace {
+
+using Commands = std::vector<std::string>;
+
+const TStep kGreeting{"200 scripted server ready\n"};
+const TStep kModeReaderOk{"200 reader mode\n"};
+
+TStep Reply(const std::string& text) { return TStep{text}; }
+TStep Close(const std::string& text = "") { return TStep{text, false, true}; }
+
+class NewsIoTest : public ::testing::Test {
+protected:
+    void Start(TStep greeting, std::vector<TStep> steps) {
+        Server.Serve(std::move(greeting), std::move(steps));
+        ASSERT_TRUE(Client->Connect(Server.HostString()));
+    }
+    void StartLoggedOn(std::vector<TStep> steps) {
+        steps.insert(steps.begin(), kModeReaderOk);
+        Start(kGreeting, std::move(steps));
+    }
+    bool RunUntilDone(int ms = 5000) {
+        return Client->Run([&] { return Client->AllDone > 0; }, ms);
+    }
+    // Lets the last replies arrive, then gives what the server saw.
+    Commands Settle() {
+        Client->Run([] { return false; }, 150);
+        return Server.Received();
+    }
+    bool NoLogContains(const std::string& secret) const {
+        for (const auto& l : Client->Logs)
+            if (strcasestr(l.c_str(), secret.c_str())) return false;
+        return true;
+    }
+
+    TPlainEventLoop Loop;
+    TNewsStore Store;
+    TScriptedServer Server;
+    std::unique_ptr<TTestClient> Client = std::make_unique<TTestClient>(Store, Loop);
+};
+
+std::string Overview(std::initializer_list<std::string> lines) {
+    std::string out = "224 overview follows\n";
+    for (const auto& l : lines) out += l + "\n";
+    return out + ".\n";
+}
+
+std::string Article(TArticleNo n, const std::string& body) {
+    return "220 " + std::to_string(n) + " <" + std::to_string(n) +
+           "@test> article\nSubject: s\nFrom: p\n\n" + body + ".\n";
+}
+
+// ---- logon ----
+
+struct GreetingCase {
+    const char* Greeting;
+    bool LogsOn;
+};
+
+class GreetingTest : public NewsIoTest, public ::testing::WithParamInterface<GreetingCase> {};
+
+TEST_P(GreetingTest, LogonFollowsOnlyAGoodGreeting) {
+    Start(Reply(std::string(GetParam().Greeting) + "\n"), {kModeReaderOk});
+    bool done = RunUntilDone(GetParam().LogsOn ? 5000 : 400);
+    EXPECT_EQ(done, GetParam().LogsOn);
+    EXPECT_EQ(Settle(), GetParam().LogsOn ? Commands{"mode reader"} : Commands{});
+    EXPECT_EQ(Client->ConnectedCount, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Greetings, GreetingTest,
+                         ::testing::Values(GreetingCase{"200 news ready (posting ok)", true},
+                                           GreetingCase{"201 news ready (no posting)", true},
+                                           GreetingCase{"400 service unavailable", false},
+                                           GreetingCase{"502 access denied", false}));
+
+TEST_F(NewsIoTest, RefusedModeReaderStillLogsOn) {
+    Store.AddGroup("a.b");
+    Start(kGreeting, {Reply("500 what?\n"), Reply("211 0 0 0 a.b\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b"}));
+    EXPECT_TRUE(Client->Logged("Group is empty"));
+}
+
+TEST_F(NewsIoTest, SecondGreetingAfterLogonIsConfused) {
+    Start(kGreeting, {Reply("200 reader mode\n200 again\n")});
+    ASSERT_TRUE(RunUntilDone());
+    Settle();
+    EXPECT_TRUE(Client->Logged("Confused -- too many 200 respones?"));
+    EXPECT_EQ(Client->AllDone, 1);
+}
+
+TEST_F(NewsIoTest, AlwaysAtLogonSendsCredentialsAfterModeReader) {
+    Client->AlwaysAuth = 1;
+    Client->Name = "reader";
+    Client->Password = "Secr3t";
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("381 more\n"), Reply("281 ok\n"), Reply("211 0 0 0 a.b\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "AUTHINFO USER reader", "AUTHINFO PASS Secr3t",
+                                  "group a.b"}));
+    EXPECT_TRUE(NoLogContains("Secr3t"));
+    EXPECT_TRUE(Client->Logged("SEND AUTHINFO PASS (password hidden)"));
+}
+
+TEST_F(NewsIoTest, PasswordIsMaskedWhateverTheCase) {
+    Client->Name = "reader";
+    Client->Password = "Secr3t";
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 0 0 0 a.b\n")});
+    ASSERT_TRUE(RunUntilDone());
+    Client->SendCommand("authinfo pass %s", "Secr3t");
+    EXPECT_TRUE(NoLogContains("Secr3t"));
+}
+
+TEST_F(NewsIoTest, AuthRequiredOnGroupRepeatsTheGroupCommand) {
+    Client->Name = "reader";
+    Client->Password = "Secr3t";
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("480 authentication required\n"), Reply("381 more\n"),
+                   Reply("281 ok\n"), Reply("211 0 0 0 a.b\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "AUTHINFO USER reader",
+                                  "AUTHINFO PASS Secr3t", "group a.b"}));
+}
+
+TEST_F(NewsIoTest, AuthRequiredWithoutNameDisconnects) {
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("480 authentication required\n")});
+    ASSERT_TRUE(Client->Run([&] { return Client->DisconnectedCount > 0; }));
+    EXPECT_TRUE(Client->Logged("Error: Server wants auth-name!"));
+    EXPECT_TRUE(Client->Logged(">>>> Use Configure:Authentication menu option"));
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b"}));
+}
+
+TEST_F(NewsIoTest, AuthinfoSimpleMasksTheCredentialsLine) {
+    Client->Name = "reader";
+    Client->Password = "Secr3t";
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("450 authorization required\n"), Reply("350 continue\n"),
+                   Reply("250 ok\n"), Reply("211 0 0 0 a.b\n")});
+    ASSERT_TRUE(Client->Run([&] { return Client->Logged("Group is empty"); }));
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "AUTHINFO SIMPLE", "reader Secr3t",
+                                  "group a.b"}));
+    EXPECT_TRUE(NoLogContains("Secr3t"));
+}
+
+TEST_F(NewsIoTest, RefusedPasswordWithoutRetriesContinuesLogon) {
+    Client->AlwaysAuth = 1;
+    Client->Name = "reader";
+    Client->Password = "wrong";
+    StartLoggedOn({Reply("381 more\n"), Reply("502 no\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_TRUE(Client->Logged(">>>> Check your auth settings (config: authentication)"));
+    EXPECT_FALSE(Client->Logged(">>> retrying authentication. standby."));
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "AUTHINFO USER reader", "AUTHINFO PASS wrong"}));
+}
+
+// Stands in for the NTLM library: deterministic messages show the wiring.
+class TRecordingNtlm : public TNtlmBuilder {
+public:
+    bool Build(const char* name, const char*, const char* challenge,
+               std::string* message) override {
+        *message = challenge ? std::string("AUTH-") + challenge : std::string("NEG-") + name;
+        return true;
+    }
+};
+
+TEST_F(NewsIoTest, NtlmLogonRunsThroughTheBuilder) {
+    TRecordingNtlm ntlm;
+    Client->SetNtlm(&ntlm);
+    Client->Spa = 1;
+    Client->AlwaysAuth = 1;
+    Client->Name = "user@domain";
+    Client->Password = "pw";
+    StartLoggedOn({Reply("381 go on\n"), Reply("381 CHALLENGE123 extra\n"), Reply("281 ok\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "AUTHINFO GENERIC MSN",
+                                  "AUTHINFO GENERIC NEG-user@domain",
+                                  "AUTHINFO GENERIC AUTH-CHALLENGE123"}));
+}
+
+TEST_F(NewsIoTest, NtlmRefusalIsRetriedTenTimes) {
+    TRecordingNtlm ntlm;
+    Client->SetNtlm(&ntlm);
+    Client->Spa = 1;
+    Client->AlwaysAuth = 1;
+    Client->Name = "user";
+    Client->Password = "pw";
+    std::vector<TStep> steps(11, Reply("502 refused\n"));
+    StartLoggedOn(steps);
+    ASSERT_TRUE(RunUntilDone());
+    Commands expected{"mode reader"};
+    expected.insert(expected.end(), 11, "AUTHINFO GENERIC MSN");
+    EXPECT_EQ(Settle(), expected);
+    EXPECT_EQ(std::count(Client->Logs.begin(), Client->Logs.end(),
+                         ">>> retrying authentication. standby."),
+              10);
+    EXPECT_TRUE(Client->Logged(">>>> Check your auth settings (config: authentication)"));
+}
+
+TEST_F(NewsIoTest, NtlmWithoutBuilderEndsTheConnection) {
+    Client->Spa = 1;
+    Client->AlwaysAuth = 1;
+    Client->Name = "user";
+    Client->Password = "pw";
+    StartLoggedOn({Reply("381 go on\n")});
+    ASSERT_TRUE(Client->Run([&] { return Client->DisconnectedCount > 0; }));
+    EXPECT_TRUE(Client->LoggedPrefix("Error: NTLM (SPA) logon is not available"));
+}
+
+// ---- groups ----
+
+TEST_F(NewsIoTest, EmptyGroupListEndsAtOnce) {
+    StartLoggedOn({});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), Commands{"mode reader"});
+    EXPECT_EQ(Client->GetState(), NS_ALL_DONE);
+}
+
+TEST_F(NewsIoTest, EmptyAndMissingGroupsAreSkipped) {
+    Store.AddGroup("a.b");
+    Store.AddGroup("c.d");
+    Store.AddGroup("e.f")->Enabled = 0;
+    Store.AddGroup("g.h");
+    StartLoggedOn({Reply("211 0 0 0 a.b\n"), Reply("411 no such group\n"),
+                   Reply("211 0 9 3 g.h\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "group c.d", "group g.h"}));
+    EXPECT_TRUE(Client->Logged("No such group: c.d"));
+    TNewsGroup* missing = Store.FindGroup("c.d");
+    EXPECT_EQ(missing->Done, 1);
+    EXPECT_EQ(missing->Last, 0);
+    EXPECT_EQ(Store.FindGroup("g.h")->Pointer, 3);  // last below first: empty, pointer := last
+}
+
+TEST_F(NewsIoTest, GroupResponseNamingTheWordGroupIsAccepted) {
+    Client->Xover = 1;
+    Client->MaxLinesValue = 1;  // everything too long: no article is fetched
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 1 7 7 group\n"), Reply("224 ok\n7\ts\tp\td\t<i>\t\t10\t50\n.\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "xover 7-7"}));
+    EXPECT_EQ(Store.FindGroup("a.b")->Pointer, 7);
+}
+
+TEST_F(NewsIoTest, WrongGroupStopsTheWalk) {
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 1 7 7 x.y\n")});
+    ASSERT_TRUE(Client->Run([&] { return Client->Logged("Wrong group -- expected a.b"); }));
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b"}));
+    EXPECT_EQ(Client->AllDone, 0);
+}
+
+// ---- header ranges ----
+
+struct RangeCase {
+    TArticleNo Pointer;
+    const char* GroupReply;
+    const char* ExpectedCommand;  // nullptr: nothing is loaded
+    TArticleNo PointerAfter;
+};
+
+class RangeTest : public NewsIoTest, public ::testing::WithParamInterface<RangeCase> {};
+
+TEST_P(RangeTest, RangeFollowsPointerAndServerNumbers) {
+    const RangeCase& c = GetParam();
+    Client->Xover = 1;
+    TNewsGroup* g = Store.AddGroup("a.b");
+    g->Pointer = c.Pointer;
+    // The xover reply is empty: the walk then finds nothing and finishes.
+    StartLoggedOn({Reply(std::string(c.GroupReply) + "\n"), Reply("224 ok\n.\n")});
+    ASSERT_TRUE(RunUntilDone());
+    Commands expected{"mode reader", "group a.b"};
+    if (c.ExpectedCommand) expected.push_back(c.ExpectedCommand);
+    EXPECT_EQ(Settle(), expected);
+    EXPECT_EQ(g->Pointer, c.PointerAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, RangeTest,
+    ::testing::Values(
+        // Below first: loads from first; the walk then finishes at last.
+        RangeCase{0, "211 10 5000 5009 a.b", "xover 5000-5009", 5009},
+        // Above last: the server renumbered; loads everything again.
+        RangeCase{9999, "211 10 5000 5009 a.b", "xover 5000-5009", 5009},
+        RangeCase{5004, "211 10 5000 5009 a.b", "xover 5005-5009", 5009},
+        // Everything seen.
+        RangeCase{5009, "211 10 5000 5009 a.b", nullptr, 5009},
+        // Numbers beyond 32 bits.
+        RangeCase{4294967300LL, "211 3 4294967299 4294967302 a.b", "xover 4294967301-4294967302",
+                  4294967302LL}));
+
+TEST_F(NewsIoTest, SecondVisitLoadsOnlyAboveHighestLoaded) {
+    Client->Xover = 1;
+    Client->MaxLinesValue = 1;
+    TNewsGroup* g = Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 3 1 3 a.b\n"),
+                   Reply("224 ok\n1\ts1\tp\td\t<1>\t\t1\t50\n2\ts2\tp\td\t<2>\t\t1\t50\n"
+                         "3\ts3\tp\td\t<3>\t\t1\t50\n.\n"),
+                   Reply("211 5 1 5 a.b\n"), Reply("224 ok\n.\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(g->HighestLoaded, 3);
+    g->Pointer = 0;  // even with a lower pointer, loaded headers are not asked again
+    Client->ClearDoneFlags();
+    Client->StartGroupWalk();
+    ASSERT_TRUE(Client->Run([&] { return Client->AllDone > 1; }));
+    EXPECT_EQ(Settle(),
+              (Commands{"mode reader", "group a.b", "xover 1-3", "group a.b", "xover 4-5"}));
+    EXPECT_EQ(Client->Expected, (std::vector<long>{3, 2}));
+}
+
+TEST_F(NewsIoTest, XhdrFieldByFieldThenXrefWhenWanted) {
+    Client->LoadXref = 1;
+    Client->MaxXrefValue = 5;
+    Client->LoadHost = 1;  // no host list: no posting-host request
+    TNewsGroup* g = Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 2 1 2 a.b\n"), Reply("221 subject\n1 one\n2 two\n.\n"),
+                   Reply("221 from\n1 p1\n2 p2\n.\n"),
+                   Reply("221 date\n1 Mon, 07 May 2007 10:11:12 GMT\n.\n"),
+                   Reply("500 no lines here\n"), Reply("221 xref\n2 host a.b:2 C.D:9\n.\n"),
+                   Reply(Article(1, "x\n")), Reply(Article(2, "x\n"))});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "xhdr subject 1-2", "xhdr from 1-2",
+                                  "xhdr date 1-2", "xhdr lines 1-2", "xhdr xref 1-2", "article 1",
+                                  "article 2"}));
+    EXPECT_EQ(Client->Expected, (std::vector<long>{2, 2}));
+    THeader* first = g->SortedHead;
+    ASSERT_NE(first, nullptr);
+    EXPECT_STREQ(first->Subject, "one");
+    EXPECT_EQ(first->Date, 1178532672u);
+    EXPECT_STREQ(first->NumberNext->CrossPosts, "a.b: c.d: ");
+    // The server refused the line counts, so no size check could reject.
+    EXPECT_EQ(Client->Requested, (std::vector<TArticleNo>{1, 2}));
+}
+
+TEST_F(NewsIoTest, XhdrWithoutSubjectsFallsBackToXover) {
+    Client->MaxLinesValue = 1;
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 1 1 1 a.b\n"), Reply("221 subject\n.\n"), Reply("221 from\n.\n"),
+                   Reply("221 date\n.\n"), Reply("221 lines\n.\n"),
+                   Reply("224 ok\n1\ts\tp\td\t<1>\t\t1\t50\n.\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "xhdr subject 1-1",
+                                  "xhdr from 1-1", "xhdr date 1-1", "xhdr lines 1-1",
+                                  "xover 1-1"}));
+}
+
+// ---- articles ----
+
+TEST_F(NewsIoTest, ArticleLinesAreUnstuffedCutAndHandedOver) {
+    Client->Xover = 1;
+    TNewsGroup* g = Store.AddGroup("a.b");
+    std::string longLine(MAXCOMMLINE + 100, 'L');
+    StartLoggedOn({Reply("211 1 1 1 a.b\n"), Reply(Overview({"1\ts\tp\td\t<1@test>\t\t10\t4"})),
+                   Reply(Article(1, "..dot\n.x\n" + longLine + "\nafter\n"))});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Client->HeaderLines, (Commands{"Subject: s", "From: p"}));
+    EXPECT_EQ(Client->BodyLines, (Commands{".dot", ".x", std::string(MAXCOMMLINE, 'L'), "after"}));
+    EXPECT_STREQ(Client->MessageId(), "<1@test>");
+    EXPECT_EQ(Client->LineCount, 4);
+    EXPECT_EQ(g->Pointer, 1);
+    EXPECT_TRUE(Client->Logged("Finished with group a.b"));
+}
+
+TEST_F(NewsIoTest, GarbageBytesNeverBreakTheLines) {
+    Client->Xover = 1;
+    Store.AddGroup("a.b");
+    std::string body("nul\0byte\nc\rr\n\xff\xfe\x80\n", 17);
+    StartLoggedOn({Reply("211 1 1 1 a.b\n"), Reply(Overview({"1\ts\tp\td\t<1@test>\t\t10\t3"})),
+                   TStep{"220 1 <1@test>\r\n\r\n" + body + ".\r\n", true}});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Client->BodyLines,
+              (Commands{std::string("nul\0byte", 8), "cr", "\xff\xfe\x80"}));
+}
+
+TEST_F(NewsIoTest, MissingArticleMovesOn) {
+    Client->Xover = 1;
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 2 1 2 a.b\n"),
+                   Reply(Overview({"1\ts1\tp1\td\t<1>\t\t10\t4", "2\ts2\tp2\td\t<2>\t\t10\t4"})),
+                   Reply("423 no such article\n"), Reply(Article(2, "body\n"))});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Client->Requested, (std::vector<TArticleNo>{1, 2}));
+    EXPECT_EQ(Client->BodyLines, Commands{"body"});
+}
+
+TEST_F(NewsIoTest, UnexpectedArticleIsNotReadAsResponses) {
+    Start(kGreeting, {Reply("200 reader mode\n220 5 <x@y>\n200 looks like a greeting\n.\n")});
+    // The first 200 was the mode reader reply: the walk ends before the 220.
+    ASSERT_TRUE(Client->Run([&] { return Client->Unexpected > 0; }));
+    Settle();
+    EXPECT_EQ(Client->Unexpected, 1);
+    EXPECT_FALSE(Client->Logged("Confused -- too many 200 respones?"));
+    EXPECT_TRUE(Client->BodyLines.empty());
+}
+
+TEST_F(NewsIoTest, WalkStepsBackToAPostersEarliestPart) {
+    Client->Xover = 1;
+    Store.AddGroup("a.b");
+    // Article 1 is part 2 of poster A; article 2 is part 1, posted earlier.
+    StartLoggedOn({Reply("211 3 1 3 a.b\n"),
+                   Reply(Overview({"1\tpart 2\tA\tMon, 07 May 2007 10:12:00 GMT\t<1>\t\t1\t1",
+                                   "2\tpart 1\tA\tMon, 07 May 2007 10:11:00 GMT\t<2>\t\t1\t1",
+                                   "3\tother\tB\tMon, 07 May 2007 10:10:00 GMT\t<3>\t\t1\t1"})),
+                   Reply(Article(2, "x\n")), Reply(Article(1, "x\n")), Reply(Article(3, "x\n"))});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Client->Requested, (std::vector<TArticleNo>{2, 1, 3}));
+    EXPECT_EQ(Store.FindGroup("a.b")->Pointer, 3);
+}
+
+TEST_F(NewsIoTest, FollowPosterFlagTakesThePostersNextPart) {
+    Client->Xover = 1;
+    Client->FollowPosterValue = 0;  // numeric order unless the owner asks
+    Client->AtArticleEnd = [](TTestClient& c) { c.FollowPosterFlag = c.CurMsg->Number == 1; };
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 3 1 3 a.b\n"),
+                   Reply(Overview({"1\tpart 1\tA\tMon, 07 May 2007 10:11:00 GMT\t<1>\t\t1\t1",
+                                   "2\tother\tB\tMon, 07 May 2007 10:12:00 GMT\t<2>\t\t1\t1",
+                                   "3\tpart 2\tA\tMon, 07 May 2007 10:13:00 GMT\t<3>\t\t1\t1"})),
+                   Reply(Article(1, "x\n")), Reply(Article(3, "x\n")), Reply(Article(2, "x\n"))});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Client->Requested, (std::vector<TArticleNo>{1, 3, 2}));
+}
+
+TEST_F(NewsIoTest, SizeLimitsRejectWithoutFetching) {
+    Client->Xover = 1;
+    Client->MinLinesValue = 10;
+    Client->MaxLinesValue = 100;
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 4 1 4 a.b\n"),
+                   Reply(Overview({"1\ts1\tp1\td\t<1>\t\t1\t5", "2\ts2\tp2\td\t<2>\t\t1\t50",
+                                   "3\ts3\tp3\td\t<3>\t\t1\t500", "4\ts4\tp4\td\t<4>\t\t1\t0"})),
+                   Reply(Article(2, "x\n")), Reply(Article(4, "x\n"))});
+    ASSERT_TRUE(RunUntilDone());
+    // No line count (0) is never too small.
+    EXPECT_EQ(Client->Requested, (std::vector<TArticleNo>{2, 4}));
+}
+
+// ---- connection failures ----
+
+TEST_F(NewsIoTest, ServerClosingMidArticleKeepsTheLinesReceived) {
+    Client->Xover = 1;
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 1 1 1 a.b\n"), Reply(Overview({"1\ts\tp\td\t<1>\t\t10\t4"})),
+                   Close("220 1 <1@test>\n\nline one\nline two\npartial")});
+    ASSERT_TRUE(Client->Run([&] { return !Client->Lost.empty(); }));
+    Settle();
+    EXPECT_EQ(Client->BodyLines, (Commands{"line one", "line two"}));
+    EXPECT_EQ(Client->Lost, std::vector<int>{SOCKET_RECV_CLOSED});
+    ASSERT_FALSE(Client->Errors.empty());
+    EXPECT_EQ(Client->Errors[0].Where, "async error");
+    EXPECT_EQ(Client->Errors[0].Code, SOCKET_RECV_CLOSED);
+    EXPECT_EQ(Client->Errors[0].Fatal, 1);
+}
+
+TEST_F(NewsIoTest, UnresolvableHostPostsCloseErrorFailEnd) {
+    ASSERT_TRUE(Client->Connect("no such host:119"));
+    ASSERT_TRUE(Client->Run([&] { return Client->SocketMessages.size() >= 4; }));
+    Client->Run([] { return false; }, 100);
+    EXPECT_EQ(Client->SocketMessages, (std::vector<uintptr_t>{5, 4, 7, 2}));
+    ASSERT_EQ(Client->Errors.size(), 1u);
+    EXPECT_EQ(Client->Errors[0].Code, SOCKET_FAIL_HOST_LOOKUP);
+    EXPECT_EQ(Client->Lost, std::vector<int>{SOCKET_FAIL_HOST_LOOKUP});
+    EXPECT_TRUE(Client->Logged("Error during connection"));
+    EXPECT_EQ(Client->ConnectedCount, 0);
+}
+
+TEST_F(NewsIoTest, DisconnectIsQuietAndReconnectStartsAfresh) {
+    StartLoggedOn({});
+    ASSERT_TRUE(RunUntilDone());
+    Client->Disconnect();
+    EXPECT_EQ(Client->DisconnectedCount, 1);
+    EXPECT_TRUE(Client->Logged("Disconnecting.... successful!"));
+    Client->Run([] { return false; }, 150);
+    EXPECT_TRUE(Client->Errors.empty());  // our own close is no error
+    EXPECT_TRUE(Client->Lost.empty());
+}
+
+}  // namespace
+}  // namespace zorvex::test

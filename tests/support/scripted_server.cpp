@@ -1,0 +1,127 @@
+#include "support/scripted_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace zorvex::test {
+
+std::string Lines(std::initializer_list<std::string> lines) {
+    std::string out;
+    for (const auto& l : lines) out += l + "\n";
+    return out;
+}
+
+TScriptedServer::TScriptedServer() {
+    ListenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (ListenFd < 0) throw std::runtime_error("socket");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(ListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(ListenFd, 4) != 0)
+        throw std::runtime_error("bind/listen");
+    socklen_t len = sizeof addr;
+    getsockname(ListenFd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ListenPort = ntohs(addr.sin_port);
+}
+
+TScriptedServer::~TScriptedServer() {
+    Stopping = true;
+    if (Worker.joinable()) Worker.join();
+    ::close(ListenFd);
+}
+
+std::string TScriptedServer::HostString() const {
+    return "127.0.0.1:" + std::to_string(ListenPort);
+}
+
+void TScriptedServer::Serve(TStep greeting, std::vector<TStep> steps) {
+    Worker = std::thread([this, greeting, steps] { Run(greeting, steps); });
+}
+
+std::vector<std::string> TScriptedServer::Received() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Lines;
+}
+
+bool TScriptedServer::SawCommand(const std::string& prefix) {
+    std::lock_guard<std::mutex> guard(Lock);
+    for (const auto& l : Lines)
+        if (l.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+bool TScriptedServer::WaitClientClosed(int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!ClientClosed && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return ClientClosed;
+}
+
+void TScriptedServer::SendStep(int fd, const TStep& step) {
+    std::string bytes;
+    if (step.Raw) {
+        bytes = step.Reply;
+    } else {
+        for (char c : step.Reply) {
+            if (c == '\n') bytes += '\r';
+            bytes += c;
+        }
+    }
+    size_t off = 0;
+    while (off < bytes.size()) {
+        ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        off += static_cast<size_t>(n);
+    }
+}
+
+void TScriptedServer::Run(TStep greeting, std::vector<TStep> steps) {
+    int fd = -1;
+    while (!Stopping) {
+        pollfd p{ListenFd, POLLIN, 0};
+        if (::poll(&p, 1, 50) > 0) {
+            fd = ::accept(ListenFd, nullptr, nullptr);
+            break;
+        }
+    }
+    if (fd < 0) return;
+    SendStep(fd, greeting);
+    bool open = !greeting.CloseAfter;
+    size_t next = 0;
+    std::string pending;
+    char buf[4096];
+    while (open && !Stopping) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) {
+            ClientClosed = true;
+            break;
+        }
+        pending.append(buf, static_cast<size_t>(n));
+        size_t nl;
+        while (open && (nl = pending.find("\r\n")) != std::string::npos) {
+            std::string line = pending.substr(0, nl);
+            pending.erase(0, nl + 2);
+            {
+                std::lock_guard<std::mutex> guard(Lock);
+                Lines.push_back(line);
+            }
+            if (next < steps.size()) {
+                const TStep& step = steps[next++];
+                SendStep(fd, step);
+                if (step.CloseAfter) open = false;
+            }
+        }
+    }
+    ::close(fd);
+}
+
+}  // namespace zorvex::test

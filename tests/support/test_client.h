@@ -1,0 +1,110 @@
+// A TNewsIo owner for tests: answers the settings hooks from plain fields,
+// records every report, and runs the plain event loop until a condition.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/eventloop.h"
+#include "app/messages.h"
+#include "nntp/newsio.h"
+
+namespace zorvex::test {
+
+struct TReportedError {
+    std::string Where;
+    int Code;
+    int Fatal;
+};
+
+class TTestClient : public TNewsIo, public TMessageTarget {
+public:
+    TTestClient(TNewsStore& store, TPlainEventLoop& loop) : TNewsIo(store), Loop(loop) {}
+
+    // Settings answered by the hooks.
+    int Xover = 0;
+    int AlwaysAuth = 0;
+    int Spa = 0;
+    int LoadXref = 0;
+    int MaxXrefValue = 100;
+    int LoadHost = 0;
+    int FollowPosterValue = 1;
+    int MinLinesValue = 0;
+    int MaxLinesValue = 16384;
+    std::string Name, Password;
+    // Called for each finished article, before the default moves on.
+    std::function<void(TTestClient&)> AtArticleEnd;
+
+    // What happened.
+    std::vector<std::string> Logs;
+    std::vector<TReportedError> Errors;
+    std::vector<uintptr_t> SocketMessages;
+    std::vector<std::string> HeaderLines, BodyLines;
+    std::vector<TArticleNo> Requested;
+    std::vector<long> Expected;
+    int AllDone = 0, Unexpected = 0, ConnectedCount = 0, DisconnectedCount = 0;
+    std::vector<int> Lost;
+
+    void OnMessage(const TMessage& msg) override {
+        if (msg.Msg != MSG_SOCKET) return;
+        SocketMessages.push_back(msg.WParam);
+        HandleSocketMessage(msg.WParam);
+    }
+
+    int UseXover() override { return Xover; }
+    int AuthAtLogon() override { return AlwaysAuth; }
+    int LoadXrefHeaders() override { return LoadXref; }
+    int MaxXref() override { return MaxXrefValue; }
+    int LoadPostingHostHeaders() override { return LoadHost; }
+    int FollowPoster() override { return FollowPosterValue; }
+    int UseSpa() override { return Spa; }
+    int MinLines() override { return MinLinesValue; }
+    int MaxLines() override { return MaxLinesValue; }
+    const char* AuthName() override { return Name.c_str(); }
+    const char* AuthPassword() override { return Password.c_str(); }
+    void Log(const char* text) override { Logs.emplace_back(text); }
+    void ReportError(const char* where, int code, int fatal) override {
+        Errors.push_back({where, code, fatal});
+    }
+    void HeaderLine(const char* line, int length) override { HeaderLines.emplace_back(line, length); }
+    void BodyLine(const char* line, int length) override { BodyLines.emplace_back(line, length); }
+    void Connected() override { ++ConnectedCount; }
+    void Disconnected() override { ++DisconnectedCount; }
+    void ConnectionLost(int code) override { Lost.push_back(code); }
+    void UnexpectedArticle() override { ++Unexpected; }
+    void AllGroupsDone() override {
+        ++AllDone;
+        TNewsIo::AllGroupsDone();
+    }
+    void ExpectCount(long count) override { Expected.push_back(count); }
+    void RequestArticle() override {
+        if (CurMsg) Requested.push_back(CurMsg->Number);
+        TNewsIo::RequestArticle();
+    }
+    void OnArticleEnd() override {
+        if (AtArticleEnd) AtArticleEnd(*this);
+        TNewsIo::OnArticleEnd();
+    }
+
+    bool Run(const std::function<bool()>& until, int ms = 5000) {
+        return Loop.RunUntil(until, std::chrono::milliseconds(ms));
+    }
+    bool Connect(const std::string& host) {
+        SetServer(host.c_str());
+        return ConnectToServer(&Loop, this) == 1;
+    }
+    bool Logged(const std::string& text) const {
+        return std::find(Logs.begin(), Logs.end(), text) != Logs.end();
+    }
+    bool LoggedPrefix(const std::string& prefix) const {
+        return std::any_of(Logs.begin(), Logs.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    }
+
+    TPlainEventLoop& Loop;  // outlives the client: the worker posts to it until joined
+};
+
+}  // namespace zorvex::test
