@@ -172,17 +172,23 @@ void TAsyncSocket::ConnectThread() {
         if (status != SOCKET_OK) {
             RecordError(status);
             Notify(ASYNC_CONNECT_FAILED);
-        } else {
-            {
-                std::lock_guard<std::mutex> guard(Lock);
-                Available = 0;
-                Cursor = 0;
-                ++ReceivePermits;
-            }
-            Changed.notify_all();
-            Notify(ASYNC_CONNECTED);
+            Notify(ASYNC_CONNECT_ENDED);
+            continue;
         }
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            Available = 0;
+            Cursor = 0;
+        }
+        Notify(ASYNC_CONNECTED);
         Notify(ASYNC_CONNECT_ENDED);
+        // Receiving starts only now: a greeting announced before the owner
+        // heard of the connection would be ignored and never announced again.
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            ++ReceivePermits;
+        }
+        Changed.notify_all();
     }
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/eventloop.h"
@@ -44,6 +45,7 @@ public:
     std::vector<uintptr_t> SocketMessages;
     std::vector<std::string> HeaderLines, BodyLines;
     std::vector<TArticleNo> Requested;
+    std::vector<std::pair<std::string, TArticleNo>> RequestedIn;  // group, number
     std::vector<long> Expected;
     int AllDone = 0, Unexpected = 0, ConnectedCount = 0, DisconnectedCount = 0;
     std::vector<int> Lost;
@@ -81,7 +83,10 @@ public:
     }
     void ExpectCount(long count) override { Expected.push_back(count); }
     void RequestArticle() override {
-        if (CurMsg) Requested.push_back(CurMsg->Number);
+        if (CurMsg) {
+            Requested.push_back(CurMsg->Number);
+            RequestedIn.emplace_back(CurGroup->Name, CurMsg->Number);
+        }
         TNewsIo::RequestArticle();
     }
     void OnArticleEnd() override {
