@@ -16,7 +16,7 @@ PKGS=(
     libssl-dev libntlm0-dev libjpeg-dev libfreetype-dev fonts-dejavu-core
     qt6-base-dev
     clang libclang-rt-14-dev
-    python3 openssl
+    python3 openssl netbase
 )
 
 log() { printf '[install-deps] %s\n' "$*" >&2; }

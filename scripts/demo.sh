@@ -1,0 +1,18 @@
+#!/bin/bash
+# demo.sh - install what is missing, build, start a private INN on 127.0.0.1,
+# post the sample binaries and walk the test groups with the engine, printing
+# everything it logs. Run as root (apt and INN need it).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C build zorvex-walk
+
+export ZORVEX_INN_DIR=${ZORVEX_INN_DIR:-/tmp/zorvex-inn}
+scripts/inn-up.sh >/dev/null
+scripts/post-samples.py --env "$ZORVEX_INN_DIR/inn.env"
+. "$ZORVEX_INN_DIR/inn.env"
+# shellcheck disable=SC2086
+build/zorvex-walk "$ZORVEX_INN_HOST:$ZORVEX_INN_PORT" $ZORVEX_INN_GROUPS
+echo "The server keeps running; stop it with scripts/inn-down.sh --purge"
