@@ -213,10 +213,16 @@ bool TNewsIo::GetLine() {
         const char* nl = static_cast<const char*>(std::memchr(start, '\n', left));
         size_t seg = nl ? static_cast<size_t>(nl - start) : left;
         // Keep the first MAXCOMMLINE characters; CR is dropped wherever it stands.
-        for (size_t i = 0; i < seg; ++i) {
-            char c = start[i];
-            if (c == '\r') continue;
-            if (LineCursor < MAXCOMMLINE) CommLineIn[LineCursor++] = c;
+        const char* p = start;
+        const char* end = start + seg;
+        while (p < end) {
+            const char* cr = static_cast<const char*>(std::memchr(p, '\r', end - p));
+            size_t run = static_cast<size_t>((cr ? cr : end) - p);
+            size_t room = static_cast<size_t>(MAXCOMMLINE - LineCursor);
+            if (run > room) run = room;
+            std::memcpy(CommLineIn.get() + LineCursor, p, run);
+            LineCursor += static_cast<int>(run);
+            p = cr ? cr + 1 : end;
         }
         ChunkPos += seg + (nl ? 1 : 0);
         if (nl) {
