@@ -48,8 +48,17 @@ bool TAsyncSocket::IsConnected() const {
 }
 
 void TAsyncSocket::SetConnected(bool connected) {
-    std::lock_guard<std::mutex> guard(Lock);
-    Connected = connected;
+    bool start = false;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Connected = connected;
+        if (connected && AwaitingAccept) {
+            ++ReceivePermits;
+            start = true;
+        }
+        AwaitingAccept = false;
+    }
+    if (start) Changed.notify_all();
 }
 
 int TAsyncSocket::ErrorCode() const {
@@ -69,6 +78,7 @@ int TAsyncSocket::RequestConnect(const char* host) {
     // A new request never overlaps a running receive or connect.
     Changed.wait(guard, [this] { return Stopping || (ConnectIdle && ReceiveIdle); });
     ReceivePermits = 0;
+    AwaitingAccept = false;
     Error = 0;
     Available = 0;
     Cursor = 0;
@@ -176,19 +186,16 @@ void TAsyncSocket::ConnectThread() {
             continue;
         }
         {
+            // Receiving starts when the owner accepts the connection: bytes or
+            // a close announced before that would be ignored and never
+            // announced again.
             std::lock_guard<std::mutex> guard(Lock);
             Available = 0;
             Cursor = 0;
+            AwaitingAccept = true;
         }
         Notify(ASYNC_CONNECTED);
         Notify(ASYNC_CONNECT_ENDED);
-        // Receiving starts only now: a greeting announced before the owner
-        // heard of the connection would be ignored and never announced again.
-        {
-            std::lock_guard<std::mutex> guard(Lock);
-            ++ReceivePermits;
-        }
-        Changed.notify_all();
     }
 }
 

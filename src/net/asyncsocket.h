@@ -53,6 +53,7 @@ public:
 
     TKVSocket& Socket() { return *Sock; }
     bool IsConnected() const;
+    // The owner accepts a new connection with true; that starts receiving.
     void SetConnected(bool connected);
     int ErrorCode() const;
     void SetReceiveTimeoutMs(int ms);
@@ -73,6 +74,7 @@ private:
     int ReceivePermits = 0;
     bool Stopping = false;
     bool Connected = false;
+    bool AwaitingAccept = false;  // connected; the first receive waits for the owner
     int ReceiveTimeoutMs = ASYNC_RECEIVE_TIMEOUT_MS;
     std::mutex NotifyLock;
     TEventLoop* NotifyLoop = nullptr;

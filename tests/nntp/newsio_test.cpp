@@ -467,6 +467,14 @@ TEST_F(NewsIoTest, ServerClosingMidArticleKeepsTheLinesReceived) {
     EXPECT_EQ(Client->Errors[0].Fatal, 1);
 }
 
+TEST_F(NewsIoTest, ServerThatClosesAtOnceIsALostConnection) {
+    // Nothing, or a greeting, and the connection is gone before the client
+    // even accepted it: the close must still be reported.
+    Start(Close("200 bye\n"), {});
+    ASSERT_TRUE(Client->Run([&] { return !Client->Lost.empty(); }));
+    EXPECT_EQ(Client->Lost, std::vector<int>{SOCKET_RECV_CLOSED});
+}
+
 TEST_F(NewsIoTest, UnresolvableHostPostsCloseErrorFailEnd) {
     ASSERT_TRUE(Client->Connect("no such host:119"));
     ASSERT_TRUE(Client->Run([&] { return Client->SocketMessages.size() >= 4; }));
