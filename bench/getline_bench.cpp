@@ -30,7 +30,7 @@ std::string MakeBody(size_t bytes) {
 }
 
 class TFeeder {
-public:
+  public:
     explicit TFeeder(const std::string& body) : Body(body) {
         Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
@@ -49,7 +49,7 @@ public:
     }
     int Port = 0;
 
-private:
+  private:
     void Send(int c, const std::string& s) {
         size_t off = 0;
         while (off < s.size()) {
@@ -89,7 +89,7 @@ private:
 };
 
 class TCounter : public TNewsIo, public TMessageTarget {
-public:
+  public:
     TCounter(TNewsStore& store, TPlainEventLoop& loop) : TNewsIo(store), Loop(loop) {}
     void OnMessage(const TMessage& m) override {
         if (m.Msg == MSG_SOCKET) HandleSocketMessage(m.WParam);

@@ -17,7 +17,7 @@ namespace {
 using namespace zorvex;
 
 class TWalker : public TNewsIo, public TMessageTarget {
-public:
+  public:
     TWalker(TPlainEventLoop& loop) : Loop(loop) {}
 
     int Xover = 1;
@@ -48,13 +48,13 @@ public:
         Loop.Stop();
     }
 
-private:
+  private:
     TPlainEventLoop& Loop;
 };
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: zorvex-walk [--xhdr] [--user NAME --pass PASSWORD] HOST[:PORT] GROUP...\n");
+    std::fprintf(
+        stderr, "usage: zorvex-walk [--xhdr] [--user NAME --pass PASSWORD] HOST[:PORT] GROUP...\n");
     return 2;
 }
 

@@ -20,7 +20,7 @@ namespace {
 using namespace zorvex;
 
 class TFuzzClient : public TNewsIo, public TMessageTarget {
-public:
+  public:
     TFuzzClient(TNewsStore& store, uint8_t knobs) : TNewsIo(store), Knobs(knobs) {}
     void OnMessage(const TMessage& m) override {
         if (m.Msg == MSG_SOCKET) HandleSocketMessage(m.WParam);

@@ -6,7 +6,7 @@
 namespace zorvex {
 
 class TDiagnosticSink {
-public:
+  public:
     virtual ~TDiagnosticSink() = default;
     // False lets callers skip formatting lines nobody keeps.
     virtual bool Enabled() const = 0;
@@ -14,7 +14,7 @@ public:
 };
 
 class TDiagnosticsDiscarded final : public TDiagnosticSink {
-public:
+  public:
     bool Enabled() const override { return false; }
     void Write(const char*, const char*) override {}
     static TDiagnosticsDiscarded& Instance() {

@@ -97,8 +97,7 @@ void TPlainEventLoop::Run() {
     }
 }
 
-bool TPlainEventLoop::RunUntil(const std::function<bool()>& done,
-                               std::chrono::milliseconds limit) {
+bool TPlainEventLoop::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     auto deadline = Clock::now() + limit;
     while (!done()) {
         if (Clock::now() >= deadline) return false;

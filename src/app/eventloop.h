@@ -22,14 +22,14 @@ struct TMessage {
 
 // What a window was: something messages and timers are delivered to.
 class TMessageTarget {
-public:
+  public:
     virtual ~TMessageTarget() = default;
     virtual void OnMessage(const TMessage& msg) = 0;
     virtual void OnTimer(uint32_t id) { (void)id; }
 };
 
 class TEventLoop {
-public:
+  public:
     virtual ~TEventLoop() = default;
     // Safe from any thread; messages for one loop keep their posting order.
     virtual void Post(TMessageTarget* target, uint32_t msg, uintptr_t wparam, intptr_t lparam) = 0;
@@ -46,7 +46,7 @@ public:
 // The loop without a window system: a queue, a timer list and a condition
 // variable. Used by the engine-only programs and the tests.
 class TPlainEventLoop : public TEventLoop {
-public:
+  public:
     void Post(TMessageTarget* target, uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
     void SetTimer(TMessageTarget* target, uint32_t id, unsigned periodMs,
                   bool repeat = true) override;
@@ -62,7 +62,7 @@ public:
     // Delivers what is due now without waiting; returns the number delivered.
     int RunPending();
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     struct TQueued {
         TMessageTarget* Target;

@@ -171,7 +171,9 @@ int TKVSocket::CreateHandle(int family) {
     return SOCKET_OK;
 }
 
-int TKVSocket::AttachSslSessionUnavailable() { return SOCKET_SSL_NOT_INIT; }
+int TKVSocket::AttachSslSessionUnavailable() {
+    return SOCKET_SSL_NOT_INIT;
+}
 
 int TKVSocket::Open(const char* host) {
     Close();

@@ -48,7 +48,7 @@ constexpr size_t SOCKET_HOST_MAX = 1024;
 const char* SocketErrorName(int code);
 
 class TKVSocket {
-public:
+  public:
     TKVSocket();
     virtual ~TKVSocket();
     TKVSocket(const TKVSocket&) = delete;
@@ -66,8 +66,8 @@ public:
     virtual int Close();
 
     // Posted (msg, wparam, lparam) to target when Close really closed a socket.
-    void SetCloseNotice(TEventLoop* loop, TMessageTarget* target, uint32_t msg,
-                        uintptr_t wparam, intptr_t lparam);
+    void SetCloseNotice(TEventLoop* loop, TMessageTarget* target, uint32_t msg, uintptr_t wparam,
+                        intptr_t lparam);
 
     int Port() const { return PortInUse; }
     int DefaultPort() const { return DefaultPortNo; }
@@ -80,7 +80,7 @@ public:
     // host string names. Status as Open would return it.
     int Resolve(const char* host, std::vector<sockaddr_storage>* addresses, int* port) const;
 
-private:
+  private:
     int CreateHandle(int family);
     // No TLS layer is built in yet: a secure socket cannot get a session.
     int AttachSslSessionUnavailable();

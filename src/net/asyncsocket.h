@@ -20,11 +20,11 @@ class TEventLoop;
 class TMessageTarget;
 
 enum : int {
-    ASYNC_RECEIVED = 1,        // bytes wait, or after a failure nothing more will come
-    ASYNC_CONNECT_ENDED = 2,   // a connect attempt ended, well or not
-    ASYNC_LATER_ERROR = 3,     // another error after this connection's first
-    ASYNC_FIRST_ERROR = 4,     // the first error of this connection; ErrorCode() holds it
-    ASYNC_CLOSED = 5,          // the socket was closed
+    ASYNC_RECEIVED = 1,       // bytes wait, or after a failure nothing more will come
+    ASYNC_CONNECT_ENDED = 2,  // a connect attempt ended, well or not
+    ASYNC_LATER_ERROR = 3,    // another error after this connection's first
+    ASYNC_FIRST_ERROR = 4,    // the first error of this connection; ErrorCode() holds it
+    ASYNC_CLOSED = 5,         // the socket was closed
     ASYNC_CONNECTED = 6,
     ASYNC_CONNECT_FAILED = 7,
 };
@@ -35,7 +35,7 @@ constexpr size_t ASYNC_BUFFER_SIZE = 256 * 1024;
 constexpr int ASYNC_RECEIVE_TIMEOUT_MS = 120 * 1000;
 
 class TAsyncSocket {
-public:
+  public:
     TAsyncSocket();
     // Stops and joins both threads; nothing is posted after it returns.
     ~TAsyncSocket();
@@ -58,7 +58,7 @@ public:
     int ErrorCode() const;
     void SetReceiveTimeoutMs(int ms);
 
-private:
+  private:
     void ReceiveThread();
     void ConnectThread();
     void RecordError(int status);

@@ -8,7 +8,7 @@
 namespace zorvex {
 
 class TNtlmBuilder {
-public:
+  public:
     virtual ~TNtlmBuilder() = default;
     // Without a challenge: the negotiate message for name. With one: the
     // authenticate message. False when no message could be built.
@@ -17,7 +17,7 @@ public:
 };
 
 class TNtlmUnavailable final : public TNtlmBuilder {
-public:
+  public:
     bool Build(const char*, const char*, const char*, std::string*) override { return false; }
     static TNtlmUnavailable& Instance() {
         static TNtlmUnavailable builder;

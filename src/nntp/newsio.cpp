@@ -28,9 +28,13 @@ bool StartsWithNoCase(const char* text, const char* prefix) {
     return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-bool HasEntries(TStringManager* list) { return list && list->Count() > 0; }
+bool HasEntries(TStringManager* list) {
+    return list && list->Count() > 0;
+}
 
-bool IsEmpty(const char* text) { return !text || !*text; }
+bool IsEmpty(const char* text) {
+    return !text || !*text;
+}
 
 void CopyCut(char* dst, size_t size, const char* src) {
     std::snprintf(dst, size, "%s", src ? src : "");
@@ -188,8 +192,8 @@ void TNewsIo::SendCommand(const char* format, ...) {
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     // The password must never reach a log, whatever its case.
-    SendLine(line, StartsWithNoCase(line, "AUTHINFO PASS") ? "AUTHINFO PASS (password hidden)"
-                                                           : line);
+    SendLine(line,
+             StartsWithNoCase(line, "AUTHINFO PASS") ? "AUTHINFO PASS (password hidden)" : line);
 }
 
 // ---- receiving ----
@@ -566,8 +570,7 @@ void TNewsIo::EndOfResponse() {
 // ---- groups and headers ----
 
 void TNewsIo::StartGroupWalk() {
-    if ((State == NS_ALL_DONE || State == NS_LOGGED_ON) && Socket->IsConnected())
-        SelectNextGroup();
+    if ((State == NS_ALL_DONE || State == NS_LOGGED_ON) && Socket->IsConnected()) SelectNextGroup();
 }
 
 void TNewsIo::SelectGroup(int index) {
@@ -674,9 +677,9 @@ void TNewsIo::RequestRange(const char* command, int state) {
 
 void TNewsIo::CrossPostStep() {
     int maxXref = MaxXref();
-    if (LoadXrefHeaders() && ((maxXref >= 1 && maxXref <= 99) ||
-                              HasEntries(Headers.AllGroup().XrefList) ||
-                              HasEntries(CurGroup->XrefList))) {
+    if (LoadXrefHeaders() &&
+        ((maxXref >= 1 && maxXref <= 99) || HasEntries(Headers.AllGroup().XrefList) ||
+         HasEntries(CurGroup->XrefList))) {
         RequestRange("xhdr xref", NS_XHDR_XREF);
     } else {
         PostingHostStep();

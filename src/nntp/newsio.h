@@ -51,19 +51,19 @@ enum TNewsState : int {
 
 // Keeps the newest 256 values for the latency and throughput displays.
 class TSampleQueue {
-public:
+  public:
     void Add(uint32_t value) {
         if (Values.size() == SAMPLE_QUEUE_CAPACITY) Values.pop_front();
         Values.push_back(value);
     }
     const std::deque<uint32_t>& Samples() const { return Values; }
 
-private:
+  private:
     std::deque<uint32_t> Values;
 };
 
 class TNewsIo {
-public:
+  public:
     explicit TNewsIo(TNewsStore& store = TNewsStore::Global());
     virtual ~TNewsIo();
     TNewsIo(const TNewsIo&) = delete;
@@ -146,7 +146,7 @@ public:
     int ExitAfterStopFlag = 0;
     int LineCount = 0;
 
-protected:
+  protected:
     void LogF(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void MarkRejected(THeader* header) { header->Flags |= HEADER_HANDLED | HEADER_REQUESTED; }
     // Picks and requests the next article of the walk, or moves on.
@@ -154,7 +154,7 @@ protected:
 
     int State = NS_IDLE;
 
-private:
+  private:
     bool GetLine();
     bool ProcessLines();
     void UpdateStatistics();

@@ -8,7 +8,7 @@
 namespace zorvex {
 
 class TNewsrcKeeper {
-public:
+  public:
     virtual ~TNewsrcKeeper() = default;
     // False when no list is kept at all; the client then skips the step.
     virtual bool Kept() const = 0;
@@ -22,7 +22,7 @@ public:
 };
 
 class TNewsrcNotKept final : public TNewsrcKeeper {
-public:
+  public:
     bool Kept() const override { return false; }
     bool LoadedThisRun() const override { return false; }
     std::string BeginRequest() override { return {}; }

@@ -16,7 +16,9 @@ namespace zorvex {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // Leading decimal value after optional white space and sign; 0 when none.
 // Saturates instead of overflowing on absurd digit runs.
@@ -107,7 +109,9 @@ const char* TNewsStore::Intern(const char* text, size_t len) {
     return e->Text;
 }
 
-const char* TNewsStore::Intern(const char* text) { return Intern(text, std::strlen(text)); }
+const char* TNewsStore::Intern(const char* text) {
+    return Intern(text, std::strlen(text));
+}
 
 const char* TNewsStore::InternCounted(const char* text, size_t len, uint64_t* counter) {
     size_t before = StringTable->Count();
@@ -378,7 +382,8 @@ void TNewsStore::SortHeaders(TNewsGroup* group) {
     }
     long n = static_cast<long>(SortList.size());
     THeader** a = SortList.data();
-    QuickSort(a, 0, n - 1, [](const THeader* x, const THeader* y) { return x->Number < y->Number; });
+    QuickSort(a, 0, n - 1,
+              [](const THeader* x, const THeader* y) { return x->Number < y->Number; });
     for (long i = 0; i + 1 < n; ++i) a[i]->NumberNext = a[i + 1];
     group->SortedHead = a[0];
 

@@ -40,16 +40,16 @@ enum THeaderField : int {
 };
 
 struct THeader {
-    const char* Subject;      // interned; the store's Null() when not loaded
+    const char* Subject;  // interned; the store's Null() when not loaded
     const char* Poster;
-    const char* CrossPosts;   // "a.b: c.d: " from the Xref value
+    const char* CrossPosts;  // "a.b: c.d: " from the Xref value
     const char* PostingHost;
     THeader* HashNext;
     THeader* NumberNext;
     THeader* PosterNext;
     THeader* PosterPrev;
     TArticleNo Number;
-    uint32_t Date;            // seconds since 1970, UTC
+    uint32_t Date;  // seconds since 1970, UTC
     int32_t Lines;
     uint32_t Flags;
     uint32_t Reserved[2];
@@ -59,10 +59,10 @@ struct TNewsGroup {
     const char* Name;
     TArticleNo First;
     TArticleNo Last;
-    TArticleNo Pointer;       // highest article dealt with
+    TArticleNo Pointer;  // highest article dealt with
     TArticleNo SavedPointer;
     int32_t Enabled;
-    int32_t Done;             // done in the current pass
+    int32_t Done;  // done in the current pass
     int32_t Ordinal;
     THeader** HeaderHash;
     THeader* SortedHead;
@@ -95,7 +95,7 @@ struct THeaderStats {
 };
 
 class TNewsStore {
-public:
+  public:
     // The process-wide store every TNewsIo uses unless given another.
     static TNewsStore& Global();
 
@@ -136,7 +136,7 @@ public:
     void ApplyPointer(TNewsGroup* group);
     const THeaderStats& Stats() const { return Statistics; }
 
-private:
+  private:
     // Interns and counts the bytes of a text that was not yet stored.
     const char* InternCounted(const char* text, size_t len, uint64_t* counter);
     const char* CrossPostText(const char* value, size_t len);

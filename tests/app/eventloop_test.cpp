@@ -9,7 +9,7 @@ namespace zorvex {
 namespace {
 
 class TRecorder : public TMessageTarget {
-public:
+  public:
     void OnMessage(const TMessage& m) override { Messages.push_back(m); }
     void OnTimer(uint32_t id) override { Timers.push_back(id); }
     std::vector<TMessage> Messages;

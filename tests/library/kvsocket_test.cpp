@@ -17,7 +17,7 @@ namespace {
 
 // A loopback listener on a free port, IPv4 or IPv6.
 class TListener {
-public:
+  public:
     explicit TListener(int family = AF_INET) {
         Fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_storage ss{};
@@ -107,7 +107,7 @@ TEST(KVSocketTest, OperationsWithoutSocketFailCleanly) {
 }
 
 class TNoticeCounter : public TMessageTarget {
-public:
+  public:
     void OnMessage(const TMessage& m) override { Seen.push_back(m); }
     std::vector<TMessage> Seen;
 };

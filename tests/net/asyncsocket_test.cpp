@@ -16,13 +16,13 @@ namespace zorvex {
 namespace {
 
 class TRecorder : public TMessageTarget {
-public:
+  public:
     void OnMessage(const TMessage& m) override { Codes.push_back(static_cast<int>(m.WParam)); }
     std::vector<int> Codes;
 };
 
 class AsyncSocketTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
@@ -76,8 +76,8 @@ protected:
 TEST_F(AsyncSocketTest, FailedLookupPostsCloseFirstErrorFailedEnded) {
     Worker->RequestConnect("no such host");
     ASSERT_TRUE(WaitFor(4));
-    EXPECT_EQ(Target.Codes, (std::vector<int>{ASYNC_CLOSED, ASYNC_FIRST_ERROR,
-                                              ASYNC_CONNECT_FAILED, ASYNC_CONNECT_ENDED}));
+    EXPECT_EQ(Target.Codes, (std::vector<int>{ASYNC_CLOSED, ASYNC_FIRST_ERROR, ASYNC_CONNECT_FAILED,
+                                              ASYNC_CONNECT_ENDED}));
     EXPECT_EQ(Worker->ErrorCode(), SOCKET_FAIL_HOST_LOOKUP);
 }
 
@@ -106,8 +106,7 @@ TEST_F(AsyncSocketTest, PeerCloseIsTheFirstErrorThenReadBytesReportsIt) {
     ::close(Peer);
     Peer = -1;
     ASSERT_TRUE(WaitFor(3));
-    EXPECT_EQ(Target.Codes,
-              (std::vector<int>{ASYNC_CLOSED, ASYNC_FIRST_ERROR, ASYNC_RECEIVED}));
+    EXPECT_EQ(Target.Codes, (std::vector<int>{ASYNC_CLOSED, ASYNC_FIRST_ERROR, ASYNC_RECEIVED}));
     char buf[4];
     size_t n;
     EXPECT_EQ(Worker->ReadBytes(buf, sizeof buf, &n), SOCKET_RECV_CLOSED);
@@ -117,8 +116,7 @@ TEST_F(AsyncSocketTest, SilentServerTimesOut) {
     Worker->SetReceiveTimeoutMs(200);
     ConnectPeer();
     ASSERT_TRUE(WaitFor(3));
-    EXPECT_EQ(Target.Codes,
-              (std::vector<int>{ASYNC_CLOSED, ASYNC_FIRST_ERROR, ASYNC_RECEIVED}));
+    EXPECT_EQ(Target.Codes, (std::vector<int>{ASYNC_CLOSED, ASYNC_FIRST_ERROR, ASYNC_RECEIVED}));
     EXPECT_EQ(Worker->ErrorCode(), SOCKET_HAD_TIMEOUT);
 }
 

@@ -39,7 +39,7 @@ std::map<std::string, std::string> ReadEnv() {
 
 // Just enough of a poster to put a known multipart set on the server.
 class TPoster {
-public:
+  public:
     explicit TPoster(int port) {
         Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
@@ -64,7 +64,7 @@ public:
     }
     bool Ok = false;
 
-private:
+  private:
     void Send(const std::string& s) { ::send(Fd, s.data(), s.size(), MSG_NOSIGNAL); }
     std::string ReadLine() {
         std::string line;
@@ -79,7 +79,7 @@ private:
 using THeaderKey = std::tuple<TArticleNo, std::string, std::string, uint32_t, int32_t>;
 
 class InnTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         Env = new std::map<std::string, std::string>(ReadEnv());
         if (Env->count("ZORVEX_INN_PORT") == 0) return;
@@ -92,8 +92,8 @@ protected:
         const int parts[] = {3, 1, 2};
         for (int i = 0; i < 3; ++i)
             Posted += poster.Post("alt.binaries.test.zorvex", "Walk Tester <walk@zorvex.invalid>",
-                                  "walk " + run + " (" + std::to_string(parts[i]) + "/3)",
-                                  dates[i], {"part " + std::to_string(parts[i]), ".dotted", "end"});
+                                  "walk " + run + " (" + std::to_string(parts[i]) + "/3)", dates[i],
+                                  {"part " + std::to_string(parts[i]), ".dotted", "end"});
     }
     static void TearDownTestSuite() {
         delete Env;

@@ -18,7 +18,7 @@ struct TStep {
 };
 
 class TScriptedServer {
-public:
+  public:
     TScriptedServer();
     ~TScriptedServer();
 
@@ -33,7 +33,7 @@ public:
     // Blocks until the client closed its side or the limit passed.
     bool WaitClientClosed(int ms);
 
-private:
+  private:
     void Run(TStep greeting, std::vector<TStep> steps);
     static void SendStep(int fd, const TStep& step);
 

@@ -22,7 +22,7 @@ struct TReportedError {
 };
 
 class TTestClient : public TNewsIo, public TMessageTarget {
-public:
+  public:
     TTestClient(TNewsStore& store, TPlainEventLoop& loop) : TNewsIo(store), Loop(loop) {}
 
     // Settings answered by the hooks.
@@ -71,7 +71,9 @@ public:
     void ReportError(const char* where, int code, int fatal) override {
         Errors.push_back({where, code, fatal});
     }
-    void HeaderLine(const char* line, int length) override { HeaderLines.emplace_back(line, length); }
+    void HeaderLine(const char* line, int length) override {
+        HeaderLines.emplace_back(line, length);
+    }
     void BodyLine(const char* line, int length) override { BodyLines.emplace_back(line, length); }
     void Connected() override { ++ConnectedCount; }
     void Disconnected() override { ++DisconnectedCount; }
