@@ -175,24 +175,8 @@ void TStringManager::FreeEntry(TStringEntry* entry, bool freeText) {
     NodesFreed_.fetch_add(1, std::memory_order_relaxed);
 }
 
-TStringEntry* TStringManager::Find(const char* text) {
-    if (text == nullptr) return nullptr;
-    size_t len;
-    const uint32_t h = HashString(text, &len);
-    for (TStringEntry* e = Table[h & Mask_]; e; e = e->Next) {
-        if (std::strcmp(e->Text, text) == 0) {
-            ++e->UseCount;
-            return e;
-        }
-    }
-    return nullptr;
-}
-
-TStringEntry* TStringManager::Find(const char* text, size_t len) {
-    if (text == nullptr) return nullptr;
-    len = strnlen(text, len);
-    const uint32_t h = HashString(text, len);
-    for (TStringEntry* e = Table[h & Mask_]; e; e = e->Next) {
+TStringEntry* TStringManager::Lookup(uint32_t hash, const char* text, size_t len) {
+    for (TStringEntry* e = Table[hash & Mask_]; e; e = e->Next) {
         if (SameText(e->Text, text, len)) {
             ++e->UseCount;
             return e;
@@ -201,16 +185,24 @@ TStringEntry* TStringManager::Find(const char* text, size_t len) {
     return nullptr;
 }
 
+TStringEntry* TStringManager::Find(const char* text) {
+    if (text == nullptr) return nullptr;
+    size_t len;
+    const uint32_t h = HashString(text, &len);
+    return Lookup(h, text, len);
+}
+
+TStringEntry* TStringManager::Find(const char* text, size_t len) {
+    if (text == nullptr) return nullptr;
+    len = strnlen(text, len);
+    return Lookup(HashString(text, len), text, len);
+}
+
 TStringEntry* TStringManager::Add(const char* text) {
     if (text == nullptr) return nullptr;
     size_t len;
     const uint32_t h = HashString(text, &len);
-    for (TStringEntry* e = Table[h & Mask_]; e; e = e->Next) {
-        if (std::strcmp(e->Text, text) == 0) {
-            ++e->UseCount;
-            return e;
-        }
-    }
+    if (TStringEntry* e = Lookup(h, text, len)) return e;
     return Insert(h, text, len);
 }
 
@@ -218,12 +210,7 @@ TStringEntry* TStringManager::Add(const char* text, size_t len) {
     if (text == nullptr) return nullptr;
     len = strnlen(text, len);
     const uint32_t h = HashString(text, len);
-    for (TStringEntry* e = Table[h & Mask_]; e; e = e->Next) {
-        if (SameText(e->Text, text, len)) {
-            ++e->UseCount;
-            return e;
-        }
-    }
+    if (TStringEntry* e = Lookup(h, text, len)) return e;
     return Insert(h, text, len);
 }
 

@@ -152,6 +152,8 @@ class TStringManager {
     void ReleaseText(const char* text);
 
   private:
+    // The entry holding exactly these len bytes, counted as a use; or null.
+    TStringEntry* Lookup(uint32_t hash, const char* text, size_t len);
     TStringEntry* Insert(uint32_t hash, const char* text, size_t len);
     void BuildIteration();
     void ClearChains();

@@ -55,11 +55,6 @@ uint32_t DateValue(const char* p, size_t len) {
     return t < 0 || t > UINT32_MAX ? 0 : static_cast<uint32_t>(t);
 }
 
-void NoteLoaded(TNewsGroup* group, TArticleNo number) {
-    if (number > group->HighestLoaded) group->HighestLoaded = number;
-    if (number < group->LowestLoaded) group->LowestLoaded = number;
-}
-
 // Recursive quicksort on the middle element; recursing into the smaller side
 // keeps the depth logarithmic without changing the order it produces.
 template <typename Less>
@@ -113,10 +108,11 @@ const char* TNewsStore::Intern(const char* text) {
     return Intern(text, std::strlen(text));
 }
 
-const char* TNewsStore::InternCounted(const char* text, size_t len, uint64_t* counter) {
+const char* TNewsStore::InternCounted(const char* text, size_t len, uint64_t* counter,
+                                      size_t counted) {
     size_t before = StringTable->Count();
     const char* stored = Intern(text, len);
-    if (StringTable->Count() != before) *counter += len;
+    if (StringTable->Count() != before) *counter += counted ? counted : len;
     return stored;
 }
 
@@ -263,13 +259,20 @@ THeader* TNewsStore::FindOrAddHeader(TNewsGroup* group, TArticleNo number) {
     return h;
 }
 
-void TNewsStore::AddFieldLine(TNewsGroup* group, int kind, const char* line) {
-    if (!line || !*line) return;
-    const char* p;
-    TArticleNo number = LeadingNumber(line, &p);
-    if (number <= 0) return;
+TArticleNo TNewsStore::LineNumber(TNewsGroup* group, const char* line, const char** rest) {
+    if (!line || !*line) return 0;
+    TArticleNo number = LeadingNumber(line, rest);
+    if (number <= 0) return 0;
     if (!group->HeaderHash) CreateHash(group);
-    NoteLoaded(group, number);
+    if (number > group->HighestLoaded) group->HighestLoaded = number;
+    if (number < group->LowestLoaded) group->LowestLoaded = number;
+    return number;
+}
+
+void TNewsStore::AddFieldLine(TNewsGroup* group, int kind, const char* line) {
+    const char* p;
+    TArticleNo number = LineNumber(group, line, &p);
+    if (number <= 0) return;
     while (*p && !IsBlank(*p)) ++p;
     while (IsBlank(*p)) ++p;
     if (!*p) return;
@@ -315,19 +318,14 @@ const char* TNewsStore::CrossPostText(const char* value, size_t len) {
         out += ": ";
     }
     if (out.empty()) return nullptr;
-    size_t before = StringTable->Count();
-    const char* stored = Intern(out.data(), out.size());
-    if (StringTable->Count() != before) Statistics.XrefBytes += len;
-    return stored;
+    // Counted as the raw value's length, as the statistics always were.
+    return InternCounted(out.data(), out.size(), &Statistics.XrefBytes, len);
 }
 
 void TNewsStore::AddOverviewLine(TNewsGroup* group, const char* line) {
-    if (!line || !*line) return;
     const char* p;
-    TArticleNo number = LeadingNumber(line, &p);
+    TArticleNo number = LineNumber(group, line, &p);
     if (number <= 0) return;
-    if (!group->HeaderHash) CreateHash(group);
-    NoteLoaded(group, number);
     // Only blanks and one tab: skipping every tab would shift the fields
     // after an empty subject.
     while (*p == ' ') ++p;

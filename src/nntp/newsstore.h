@@ -137,8 +137,12 @@ class TNewsStore {
     const THeaderStats& Stats() const { return Statistics; }
 
   private:
-    // Interns and counts the bytes of a text that was not yet stored.
-    const char* InternCounted(const char* text, size_t len, uint64_t* counter);
+    // Interns and counts the bytes (len, or counted when given) of a text
+    // that was not yet stored.
+    const char* InternCounted(const char* text, size_t len, uint64_t* counter, size_t counted = 0);
+    // The leading article number of a header line, noted as loaded; 0 or
+    // less when the line has none. rest points past the number.
+    TArticleNo LineNumber(TNewsGroup* group, const char* line, const char** rest);
     const char* CrossPostText(const char* value, size_t len);
 
     std::unique_ptr<TStringManager> StringTable;
