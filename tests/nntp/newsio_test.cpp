@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dupe/strman.h"
 #include "net/ntlm.h"
 #include "support/scripted_server.h"
 #include "support/test_client.h"
@@ -361,6 +362,54 @@ TEST_F(NewsIoTest, XhdrFieldByFieldThenXrefWhenWanted) {
     EXPECT_STREQ(first->NumberNext->CrossPosts, "a.b: c.d: ");
     // The server refused the line counts, so no size check could reject.
     EXPECT_EQ(Client->Requested, (std::vector<TArticleNo>{1, 2}));
+}
+
+TEST_F(NewsIoTest, ListsMakeXrefAndPostingHostWorthLoading) {
+    Client->Xover = 1;
+    Client->LoadXref = 1;  // the cross-post limit (100) alone would not ask
+    Client->LoadHost = 1;
+    Client->MaxLinesValue = 1;
+    TStringManager xrefs(kBaseEntrySize, 4), hosts(kBaseEntrySize, 4);
+    xrefs.Add("alt.spam");
+    hosts.Add("bad.example");
+    TNewsGroup* g = Store.AddGroup("a.b");
+    g->XrefList = &xrefs;
+    Store.AllGroup().HostList = &hosts;
+    StartLoggedOn({Reply("211 1 4 4 a.b\n"), Reply(Overview({"4\ts\tp\td\t<4>\t\t1\t50"})),
+                   Reply("221 xref\n4 host a.b:4 alt.spam:9\n.\n"),
+                   Reply("221 host\n4 bad.example\n.\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "xover 4-4", "xhdr xref 4-4",
+                                  "xhdr nntp-posting-host 4-4"}));
+    ASSERT_NE(g->SortedHead, nullptr);
+    EXPECT_STREQ(g->SortedHead->CrossPosts, "a.b: alt.spam: ");
+    EXPECT_STREQ(g->SortedHead->PostingHost, "bad.example");
+    g->XrefList = nullptr;
+    Store.AllGroup().HostList = nullptr;
+}
+
+TEST_F(NewsIoTest, HeaderCapIsToldOnceWithTheFirstArticleLeftOut) {
+    Client->Xover = 1;
+    Client->MaxLinesValue = 1;  // nothing is fetched: only the loading matters
+    constexpr int kArticles = HEADER_CAP + 5;
+    std::string overview = "224 overview\n";
+    for (int n = 1; n <= kArticles; ++n)
+        overview += std::to_string(n) + "\ts\tp\td\t<" + std::to_string(n) + ">\t\t1\t50\n";
+    overview += ".\n";
+    TNewsGroup* g = Store.AddGroup("a.b");
+    StartLoggedOn(
+        {Reply("211 " + std::to_string(kArticles) + " 1 " + std::to_string(kArticles) + " a.b\n"),
+         Reply(overview)});
+    ASSERT_TRUE(RunUntilDone(20000));
+    EXPECT_EQ(g->NumHeaders, HEADER_CAP + 1);
+    EXPECT_EQ(
+        std::count_if(Client->Logs.begin(), Client->Logs.end(),
+                      [](const std::string& l) { return l.rfind("Too many headers", 0) == 0; }),
+        1);
+    EXPECT_TRUE(Client->Logged("Too many headers in a.b: articles from #" +
+                               std::to_string(HEADER_CAP + 2) +
+                               " on are not stored and will be skipped"));
+    EXPECT_EQ(g->Pointer, kArticles);
 }
 
 TEST_F(NewsIoTest, XhdrWithoutSubjectsFallsBackToXover) {
