@@ -174,9 +174,13 @@ void TNewsIo::Disconnect() {
 
 // ---- sending ----
 
-void TNewsIo::SendLine(const char* line, const char* logText) {
-    LogF("SEND %s", logText);
+void TNewsIo::SendLine(const char* line, const char* maskedLogText) {
     CopyCut(LastCommandText, sizeof LastCommandText, line);
+    // A line break in a setting or a group name must not smuggle in a
+    // second command.
+    LastCommandText[std::strcspn(LastCommandText, "\r\n")] = '\0';
+    LastCommandShown = maskedLogText ? maskedLogText : LastCommandText;
+    LogF("SEND %s", LastCommandShown.c_str());
     char wire[NNTP_COMMAND_MAX + 2];
     int n = std::snprintf(wire, sizeof wire, "%s\r\n", LastCommandText);
     int status = Socket->SendData(wire, static_cast<size_t>(n));
@@ -193,7 +197,7 @@ void TNewsIo::SendCommand(const char* format, ...) {
     va_end(args);
     // The password must never reach a log, whatever its case.
     SendLine(line,
-             StartsWithNoCase(line, "AUTHINFO PASS") ? "AUTHINFO PASS (password hidden)" : line);
+             StartsWithNoCase(line, "AUTHINFO PASS") ? "AUTHINFO PASS (password hidden)" : nullptr);
 }
 
 // ---- receiving ----
@@ -470,7 +474,7 @@ void TNewsIo::AuthenticationAccepted() {
 void TNewsIo::AuthenticationRefused() {
     if (AuthRetries > 0) {
         Log(">>> retrying authentication. standby.");
-        LogF("%s", LastCommandText);
+        LogF("%s", LastCommandShown.c_str());
         --AuthRetries;
         CopyCut(LastCommandText, sizeof LastCommandText, PendingCommand);
         BeginAuthentication();

@@ -169,7 +169,8 @@ class TNewsIo {
     void AuthenticationAccepted();
     void AuthenticationRefused();
     void AskForCredentials(const char* what, const char* lastLine);
-    void SendLine(const char* line, const char* logText);
+    // Logs the line as sent, or maskedLogText in its place when given.
+    void SendLine(const char* line, const char* maskedLogText);
     void Diagnostic(const char* tag, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void StartNewsrcStep();
     void RequestHeaderRange();
@@ -197,6 +198,7 @@ class TNewsIo {
     int LineCursor = 0;
     char PendingCommand[NNTP_COMMAND_MAX] = {};
     char LastCommandText[NNTP_COMMAND_MAX] = {};
+    std::string LastCommandShown;  // as logged: credentials masked
     std::unique_ptr<char[]> CommLineIn;
     char LastResponseText[NNTP_COMMAND_MAX] = {};
     TNewsGroup* LastAnnouncedGroup = nullptr;

@@ -143,6 +143,16 @@ TEST_F(NewsIoTest, PasswordIsMaskedWhateverTheCase) {
     EXPECT_TRUE(NoLogContains("Secr3t"));
 }
 
+TEST_F(NewsIoTest, LineBreakInANameNeverSendsASecondCommand) {
+    Client->AlwaysAuth = 1;
+    Client->Name = "reader\r\nGROUP evil";
+    Client->Password = "pw";
+    StartLoggedOn({Reply("381 more\n"), Reply("281 ok\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "AUTHINFO USER reader", "AUTHINFO PASS pw"}));
+    EXPECT_TRUE(Client->Logged("SEND AUTHINFO USER reader"));
+}
+
 TEST_F(NewsIoTest, AuthRequiredOnGroupRepeatsTheGroupCommand) {
     Client->Name = "reader";
     Client->Password = "Secr3t";
@@ -227,6 +237,22 @@ TEST_F(NewsIoTest, NtlmRefusalIsRetriedTenTimes) {
                          ">>> retrying authentication. standby."),
               10);
     EXPECT_TRUE(Client->Logged(">>>> Check your auth settings (config: authentication)"));
+}
+
+TEST_F(NewsIoTest, RetriedLogonNeverLogsTheSimpleCredentials) {
+    TRecordingNtlm ntlm;
+    Client->SetNtlm(&ntlm);
+    Client->Spa = 1;  // retries are on
+    Client->Name = "reader";
+    Client->Password = "Secr3t";
+    Store.AddGroup("a.b");
+    StartLoggedOn(
+        {Reply("450 authorization required\n"), Reply("350 continue\n"), Reply("502 refused\n")});
+    ASSERT_TRUE(
+        Client->Run([&] { return Client->Logged(">>> retrying authentication. standby."); }));
+    Settle();
+    EXPECT_TRUE(Server.SawCommand("reader Secr3t"));
+    EXPECT_TRUE(NoLogContains("Secr3t"));
 }
 
 TEST_F(NewsIoTest, NtlmWithoutBuilderEndsTheConnection) {
