@@ -11,39 +11,12 @@
 #include <vector>
 
 #include "app/eventloop.h"
+#include "support/loopback.h"
 
 namespace zorvex {
 namespace {
 
-// A loopback listener on a free port, IPv4 or IPv6.
-class TListener {
-  public:
-    explicit TListener(int family = AF_INET) {
-        Fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_storage ss{};
-        socklen_t len;
-        if (family == AF_INET) {
-            auto* a = reinterpret_cast<sockaddr_in*>(&ss);
-            a->sin_family = AF_INET;
-            a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            len = sizeof *a;
-        } else {
-            auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
-            a->sin6_family = AF_INET6;
-            a->sin6_addr = in6addr_loopback;
-            len = sizeof *a;
-        }
-        Ok = ::bind(Fd, reinterpret_cast<sockaddr*>(&ss), len) == 0 && ::listen(Fd, 4) == 0;
-        getsockname(Fd, reinterpret_cast<sockaddr*>(&ss), &len);
-        PortNo = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&ss)->sin_port
-                                         : reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port);
-    }
-    ~TListener() { ::close(Fd); }
-    int Accept() { return ::accept(Fd, nullptr, nullptr); }
-    int Fd;
-    int PortNo = 0;
-    bool Ok = false;
-};
+using test::TLoopbackListener;
 
 struct ResolveCase {
     const char* Host;
@@ -115,16 +88,15 @@ class TNoticeCounter : public TMessageTarget {
 TEST(KVSocketTest, CloseNoticeOnlyWhenASocketWasClosed) {
     TPlainEventLoop loop;
     TNoticeCounter target;
-    TListener listener;
+    TLoopbackListener listener;
     ASSERT_TRUE(listener.Ok);
     TKVSocket s;
     s.SetCloseNotice(&loop, &target, 1143, 5, 42);
     s.Close();
     loop.RunPending();
     EXPECT_TRUE(target.Seen.empty());
-    ASSERT_EQ(s.OpenAndConnect(("127.0.0.1:" + std::to_string(listener.PortNo)).c_str()),
-              SOCKET_OK);
-    EXPECT_EQ(s.Port(), listener.PortNo);
+    ASSERT_EQ(s.OpenAndConnect(("127.0.0.1:" + std::to_string(listener.Port)).c_str()), SOCKET_OK);
+    EXPECT_EQ(s.Port(), listener.Port);
     s.Close();
     s.Close();
     loop.RunPending();
@@ -135,11 +107,10 @@ TEST(KVSocketTest, CloseNoticeOnlyWhenASocketWasClosed) {
 }
 
 TEST(KVSocketTest, SendReceiveAndPeerClose) {
-    TListener listener;
+    TLoopbackListener listener;
     ASSERT_TRUE(listener.Ok);
     TKVSocket s;
-    ASSERT_EQ(s.OpenAndConnect(("localhost:" + std::to_string(listener.PortNo)).c_str()),
-              SOCKET_OK);
+    ASSERT_EQ(s.OpenAndConnect(("localhost:" + std::to_string(listener.Port)).c_str()), SOCKET_OK);
     int peer = listener.Accept();
     ASSERT_GE(peer, 0);
     EXPECT_EQ(s.Send("", 0, 0), SOCKET_OK);
@@ -172,15 +143,15 @@ TEST(KVSocketTest, SendReceiveAndPeerClose) {
 }
 
 TEST(KVSocketTest, ConnectsOverIpv6AndFailsOnClosedPort) {
-    TListener v6(AF_INET6);
+    TLoopbackListener v6(AF_INET6);
     if (!v6.Ok) GTEST_SKIP() << "no IPv6 loopback on this machine";
     TKVSocket s;
-    EXPECT_EQ(s.OpenAndConnect(("[::1]:" + std::to_string(v6.PortNo)).c_str()), SOCKET_OK);
+    EXPECT_EQ(s.OpenAndConnect(("[::1]:" + std::to_string(v6.Port)).c_str()), SOCKET_OK);
     s.Close();
     int closedPort;
     {
-        TListener gone;
-        closedPort = gone.PortNo;
+        TLoopbackListener gone;
+        closedPort = gone.Port;
     }
     EXPECT_EQ(s.OpenAndConnect(("127.0.0.1:" + std::to_string(closedPort)).c_str()),
               SOCKET_FAIL_CONNECT);
@@ -195,11 +166,10 @@ TEST(KVSocketTest, SecureSocketWithoutTlsLayerReportsNoContext) {
 }
 
 TEST(KVSocketTest, CloseFromAnotherThreadWakesABlockedReader) {
-    TListener listener;
+    TLoopbackListener listener;
     ASSERT_TRUE(listener.Ok);
     TKVSocket s;
-    ASSERT_EQ(s.OpenAndConnect(("127.0.0.1:" + std::to_string(listener.PortNo)).c_str()),
-              SOCKET_OK);
+    ASSERT_EQ(s.OpenAndConnect(("127.0.0.1:" + std::to_string(listener.Port)).c_str()), SOCKET_OK);
     int peer = listener.Accept();
     bool readable = true;
     std::thread waiter([&] { readable = s.WaitReadable(10000); });

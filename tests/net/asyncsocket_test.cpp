@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/eventloop.h"
+#include "support/loopback.h"
 
 namespace zorvex {
 namespace {
@@ -24,21 +25,13 @@ class TRecorder : public TMessageTarget {
 class AsyncSocketTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        Listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::bind(Listen, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        ASSERT_EQ(::listen(Listen, 4), 0);
-        socklen_t len = sizeof a;
-        getsockname(Listen, reinterpret_cast<sockaddr*>(&a), &len);
-        Host = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+        ASSERT_TRUE(Listener.Ok);
+        Host = Listener.HostString();
         Worker->SetNotify(&Loop, &Target, 1143);
     }
     void TearDown() override {
         Worker.reset();
         if (Peer >= 0) ::close(Peer);
-        ::close(Listen);
     }
     bool WaitFor(size_t count, int ms = 3000) {
         return Loop.RunUntil([&] { return Target.Codes.size() >= count; },
@@ -50,7 +43,7 @@ class AsyncSocketTest : public ::testing::Test {
         ASSERT_TRUE(WaitFor(2));
         ASSERT_EQ(Target.Codes, (std::vector<int>{ASYNC_CONNECTED, ASYNC_CONNECT_ENDED}));
         Worker->SetConnected(true);
-        Peer = ::accept(Listen, nullptr, nullptr);
+        Peer = Listener.Accept();
         Target.Codes.clear();
     }
     // One take of everything waiting; the next receive may start right after.
@@ -68,7 +61,7 @@ class AsyncSocketTest : public ::testing::Test {
     TPlainEventLoop Loop;
     TRecorder Target;
     std::unique_ptr<TAsyncSocket> Worker = std::make_unique<TAsyncSocket>();
-    int Listen = -1;
+    test::TLoopbackListener Listener;
     int Peer = -1;
     std::string Host;
 };

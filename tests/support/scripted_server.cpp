@@ -1,7 +1,5 @@
 #include "support/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,27 +16,16 @@ std::string Lines(std::initializer_list<std::string> lines) {
 }
 
 TScriptedServer::TScriptedServer() {
-    ListenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (ListenFd < 0) throw std::runtime_error("socket");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(ListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(ListenFd, 4) != 0)
-        throw std::runtime_error("bind/listen");
-    socklen_t len = sizeof addr;
-    getsockname(ListenFd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ListenPort = ntohs(addr.sin_port);
+    if (!Listener.Ok) throw std::runtime_error("no loopback listener");
 }
 
 TScriptedServer::~TScriptedServer() {
     Stopping = true;
     if (Worker.joinable()) Worker.join();
-    ::close(ListenFd);
 }
 
 std::string TScriptedServer::HostString() const {
-    return "127.0.0.1:" + std::to_string(ListenPort);
+    return Listener.HostString();
 }
 
 void TScriptedServer::Serve(TStep greeting, std::vector<TStep> steps) {
@@ -85,9 +72,9 @@ void TScriptedServer::SendStep(int fd, const TStep& step) {
 void TScriptedServer::Run(TStep greeting, std::vector<TStep> steps) {
     int fd = -1;
     while (!Stopping) {
-        pollfd p{ListenFd, POLLIN, 0};
+        pollfd p{Listener.Fd, POLLIN, 0};
         if (::poll(&p, 1, 50) > 0) {
-            fd = ::accept(ListenFd, nullptr, nullptr);
+            fd = Listener.Accept();
             break;
         }
     }

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback.h"
+
 namespace zorvex::test {
 
 struct TStep {
@@ -22,7 +24,7 @@ class TScriptedServer {
     TScriptedServer();
     ~TScriptedServer();
 
-    int Port() const { return ListenPort; }
+    int Port() const { return Listener.Port; }
     std::string HostString() const;
     // Starts serving one connection: the greeting, then one step per command.
     // Commands beyond the script are recorded and get no answer.
@@ -37,8 +39,7 @@ class TScriptedServer {
     void Run(TStep greeting, std::vector<TStep> steps);
     static void SendStep(int fd, const TStep& step);
 
-    int ListenFd = -1;
-    int ListenPort = 0;
+    TLoopbackListener Listener;
     std::thread Worker;
     std::mutex Lock;
     std::vector<std::string> Lines;
