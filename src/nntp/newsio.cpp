@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,21 @@ int ResponseCode(const char* line) {
     for (int digits = 0; *line >= '0' && *line <= '9' && digits < 9; ++digits)
         code = code * 10 + (*line++ - '0');
     return code;
+}
+
+// Reads one decimal number after white space. Article numbers are never
+// negative and stay far from overflow: a hostile server's digits are clamped.
+bool ReadArticleNumber(const char** text, TArticleNo* value) {
+    const char* p = *text;
+    while (*p == ' ' || *p == '\t') ++p;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    if (*p < '0' || *p > '9') return false;
+    TArticleNo v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) v = ClampedDigit(v, *p);
+    *value = negative ? 0 : v;
+    *text = p;
+    return true;
 }
 
 }  // namespace
@@ -615,10 +631,17 @@ void TNewsIo::SelectNextGroup() {
 }
 
 void TNewsIo::OnGroupSelected() {
-    long long code = 0, count = 0, first = 0, last = 0;
+    // code, count, first, last, name
+    TArticleNo numbers[4] = {};
+    const char* p = LastResponseText;
+    int fields = 0;
+    while (fields < 4 && ReadArticleNumber(&p, &numbers[fields])) ++fields;
     char name[256] = {};
-    int fields = std::sscanf(LastResponseText, "%lld %lld %lld %lld %255s", &code, &count, &first,
-                             &last, name);
+    while (*p == ' ' || *p == '\t') ++p;
+    size_t nameLen = std::min(std::strcspn(p, " \t"), sizeof name - 1);
+    std::memcpy(name, p, nameLen);
+    if (fields == 4 && nameLen > 0) fields = 5;
+    TArticleNo first = numbers[2], last = numbers[3];
     LogF("News server selected group: %s", name);
     if (!CurGroup) {
         Log("Group selected that was not asked for");

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -21,16 +22,13 @@ bool IsBlank(char c) {
 }
 
 // Leading decimal value after optional white space and sign; 0 when none.
-// Saturates instead of overflowing on absurd digit runs.
+// Clamped, so that absurd digit runs never overflow the range arithmetic.
 TArticleNo LeadingNumber(const char* p, const char** end) {
     while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
     bool negative = false;
     if (*p == '-' || *p == '+') negative = *p++ == '-';
     TArticleNo value = 0;
-    while (*p >= '0' && *p <= '9') {
-        if (value < (INT64_MAX - 9) / 10) value = value * 10 + (*p - '0');
-        ++p;
-    }
+    for (; *p >= '0' && *p <= '9'; ++p) value = ClampedDigit(value, *p);
     if (end) *end = p;
     return negative ? -value : value;
 }

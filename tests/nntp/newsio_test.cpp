@@ -344,7 +344,11 @@ INSTANTIATE_TEST_SUITE_P(Ranges, RangeTest,
                              RangeCase{5009, "211 10 5000 5009 a.b", nullptr, 5009},
                              // Numbers beyond 32 bits.
                              RangeCase{4294967300LL, "211 3 4294967299 4294967302 a.b",
-                                       "xover 4294967301-4294967302", 4294967302LL}),
+                                       "xover 4294967301-4294967302", 4294967302LL},
+                             // A hostile server's numbers are clamped, never overflowed.
+                             RangeCase{0, "211 1 -5 3 a.b", "xover 1-3", 3},
+                             RangeCase{0, "211 1 1 99999999999999999999999 a.b",
+                                       "xover 1-4611686018427387904", ARTICLE_NO_MAX}),
                          [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(NewsIoTest, SecondVisitLoadsOnlyAboveHighestLoaded) {
