@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -73,7 +74,7 @@ const char* SocketErrorName(int code) {
     return unknown;
 }
 
-TKVSocket::TKVSocket() = default;
+TKVSocket::TKVSocket() : WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 TKVSocket::~TKVSocket() {
     {
@@ -81,6 +82,7 @@ TKVSocket::~TKVSocket() {
         NoticeTarget = nullptr;
     }
     TKVSocket::Close();
+    if (WakeFd >= 0) ::close(WakeFd);
 }
 
 void TKVSocket::SetSecure(int flag) {
@@ -177,6 +179,11 @@ int TKVSocket::AttachSslSessionUnavailable() {
 
 int TKVSocket::Open(const char* host) {
     Close();
+    // The waiters of the previous connection are gone (the worker waits for
+    // its threads to be idle first): its wake-up must not end the next wait.
+    uint64_t pending;
+    while (WakeFd >= 0 && ::read(WakeFd, &pending, sizeof pending) > 0) {
+    }
     // The socket exists before the lookup, so a failed lookup closes it and
     // the owner hears of the close as of any other failed attempt.
     int status = CreateHandle(AF_INET);
@@ -260,23 +267,31 @@ int TKVSocket::Receive(void* buffer, size_t size, int flags, size_t* count) {
 bool TKVSocket::WaitReadable(int timeoutMs) {
     int fd = Handle.load();
     if (fd == -1) return false;
-    pollfd p{fd, POLLIN, 0};
+    // Neither close() nor shutdown() reliably wakes a poll on another
+    // thread, so Close signals the wake-up descriptor as well.
+    pollfd p[2] = {{fd, POLLIN, 0}, {WakeFd, POLLIN, 0}};
     int rc;
     do {
-        rc = ::poll(&p, 1, timeoutMs);
+        rc = ::poll(p, WakeFd >= 0 ? 2 : 1, timeoutMs);
     } while (rc < 0 && errno == EINTR);
+    if (rc <= 0 || p[1].revents != 0 || Handle.load() == -1) return false;
     // Hang-up and errors count as readable: the receive then reports them.
-    return rc > 0;
+    return p[0].revents != 0;
 }
 
 int TKVSocket::Close() {
     std::lock_guard<std::mutex> guard(CloseLock);
     int fd = Handle.exchange(-1);
     if (fd == -1) return SOCKET_OK;
-    // shutdown wakes a reader blocked in poll or recv on another thread;
-    // close alone does not on Linux.
+    // shutdown ends a recv blocked on another thread (close alone does not);
+    // the wake-up descriptor ends a poll.
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);
+    if (WakeFd >= 0) {
+        uint64_t one = 1;
+        ssize_t n = ::write(WakeFd, &one, sizeof one);
+        (void)n;  // a full counter already wakes every waiter
+    }
     std::lock_guard<std::mutex> notice(NoticeLock);
     if (NoticeTarget && NoticeLoop)
         NoticeLoop->Post(NoticeTarget, NoticeMsg, NoticeWParam, NoticeLParam);

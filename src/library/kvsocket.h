@@ -86,6 +86,7 @@ class TKVSocket {
     int AttachSslSessionUnavailable();
 
     std::atomic<int> Handle{-1};
+    int WakeFd = -1;  // signalled by Close to end a wait on another thread
     int PortInUse = 0;
     std::vector<sockaddr_storage> Addresses;
     int UseSsl = 0;

@@ -569,7 +569,10 @@ TEST_F(NewsIoTest, ServerThatClosesAtOnceIsALostConnection) {
     // even accepted it: the close must still be reported.
     Start(Close("200 bye\n"), {});
     ASSERT_TRUE(Client->Run([&] { return !Client->Lost.empty(); }));
-    EXPECT_EQ(Client->Lost, std::vector<int>{SOCKET_RECV_CLOSED});
+    ASSERT_EQ(Client->Lost.size(), 1u);
+    // A close, or a reset when "mode reader" reached the closed socket first.
+    EXPECT_TRUE(Client->Lost[0] == SOCKET_RECV_CLOSED || Client->Lost[0] == SOCKET_FAIL_RECV)
+        << SocketErrorName(Client->Lost[0]);
 }
 
 TEST_F(NewsIoTest, UnresolvableHostPostsCloseErrorFailEnd) {
