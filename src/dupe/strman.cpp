@@ -7,6 +7,7 @@
 
 #include "library/check.h"
 #include "library/hash.h"
+#include "library/quicksort.h"
 
 namespace zorvex {
 namespace {
@@ -313,35 +314,6 @@ TStringEntry* TStringManager::First() {
     return IterHead;
 }
 
-// Middle pivot; recurses into the smaller side and loops on the larger so the
-// stack stays shallow. The bounds guards keep a comparison that is not a
-// strict ordering from running off the array.
-void TStringManager::QuickSort(size_t lo, size_t hi) {
-    while (lo < hi) {
-        TStringEntry* pivot = SortIdx[lo + (hi - lo) / 2];
-        ptrdiff_t i = static_cast<ptrdiff_t>(lo), j = static_cast<ptrdiff_t>(hi);
-        const ptrdiff_t l = i, h = j;
-        while (i <= j) {
-            while (i < h && SortLess(SortIdx[i], pivot, SortUser)) ++i;
-            while (j > l && SortLess(pivot, SortIdx[j], SortUser)) --j;
-            if (i <= j) {
-                std::swap(SortIdx[i], SortIdx[j]);
-                ++i;
-                --j;
-            }
-        }
-        // Now [l, j] and [i, h] remain, both smaller than [l, h].
-        if (j - l < h - i) {
-            if (j > l) QuickSort(lo, static_cast<size_t>(j));
-            lo = static_cast<size_t>(i);
-        } else {
-            if (i < h) QuickSort(static_cast<size_t>(i), hi);
-            if (j < l) return;
-            hi = static_cast<size_t>(j);
-        }
-    }
-}
-
 TStringEntry* TStringManager::Sort(TStringLess less, void* user) {
     if (!IterValid) BuildIteration();
     if (NumEntries == 0) return nullptr;
@@ -349,16 +321,15 @@ TStringEntry* TStringManager::Sort(TStringLess less, void* user) {
     ZV_CHECK(SortIdx != NULL);
     size_t n = 0;
     for (TStringEntry* e = IterHead; e; e = e->IterNext) SortIdx[n++] = e;
-    SortLess = less ? less : DefaultLess;
-    SortUser = user;
-    QuickSort(0, n - 1);
+    TStringLess cmp = less ? less : DefaultLess;
+    MiddlePivotSort(
+        SortIdx, 0, static_cast<std::ptrdiff_t>(n) - 1,
+        [cmp, user](const TStringEntry* a, const TStringEntry* b) { return cmp(a, b, user); });
     for (size_t i = 0; i + 1 < n; ++i) SortIdx[i]->IterNext = SortIdx[i + 1];
     SortIdx[n - 1]->IterNext = nullptr;
     IterHead = SortIdx[0];
     std::free(SortIdx);
     SortIdx = nullptr;
-    SortLess = nullptr;
-    SortUser = nullptr;
     IterValid = true;
     return IterHead;
 }

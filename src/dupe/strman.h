@@ -157,7 +157,6 @@ class TStringManager {
     TStringEntry* Insert(uint32_t hash, const char* text, size_t len);
     void BuildIteration();
     void ClearChains();
-    void QuickSort(size_t lo, size_t hi);
 
     int Bits_;
     size_t BucketCount_;
@@ -177,8 +176,6 @@ class TStringManager {
     void* HookUser = nullptr;
     TStringManager* Child_ = nullptr;
     TStringEntry** SortIdx = nullptr;
-    TStringLess SortLess = nullptr;
-    void* SortUser = nullptr;
     TStringEntry* IterHead = nullptr;
     bool IterValid = false;
     TStringFreeList* FreeList_;

@@ -12,6 +12,7 @@
 #include "app/parsedate.h"
 #include "dupe/strman.h"
 #include "library/check.h"
+#include "library/quicksort.h"
 
 namespace zorvex {
 
@@ -51,28 +52,6 @@ uint32_t DateValue(const char* p, size_t len) {
     buf[len] = '\0';
     int64_t t = ParseDate(buf);
     return t < 0 || t > UINT32_MAX ? 0 : static_cast<uint32_t>(t);
-}
-
-// Recursive quicksort on the middle element; recursing into the smaller side
-// keeps the depth logarithmic without changing the order it produces.
-template <typename Less>
-void QuickSort(THeader** a, long lo, long hi, Less less) {
-    while (lo < hi) {
-        THeader* pivot = a[lo + (hi - lo) / 2];
-        long i = lo, j = hi;
-        while (i <= j) {
-            while (less(a[i], pivot)) ++i;
-            while (less(pivot, a[j])) --j;
-            if (i <= j) std::swap(a[i++], a[j--]);
-        }
-        if (j - lo < hi - i) {
-            QuickSort(a, lo, j, less);
-            lo = i;
-        } else {
-            QuickSort(a, i, hi, less);
-            hi = j;
-        }
-    }
 }
 
 int CompareBytes(const char* a, const char* b) {
@@ -173,29 +152,9 @@ void TNewsStore::MoveGroupDown(int index) {
 }
 
 void TNewsStore::SortGroups() {
-    // Quicksort on the middle element, as the header sorts, over the records.
-    struct TSorter {
-        TNewsGroup* g;
-        void Sort(long lo, long hi) {
-            while (lo < hi) {
-                std::string pivot = g[lo + (hi - lo) / 2].Name;
-                long i = lo, j = hi;
-                while (i <= j) {
-                    while (std::strcmp(g[i].Name, pivot.c_str()) < 0) ++i;
-                    while (std::strcmp(pivot.c_str(), g[j].Name) < 0) --j;
-                    if (i <= j) std::swap(g[i++], g[j--]);
-                }
-                if (j - lo < hi - i) {
-                    Sort(lo, j);
-                    lo = i;
-                } else {
-                    Sort(i, hi);
-                    hi = j;
-                }
-            }
-        }
-    } sorter{&Groups[0]};
-    sorter.Sort(0, NumGroups - 1);
+    MiddlePivotSort(&Groups[0], 0, NumGroups - 1, [](const TNewsGroup& x, const TNewsGroup& y) {
+        return std::strcmp(x.Name, y.Name) < 0;  // strcmp compares as unsigned char
+    });
     for (int i = 0; i < NumGroups; ++i) Groups[i].Ordinal = i + 1;
 }
 
@@ -378,12 +337,12 @@ void TNewsStore::SortHeaders(TNewsGroup* group) {
     }
     long n = static_cast<long>(SortList.size());
     THeader** a = SortList.data();
-    QuickSort(a, 0, n - 1,
-              [](const THeader* x, const THeader* y) { return x->Number < y->Number; });
+    MiddlePivotSort(a, 0, n - 1,
+                    [](const THeader* x, const THeader* y) { return x->Number < y->Number; });
     for (long i = 0; i + 1 < n; ++i) a[i]->NumberNext = a[i + 1];
     group->SortedHead = a[0];
 
-    QuickSort(a, 0, n - 1, [](const THeader* x, const THeader* y) {
+    MiddlePivotSort(a, 0, n - 1, [](const THeader* x, const THeader* y) {
         int c = CompareBytes(x->Poster, y->Poster);
         if (c != 0) return c < 0;
         if (x->Date != y->Date) return x->Date < y->Date;
