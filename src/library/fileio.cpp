@@ -1,0 +1,159 @@
+#include "library/fileio.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace zorvex {
+
+namespace {
+
+std::atomic<int> PendingFault{static_cast<int>(TFileFault::NONE)};
+std::atomic<int> FaultSkip{0};
+
+bool IsWriteFault(TFileFault f) {
+    return f == TFileFault::DISK_FULL || f == TFileFault::SHORT_WRITE;
+}
+
+// Returns the fault that hits this operation, if any.
+TFileFault TakeFault(bool isWrite) {
+    auto f = static_cast<TFileFault>(PendingFault.load());
+    if (f == TFileFault::NONE || IsWriteFault(f) != isWrite) return TFileFault::NONE;
+    if (FaultSkip.fetch_sub(1) > 0) return TFileFault::NONE;
+    PendingFault.store(static_cast<int>(TFileFault::NONE));
+    return f;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+}  // namespace
+
+void InjectFileFault(TFileFault fault, int skip) {
+    FaultSkip.store(skip);
+    PendingFault.store(static_cast<int>(fault));
+}
+
+void ClearFileFaults() {
+    PendingFault.store(static_cast<int>(TFileFault::NONE));
+}
+
+bool WriteAll(int fd, const void* data, size_t length) {
+    const char* p = static_cast<const char*>(data);
+    switch (TakeFault(true)) {
+        case TFileFault::DISK_FULL:
+            errno = ENOSPC;
+            return false;
+        case TFileFault::SHORT_WRITE:
+            if (length > 1) (void)!write(fd, p, length / 2);
+            errno = ENOSPC;
+            return false;
+        default:
+            break;
+    }
+    while (length > 0) {
+        ssize_t n = write(fd, p, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool RenameFile(const char* from, const char* to) {
+    switch (TakeFault(false)) {
+        case TFileFault::RENAME_FAILS:
+            errno = EIO;
+            return false;
+        case TFileFault::EXIT_BEFORE_RENAME:
+            _exit(3);
+        default:
+            break;
+    }
+    return rename(from, to) == 0;
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* error) {
+    std::string target = path;
+    struct stat st {};
+    mode_t mode = 0600;
+    if (lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            char resolved[PATH_MAX];
+            if (realpath(path.c_str(), resolved) != nullptr) target = resolved;
+            if (stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+        } else {
+            mode = st.st_mode & 07777;
+        }
+    }
+    size_t slash = target.rfind('/');
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string temp = DirectoryOf(target) + "/." + base + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    auto fail = [&](const char* what) {
+        int saved = errno;
+        if (error) *error = std::string(what) + ": " + strerror(saved);
+        if (fd >= 0) close(fd);
+        if (fd != -2) unlink(temp.c_str());
+        errno = saved;
+        return false;
+    };
+    if (fd < 0) {
+        fd = -2;  // nothing to remove
+        return fail("cannot create a temporary file");
+    }
+    if (fchmod(fd, mode) != 0) return fail("cannot set permissions");
+    if (!WriteAll(fd, contents.data(), contents.size())) return fail("cannot write");
+    if (fsync(fd) != 0) return fail("cannot flush to disk");
+    if (close(fd) != 0) {
+        fd = -1;
+        return fail("cannot close");
+    }
+    fd = -1;
+    if (!RenameFile(temp.c_str(), target.c_str())) return fail("cannot rename");
+    // Make the rename itself durable.
+    int dirfd = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirfd >= 0) {
+        fsync(dirfd);
+        close(dirfd);
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* contents) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    contents->clear();
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        contents->append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return true;
+}
+
+}  // namespace zorvex

@@ -1,0 +1,43 @@
+// fileio: the few file operations whose failure must never lose data.
+// Whole-buffer writes, renames and atomic replacement of a small file
+// (write a temporary file beside it, flush it to disk, rename it over).
+// Tests can tell the layer to fail (disk full, short write, rename failure,
+// or end the process just before the rename) to show that nothing already
+// saved is lost.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zorvex {
+
+enum class TFileFault {
+    NONE,
+    DISK_FULL,           // the write fails with ENOSPC
+    SHORT_WRITE,         // half of the write lands, then ENOSPC
+    RENAME_FAILS,        // the rename fails with EIO
+    EXIT_BEFORE_RENAME,  // the process ends between writing and renaming
+};
+
+// Test-only: the (skip+1)-th write (or rename) from now on fails as asked;
+// the fault then clears itself. Process-wide.
+void InjectFileFault(TFileFault fault, int skip = 0);
+void ClearFileFaults();
+
+// Writes all of data or fails; errno is set on failure.
+bool WriteAll(int fd, const void* data, size_t length);
+
+// rename(2), subject to injected faults; errno is set on failure.
+bool RenameFile(const char* from, const char* to);
+
+// Replaces path with contents atomically: a crash or a full disk leaves
+// either the old file or the new one, never a mix. A symbolic link at path
+// is followed so the link itself survives. The new file keeps the old one's
+// permission bits (0600 for a new file). On failure error says why.
+bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* error);
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string* contents);
+
+}  // namespace zorvex

@@ -1,0 +1,209 @@
+#include "library/profile.h"
+
+#include <cstdio>
+
+#include "library/fileio.h"
+
+namespace zorvex {
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string_view Unquote(std::string_view s) {
+    if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front())
+        return s.substr(1, s.size() - 2);
+    return s;
+}
+
+}  // namespace
+
+std::string LowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool TProfile::Load(const std::string& path) {
+    std::string text;
+    if (!ReadWholeFile(path, &text)) {
+        Parse("");
+        FILE* probe = fopen(path.c_str(), "r");
+        if (probe == nullptr) return true;  // absent: all defaults
+        fclose(probe);
+        return false;
+    }
+    Parse(text);
+    return true;
+}
+
+void TProfile::Parse(std::string_view text) {
+    Sections.clear();
+    SectionIndex.clear();
+    Sections.push_back(TSection{});
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view raw = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        std::string_view t = Trim(raw);
+        if (!t.empty() && t.front() == '[') {
+            size_t close = t.find(']');
+            std::string_view name =
+                Trim(close == std::string_view::npos ? t.substr(1) : t.substr(1, close - 1));
+            TSection s;
+            s.Name = std::string(name);
+            s.Lines.push_back(TLine{std::string(raw), "", "", false});
+            SectionIndex.emplace(LowerAscii(name), Sections.size());
+            Sections.push_back(std::move(s));
+            continue;
+        }
+        TLine line{std::string(raw), "", "", false};
+        size_t eq = t.find('=');
+        if (!t.empty() && t.front() != ';' && t.front() != '#' && eq != std::string_view::npos &&
+            eq > 0) {
+            line.Key = std::string(Trim(t.substr(0, eq)));
+            line.Value = std::string(Unquote(Trim(t.substr(eq + 1))));
+        }
+        AddLine(Sections.back(), std::move(line));
+    }
+}
+
+void TProfile::AddLine(TSection& s, TLine line) {
+    if (!line.Key.empty()) s.KeyIndex.emplace(LowerAscii(line.Key), s.Lines.size());
+    s.Lines.push_back(std::move(line));
+}
+
+std::string TProfile::Serialize() const {
+    std::string out;
+    for (const TSection& s : Sections)
+        for (const TLine& line : s.Lines)
+            if (!line.Deleted) {
+                out += line.Raw;
+                out += '\n';
+            }
+    return out;
+}
+
+bool TProfile::Save(const std::string& path, std::string* error) const {
+    return ReplaceFileAtomically(path, Serialize(), error);
+}
+
+const TProfile::TLine* TProfile::Find(std::string_view section, std::string_view key) const {
+    auto si = SectionIndex.find(LowerAscii(section));
+    if (si == SectionIndex.end()) return nullptr;
+    const TSection& s = Sections[si->second];
+    auto ki = s.KeyIndex.find(LowerAscii(key));
+    if (ki == s.KeyIndex.end()) return nullptr;
+    return &s.Lines[ki->second];
+}
+
+std::optional<std::string> TProfile::Get(std::string_view section, std::string_view key) const {
+    const TLine* line = Find(section, key);
+    if (line == nullptr) return std::nullopt;
+    return line->Value;
+}
+
+bool TProfile::Has(std::string_view section, std::string_view key) const {
+    return Find(section, key) != nullptr;
+}
+
+std::string TProfile::GetString(std::string_view section, std::string_view key,
+                                std::string_view defaultValue, size_t maxLength) const {
+    const TLine* line = Find(section, key);
+    std::string_view value = line ? std::string_view(line->Value) : defaultValue;
+    return std::string(value.substr(0, maxLength));
+}
+
+int32_t TProfile::GetInt(std::string_view section, std::string_view key,
+                         int32_t defaultValue) const {
+    const TLine* line = Find(section, key);
+    if (line == nullptr || line->Value.empty()) return defaultValue;
+    std::string_view v = Trim(line->Value);
+    bool negative = false;
+    if (!v.empty() && (v.front() == '-' || v.front() == '+')) {
+        negative = v.front() == '-';
+        v.remove_prefix(1);
+    }
+    uint32_t n = 0;
+    for (char c : v) {
+        if (c < '0' || c > '9') break;
+        n = n * 10u + static_cast<uint32_t>(c - '0');
+    }
+    if (negative) n = 0u - n;
+    return static_cast<int32_t>(n);
+}
+
+TProfile::TSection& TProfile::SectionFor(std::string_view section) {
+    if (Sections.empty()) Sections.push_back(TSection{});
+    std::string lower = LowerAscii(section);
+    auto si = SectionIndex.find(lower);
+    if (si != SectionIndex.end()) return Sections[si->second];
+    // A new section follows a blank line unless the file is empty.
+    if ((Sections.size() > 1 || !Sections[0].Lines.empty()) && !Sections.back().Lines.empty() &&
+        !Trim(Sections.back().Lines.back().Raw).empty())
+        Sections.back().Lines.push_back(TLine{"", "", "", false});
+    TSection s;
+    s.Name = std::string(section);
+    s.Lines.push_back(TLine{"[" + std::string(section) + "]", "", "", false});
+    SectionIndex.emplace(std::move(lower), Sections.size());
+    Sections.push_back(std::move(s));
+    return Sections.back();
+}
+
+void TProfile::Set(std::string_view section, std::string_view key, std::string_view value) {
+    TSection& s = SectionFor(section);
+    std::string lower = LowerAscii(key);
+    auto ki = s.KeyIndex.find(lower);
+    if (ki != s.KeyIndex.end()) {
+        TLine& line = s.Lines[ki->second];
+        line.Raw = line.Key + "=" + std::string(value);
+        line.Value = std::string(Unquote(Trim(value)));
+        return;
+    }
+    TLine line{std::string(key) + "=" + std::string(value), std::string(key),
+               std::string(Unquote(Trim(value))), false};
+    // New keys go after the section's last non-blank line, so blank lines
+    // that separate sections stay between them.
+    size_t at = s.Lines.size();
+    while (at > 1 && !s.Lines[at - 1].Deleted && Trim(s.Lines[at - 1].Raw).empty()) --at;
+    if (at == s.Lines.size()) {
+        AddLine(s, std::move(line));
+        return;
+    }
+    s.Lines.insert(s.Lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
+    s.KeyIndex.clear();
+    for (size_t i = 0; i < s.Lines.size(); ++i)
+        if (!s.Lines[i].Key.empty() && !s.Lines[i].Deleted)
+            s.KeyIndex.emplace(LowerAscii(s.Lines[i].Key), i);
+}
+
+void TProfile::SetInt(std::string_view section, std::string_view key, int32_t value) {
+    char text[16];
+    snprintf(text, sizeof text, "%ld", static_cast<long>(value));
+    Set(section, key, text);
+}
+
+bool TProfile::Delete(std::string_view section, std::string_view key) {
+    auto si = SectionIndex.find(LowerAscii(section));
+    if (si == SectionIndex.end()) return false;
+    TSection& s = Sections[si->second];
+    std::string lower = LowerAscii(key);
+    if (s.KeyIndex.erase(lower) == 0) return false;
+    for (TLine& line : s.Lines)
+        if (!line.Key.empty() && LowerAscii(line.Key) == lower) line.Deleted = true;
+    return true;
+}
+
+}  // namespace zorvex

@@ -1,0 +1,69 @@
+// profile: the INI file layer. Reads and writes settings files the way the
+// desktop platform's profile functions did: section and key names match
+// ignoring case, values are trimmed, a missing file or key gives the
+// caller's default. Unlike those functions it edits an in-memory copy and
+// writes the whole file once per save, atomically, keeping the user's
+// comments, blank lines and unknown sections and keys as they were.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace zorvex {
+
+class TProfile {
+  public:
+    // Reads path; a missing file gives an empty profile and true. False only
+    // when the file exists but cannot be read.
+    bool Load(const std::string& path);
+    void Parse(std::string_view text);
+    std::string Serialize() const;
+    // Writes the whole profile to path atomically; error says why it failed.
+    bool Save(const std::string& path, std::string* error) const;
+
+    // The trimmed value, without surrounding quotes; nullopt when absent.
+    std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+    // The value cut to maxLength characters, or the default when absent.
+    std::string GetString(std::string_view section, std::string_view key,
+                          std::string_view defaultValue, size_t maxLength) const;
+    // The platform's integer read: leading blanks, an optional sign and
+    // decimal digits, wrapped to 32 bits; anything else reads as 0. An
+    // absent or empty value gives the default.
+    int32_t GetInt(std::string_view section, std::string_view key, int32_t defaultValue) const;
+
+    // Adds or replaces a key; the first line of an existing key is rewritten
+    // in place so the file keeps its order.
+    void Set(std::string_view section, std::string_view key, std::string_view value);
+    void SetInt(std::string_view section, std::string_view key, int32_t value);
+    // Removes the key (every line of it); false when it was absent.
+    bool Delete(std::string_view section, std::string_view key);
+    bool Has(std::string_view section, std::string_view key) const;
+
+  private:
+    struct TLine {
+        std::string Raw;    // kept verbatim unless the key is set
+        std::string Key;    // empty for comments, blanks and section headers
+        std::string Value;  // trimmed, quotes removed
+        bool Deleted = false;
+    };
+    struct TSection {
+        std::string Name;
+        std::vector<TLine> Lines;  // the header line first (none for the preamble)
+        std::unordered_map<std::string, size_t> KeyIndex;  // lower-case key → first line
+    };
+
+    const TLine* Find(std::string_view section, std::string_view key) const;
+    TSection& SectionFor(std::string_view section);
+    void AddLine(TSection& s, TLine line);
+
+    std::vector<TSection> Sections;  // Sections[0] is the text before any header
+    std::unordered_map<std::string, size_t> SectionIndex;
+};
+
+std::string LowerAscii(std::string_view text);
+
+}  // namespace zorvex
