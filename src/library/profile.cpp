@@ -56,7 +56,7 @@ void TProfile::Parse(std::string_view text) {
         if (end == std::string_view::npos) end = text.size();
         std::string_view raw = text.substr(pos, end - pos);
         pos = end + 1;
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        while (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         std::string_view t = Trim(raw);
         if (!t.empty() && t.front() == '[') {
             size_t close = t.find(']');

@@ -1,0 +1,52 @@
+// The window side of the main object, as the engine sees it: the status and
+// log lists, the hint line and message boxes. The desktop program implements
+// it with widgets and dialogs; the headless program prints and answers every
+// question with the safe choice.
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+namespace zorvex {
+
+struct THeader;
+
+enum TBoxStyle { BOX_OK, BOX_OK_CANCEL, BOX_YES_NO, BOX_YES_NO_CANCEL };
+enum TBoxAnswer { ANSWER_OK, ANSWER_CANCEL, ANSWER_YES, ANSWER_NO };
+
+class TNewsView {
+  public:
+    virtual ~TNewsView() = default;
+    // A line was appended to the status list; firstDropped when the list was
+    // full and its first line went.
+    virtual void StatusLineAdded(std::string_view line, bool firstDropped) = 0;
+    virtual void LogLineAdded(std::string_view line, const THeader* header, bool firstDropped) = 0;
+    // The hint line; empty clears it.
+    virtual void ShowHint(std::string_view text) = 0;
+    virtual TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
+                                  TBoxStyle style) = 0;
+};
+
+// The answer that never does anything the user did not ask for.
+TBoxAnswer SafeAnswer(TBoxStyle style);
+
+// Which line a list selects after a line was added: it follows new lines
+// unless the user selected an older one. selected is -1 for none.
+int FollowSelection(int selected, int countBefore, bool firstDropped);
+
+// Status lines as they are, log lines behind "log: ", message boxes as a
+// status line "caption: text" answered with the safe choice.
+class THeadlessView : public TNewsView {
+  public:
+    explicit THeadlessView(FILE* out = stdout) : Out(out) {}
+    void StatusLineAdded(std::string_view line, bool firstDropped) override;
+    void LogLineAdded(std::string_view line, const THeader* header, bool firstDropped) override;
+    void ShowHint(std::string_view) override {}
+    TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
+                          TBoxStyle style) override;
+
+  private:
+    FILE* Out;
+};
+
+}  // namespace zorvex
