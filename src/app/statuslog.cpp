@@ -21,6 +21,17 @@ std::string_view CutText(std::string_view text, size_t max) {
     return text.substr(0, n);
 }
 
+namespace {
+
+// Formats into the log buffer's bounds.
+std::string FormatLogBuffer(const char* format, va_list args) {
+    char buffer[LOG_BUFFER_SIZE];
+    vsnprintf(buffer, sizeof buffer, format, args);
+    return buffer;
+}
+
+}  // namespace
+
 void TDiagnosticLog::Write(const char* tag, const char* text) {
     if (!On) return;
     timespec now{};
@@ -79,12 +90,11 @@ void TStatusLog::PrintStatusString(int id) {
 }
 
 void TStatusLog::PrintStatusF(const char* format, ...) {
-    char buffer[LOG_BUFFER_SIZE];
     va_list args;
     va_start(args, format);
-    vsnprintf(buffer, sizeof buffer, format, args);
+    std::string text = FormatLogBuffer(format, args);
     va_end(args);
-    PrintStatus(buffer);
+    PrintStatus(text);
 }
 
 int TStatusLog::WriteLogLine(std::string_view text, bool showInList, const THeader* header) {
@@ -108,12 +118,11 @@ int TStatusLog::WriteLogLine(std::string_view text, bool showInList, const THead
 }
 
 int TStatusLog::WriteLogLineFormatted(const char* format, ...) {
-    char buffer[LOG_BUFFER_SIZE];
     va_list args;
     va_start(args, format);
-    vsnprintf(buffer, sizeof buffer, format, args);
+    std::string text = FormatLogBuffer(format, args);
     va_end(args);
-    return WriteLogLine(buffer, true, nullptr);
+    return WriteLogLine(text, true, nullptr);
 }
 
 void TStatusLog::TrimOldLogs() {
