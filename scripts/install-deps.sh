@@ -13,7 +13,7 @@ set -euo pipefail
 PKGS=(
     g++ cmake ninja-build
     libgtest-dev libgmock-dev libbenchmark-dev
-    libssl-dev libntlm0-dev libjpeg-dev libfreetype-dev fonts-dejavu-core
+    libssl-dev libntlm0-dev libjpeg-dev libfreetype-dev fonts-dejavu-core zlib1g-dev
     qt6-base-dev
     clang libclang-rt-14-dev
     python3 openssl netbase
