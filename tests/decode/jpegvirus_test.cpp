@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,47 @@ TEST(JpegVirusScan, LongCleanJpegIsNeverStopped) {
     JpegVirusReset(state);
     EXPECT_TRUE(Scan(state, bytes, 0, bytes.size()));
     EXPECT_EQ(FiringByte(bytes), static_cast<int>(bytes.size()) - 1);
+}
+
+// A file that does not start FF D8 is never stopped, also when the block that
+// completes its head goes on to carry the marker.
+TEST(JpegVirusScan, NotAJpegInTheBlockThatCompletesTheHead) {
+    const TBytes bytes = {0x89, 0x50, 0xFF, 0xFE, 0x00, 0x00, 0xFF, 0xFE, 0x00, 0x01};
+    for (size_t first : {0u, 1u, 2u}) {
+        JpegVirusState state;
+        EXPECT_FALSE(Scan(state, bytes, 0, first));
+        EXPECT_FALSE(Scan(state, bytes, first, bytes.size())) << first;
+    }
+}
+
+// The block scan against a byte-at-a-time model, on random splits of data
+// made mostly of the marker's bytes.
+TEST(JpegVirusScan, BlocksAgreeWithByteAtATime) {
+    std::mt19937 rng(7);
+    const uint8_t alphabet[] = {0xFF, 0xFE, 0x00, 0x01, 0xD8, 0x41};
+    for (int round = 0; round < 20000; ++round) {
+        TBytes bytes(rng() % 48);
+        for (uint8_t& b : bytes) b = alphabet[rng() % 6];
+        if (bytes.size() >= 2 && rng() % 2) bytes[0] = 0xFF, bytes[1] = 0xD8;
+        const int expected = FiringByte(bytes);
+        JpegVirusState state;
+        int firedFrom = -1, firedTo = -1;
+        for (size_t at = 0; at < bytes.size() && firedTo < 0;) {
+            size_t to = std::min(bytes.size(), at + 1 + rng() % 9);
+            if (Scan(state, bytes, at, to)) {
+                firedFrom = static_cast<int>(at);
+                firedTo = static_cast<int>(to);
+            }
+            at = to;
+        }
+        // The block that fires is the one holding the completing byte.
+        if (expected < 0) {
+            ASSERT_EQ(firedTo, -1) << "round " << round;
+        } else {
+            ASSERT_LE(firedFrom, expected) << "round " << round;
+            ASSERT_GT(firedTo, expected) << "round " << round;
+        }
+    }
 }
 
 }  // namespace
