@@ -56,9 +56,24 @@ size_t FindNoCase(std::string_view s, std::string_view key, size_t from = 0) {
     return std::string_view::npos;
 }
 
+// Where a key of a "=y" line starts: at the start of the line or after white
+// space, and before "name=", whose value runs to the end of the line and may
+// hold anything ("name=apart=3.jpg" has no part).
+size_t FindKey(std::string_view line, std::string_view key) {
+    size_t limit = line.size();
+    if (key != "name=") {
+        size_t name = FindKey(line, "name=");
+        if (name != std::string_view::npos) limit = name;
+    }
+    for (size_t at = FindNoCase(line, key); at != std::string_view::npos && at < limit;
+         at = FindNoCase(line, key, at + 1))
+        if (at == 0 || IsWhite(line[at - 1])) return at;
+    return std::string_view::npos;
+}
+
 // The signed decimal after key=, or -1 when the key is absent.
 int64_t NumberAfter(std::string_view line, std::string_view key) {
-    size_t at = FindNoCase(line, key);
+    size_t at = FindKey(line, key);
     if (at == std::string_view::npos) return -1;
     size_t pos = SkipWhite(line, at + key.size());
     bool negative = false;
@@ -94,16 +109,10 @@ TYencTrailer ParseTrailer(std::string_view line) {
     t.Seen = true;
     t.Size = YencSize(line);
     t.Part = YencPart(line);
-    size_t at = FindNoCase(line, "pcrc32=");
+    size_t at = FindKey(line, "pcrc32=");
     if (at != std::string_view::npos) t.HasPartCrc = HexAfter(line, at, 7, &t.PartCrc);
-    // "crc32=" also sits inside "pcrc32=": take one that stands alone.
-    for (at = FindNoCase(line, "crc32="); at != std::string_view::npos;
-         at = FindNoCase(line, "crc32=", at + 1)) {
-        if (at == 0 || Lower(line[at - 1]) != 'p') {
-            t.HasCrc = HexAfter(line, at, 6, &t.Crc);
-            break;
-        }
-    }
+    at = FindKey(line, "crc32=");
+    if (at != std::string_view::npos) t.HasCrc = HexAfter(line, at, 6, &t.Crc);
     return t;
 }
 
@@ -156,7 +165,7 @@ bool BeginLineName(std::string_view line, std::string* name) {
 
 bool YencName(std::string_view line, std::string* name) {
     name->clear();
-    size_t at = FindNoCase(line, "name=");
+    size_t at = FindKey(line, "name=");
     if (at == std::string_view::npos) return false;
     return TidyFileName(line.substr(SkipWhite(line, at + 5)), name);
 }
@@ -380,7 +389,7 @@ bool TDecoder::BuildUuTables(char first) {
         auto c = static_cast<unsigned char>(Lower(alphabet[i]));
         if (Reverse[c] == NOT_IN_ALPHABET) Reverse[c] = static_cast<int8_t>(i);
     }
-    if (first == 'M') Reverse[' '] = 0;
+    if (first == 'M') Reverse[static_cast<unsigned char>(' ')] = 0;  // a blank reads as '`'
     FirstLinePending = false;
     return true;
 }

@@ -198,7 +198,7 @@ TEST_F(SettingsStore, ListsStopAtTheFirstEmptyKeyAndCutLongEntries) {
     ASSERT_EQ(store.PathPrefixes.size(), 2u);
     EXPECT_EQ(store.PathPrefixes[1].size(), LIST_ENTRY_MAX);
     TProfile p;
-    for (int i = 0; i < 300; ++i) p.Set("autoscan", std::to_string(i), "p" + std::to_string(i));
+    for (int i = 0; i < 300; ++i) p.SetInt("autoscan", std::to_string(i), 1000 + i);
     EXPECT_EQ(TSettingsStore::ReadList(p, "autoscan").size(), LIST_COUNT_MAX);
 }
 

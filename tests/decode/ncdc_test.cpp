@@ -193,6 +193,10 @@ TEST(YencHeader, NamePartAndSize) {
         {"=ybegin line=128 name=nosize.bin", true, "nosize.bin", -1, -1},
         {"=ybegin part=12 line=128 size=7", false, "", 12, 7},
         {"=ybegin line=128", false, "", -1, -1},
+        // Keys count only as words of their own, and never inside the name.
+        {"=ybegin line=128 size=500 name=apart=3 size=9.jpg", true, "apart=3 size=9.jpg", -1, 500},
+        {"=ybegin xpart=4 line=128 size=10 name=a", true, "a", -1, 10},
+        {"=ybegin\tPART=2\tSIZE=10\tNAME=Up.JPG", true, "Up.JPG", 2, 10},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Line);
@@ -617,6 +621,8 @@ TEST_F(DecoderTest, YencTrailerValues) {
         {"=yend size=0", {true, 0, -1, false, 0, false, 0}},
         {"=yend size=384000 part=1 pcrc32=00000001", {true, 384000, 1, true, 1, false, 0}},
         {"=yend size=5 crc32=ffffffff", {true, 5, -1, false, 0, true, 0xFFFFFFFFu}},
+        {"=yend pcrc32=12345678 size=3", {true, 3, -1, true, 0x12345678u, false, 0}},
+        {"=yend size=3 xcrc32=1 crc32=", {true, 3, -1, false, 0, false, 0}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Line);
