@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -297,6 +298,7 @@ bool TDecoder::Begin(std::string_view directory, std::string_view name, bool app
     StreamFailed = false;
     if (!base64) FirstLinePending = true;
     FileCrcBase = append ? FileCrc() : 0;
+    CrcPending = false;
     PartCrcValue = 0;
     PartByteCount = 0;
     Trailer = TYencTrailer{};
@@ -313,7 +315,20 @@ bool TDecoder::StartEncryption(std::string_view key) {
     return true;
 }
 
+void TDecoder::SyncCrc() const {
+    if (!CrcPending) return;
+    CrcPending = false;
+    if (StreamUsed > CrcFrom)
+        PartCrcValue = Crc32Update(PartCrcValue, Stream + CrcFrom, StreamUsed - CrcFrom);
+}
+
+uint32_t TDecoder::PartCrc() const {
+    SyncCrc();
+    return PartCrcValue;
+}
+
 bool TDecoder::FlushStream() {
+    SyncCrc();
     if (StreamFailed) return false;
     if (StreamUsed > 0 && !WriteAll(Fd, Stream, StreamUsed)) {
         StreamFailed = true;
@@ -350,7 +365,7 @@ bool TDecoder::IsFullLine(std::string_view line) const {
 uint32_t TDecoder::FileCrc() const {
     // The parts before this one, extended by this part's CRC: one pass over
     // the bytes serves both values.
-    return static_cast<uint32_t>(crc32_combine64(FileCrcBase, PartCrcValue, PartByteCount));
+    return static_cast<uint32_t>(crc32_combine64(FileCrcBase, PartCrc(), PartByteCount));
 }
 
 const char* TDecoder::MethodName() const {
@@ -420,6 +435,18 @@ int TDecoder::DecodeUuGroups(std::string_view line, int* announcedOut) {
     if (announced < 0) return DECODE_BOGUS;
     size_t pos = 1;
     int produced = 0;
+    // Groups that lie wholly on the line: no bound checks, one test of
+    // all four values.
+    const size_t groups = static_cast<size_t>(announced + 2) / 3;
+    const size_t whole = std::min(groups, (length - 1) / 4);
+    for (size_t g = 0; g < whole; ++g, pos += 4, produced += 3) {
+        const int v0 = Reverse[text[pos]], v1 = Reverse[text[pos + 1]];
+        const int v2 = Reverse[text[pos + 2]], v3 = Reverse[text[pos + 3]];
+        if ((v0 | v1 | v2 | v3) < 0) return DECODE_BOGUS;
+        Decoded[produced] = static_cast<uint8_t>(v0 << 2 | v1 >> 4);
+        Decoded[produced + 1] = static_cast<uint8_t>(v1 << 4 | v2 >> 2);
+        Decoded[produced + 2] = static_cast<uint8_t>(v2 << 6 | v3);
+    }
     while (produced < announced) {
         // Only the last group may lose characters that were blanks.
         const bool lastGroup = announced - produced < 4;
@@ -493,12 +520,21 @@ int TDecoder::WriteDecoded(size_t length, bool toPlugIns) {
     if (PreviewActive) PreviewAppend(Decoded, length);
     if (toPlugIns) Observers.PlugInFileBuffer(Decoded, length);
     if (Mode == MODE_YENC) {
-        PartCrcValue = Crc32Update(PartCrcValue, Decoded, length);
+        if (Encrypting) {  // the buffer will hold enciphered bytes
+            SyncCrc();
+            PartCrcValue = Crc32Update(PartCrcValue, Decoded, length);
+        }
         PartByteCount += static_cast<int64_t>(length);
+    } else {
+        SyncCrc();
     }
     if (Encrypting) CryptEncrypt(Cipher, Decoded, length);
     if (Fd < 0 || StreamFailed) return DECODE_WRITE_FAILED;
     if (StreamUsed + length > DECODE_STREAM_BUFFER && !FlushStream()) return DECODE_WRITE_FAILED;
+    if (Mode == MODE_YENC && !Encrypting && !CrcPending) {
+        CrcPending = true;
+        CrcFrom = StreamUsed;
+    }
     memcpy(Stream + StreamUsed, Decoded, length);
     StreamUsed += length;
     return DECODE_OK;

@@ -154,7 +154,7 @@ class TDecoder {
     // yEnc checks: the CRC-32 and byte count of the current part (since the
     // last begin) and of the whole file (since the last begin that was not
     // an append), and the values of the last "=yend" line.
-    uint32_t PartCrc() const { return PartCrcValue; }
+    uint32_t PartCrc() const;
     int64_t PartBytes() const { return PartByteCount; }
     uint32_t FileCrc() const;
     const TYencTrailer& YencTrailer() const { return Trailer; }
@@ -194,7 +194,13 @@ class TDecoder {
     bool PreviewActive = false;
     uint8_t* Preview = nullptr;  // PREVIEW_BUFFER_SIZE bytes, allocated at first use
     size_t PreviewUsed = 0;
-    uint32_t PartCrcValue = 0;
+    // Plain yEnc bytes wait in the stream buffer from CrcFrom on and are
+    // summed in one pass when it is flushed or the CRC is asked for: a CRC
+    // per line costs more than the decoding itself.
+    void SyncCrc() const;
+    mutable uint32_t PartCrcValue = 0;
+    mutable bool CrcPending = false;
+    mutable size_t CrcFrom = 0;
     int64_t PartByteCount = 0;
     uint32_t FileCrcBase = 0;  // the CRC of the parts before this one
     TYencTrailer Trailer;
