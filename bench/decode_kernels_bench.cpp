@@ -14,6 +14,7 @@
 
 #include "decode/kernels.h"
 #include "decode/kernels_impl.h"
+#include "support/encoders.h"
 
 namespace {
 
@@ -33,25 +34,9 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
     return data;
 }
 
-// NUL, LF, CR and "=" always; TAB and space first or last on a line; "."
-// first. A line may run one over when its last character is escaped.
 std::vector<std::string> YencLines(const std::vector<uint8_t>& data) {
-    std::vector<std::string> lines(1);
-    for (size_t i = 0; i < data.size(); ++i) {
-        std::string& line = lines.back();
-        const char c = static_cast<char>(data[i] + 42);
-        const bool first = line.empty();
-        const bool last = line.size() + 1 >= YENC_LINE || i + 1 == data.size();
-        if (c == '\0' || c == '\n' || c == '\r' || c == '=' ||
-            ((c == '\t' || c == ' ') && (first || last)) || (c == '.' && first)) {
-            line += '=';
-            line += static_cast<char>(c + 64);
-        } else {
-            line += c;
-        }
-        if (line.size() >= YENC_LINE && i + 1 < data.size()) lines.emplace_back();
-    }
-    return lines;
+    return test::YencDataLines(
+        std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), YENC_LINE);
 }
 
 std::vector<uint8_t> WithoutEscapes(std::vector<uint8_t> data) {

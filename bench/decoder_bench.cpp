@@ -14,6 +14,7 @@
 
 #include "decode/kernels.h"
 #include "decode/ncdc.h"
+#include "support/encoders.h"
 
 namespace {
 
@@ -29,27 +30,6 @@ std::string MakeData() {
         b = static_cast<char>(x >> 16);
     }
     return data;
-}
-
-std::vector<std::string> YencLines(std::string_view data) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (size_t i = 0; i < data.size(); ++i) {
-        uint8_t c = static_cast<uint8_t>(data[i] + 42);
-        const bool edge = line.empty() || line.size() + 1 >= 128 || i + 1 == data.size();
-        if (c == 0 || c == '\n' || c == '\r' || c == '=' || ((c == '\t' || c == ' ') && edge) ||
-            (c == '.' && line.empty())) {
-            line += '=';
-            c = static_cast<uint8_t>(c + 64);
-        }
-        line += static_cast<char>(c);
-        if (line.size() >= 128) {
-            lines.push_back(line);
-            line.clear();
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    return lines;
 }
 
 std::vector<std::string> Base64Lines(std::string_view data) {
@@ -145,7 +125,7 @@ void Decode(benchmark::State& bench, const std::vector<std::string>& lines, int 
 }
 
 void BM_DecodeYenc(benchmark::State& bench) {
-    static const std::vector<std::string> lines = YencLines(MakeData());
+    static const std::vector<std::string> lines = test::YencDataLines(MakeData());
     Decode(bench, lines, MODE_YENC);
     bench.SetLabel(std::string(bench.range(0) ? "tmpfs, " : "disk, ") + YencKernelName() +
                    ", crc " + Crc32KernelName());

@@ -13,20 +13,13 @@
 
 #include "decode/crypt.h"
 #include "library/fileio.h"
+#include "support/encoders.h"
 
 namespace zorvex {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Noise(size_t n, uint32_t seed) {
-    std::string out(n, '\0');
-    for (char& b : out) {
-        seed = seed * 1664525u + 1013904223u;
-        b = static_cast<char>(seed >> 24);
-    }
-    return out;
-}
+using test::Noise;
 
 uint32_t Le32(const std::string& s, size_t at) {
     uint32_t v = 0;

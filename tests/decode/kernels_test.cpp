@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "decode/kernels_impl.h"
+#include "support/encoders.h"
 
 namespace zorvex {
 namespace {
@@ -74,26 +75,9 @@ TBytes Noise(size_t n, std::mt19937& rng) {
     return out;
 }
 
-// The usual yEnc escapes: NUL, LF, CR and "=" always; TAB and space at the
-// start or end of a line; "." at the start. Lines end where they reach
-// lineLen characters.
 std::vector<std::string> YencEncode(const TBytes& data, size_t lineLen) {
-    std::vector<std::string> lines(1);
-    for (size_t i = 0; i < data.size(); ++i) {
-        std::string& line = lines.back();
-        const char c = static_cast<char>(data[i] + 42);
-        const bool first = line.empty();
-        const bool last = line.size() + 1 >= lineLen || i + 1 == data.size();
-        if (c == '\0' || c == '\n' || c == '\r' || c == '=' ||
-            ((c == '\t' || c == ' ') && (first || last)) || (c == '.' && first)) {
-            line += '=';
-            line += static_cast<char>(c + 64);
-        } else {
-            line += c;
-        }
-        if (line.size() >= lineLen && i + 1 < data.size()) lines.emplace_back();
-    }
-    return lines;
+    return test::YencDataLines(
+        std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), lineLen);
 }
 
 std::string Base64Encode(const TBytes& data) {

@@ -18,38 +18,16 @@
 #include <vector>
 
 #include "library/fileio.h"
+#include "support/encoders.h"
 #include "support/tempdir.h"
 
 namespace zorvex {
 namespace {
 
+using test::AllByteValues;
+using test::Noise;
 using test::TTempDir;
 using namespace std::string_literals;
-
-std::string Noise(size_t n, uint32_t seed) {
-    std::string out(n, '\0');
-    for (char& b : out) {
-        seed = seed * 1664525u + 1013904223u;
-        b = static_cast<char>(seed >> 24);
-    }
-    return out;
-}
-
-std::string AllByteValues() {
-    std::string out;
-    for (int i = 0; i < 256; ++i) out.push_back(static_cast<char>(i));
-    return out;
-}
-
-// Plain bitwise CRC-32 (reflected, polynomial EDB88320).
-uint32_t Crc32(std::string_view s) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (unsigned char b : s) {
-        c ^= b;
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-    }
-    return ~c;
-}
 
 constexpr char XX_ALPHABET[] = "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 constexpr char B64_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -578,7 +556,7 @@ TEST_F(DecoderTest, YencEscapesAtEveryOffset) {
         }
     }
     EXPECT_EQ(Decoder.PartBytes(), static_cast<int64_t>(want.size()));
-    EXPECT_EQ(Decoder.PartCrc(), Crc32(want));
+    EXPECT_EQ(Decoder.PartCrc(), test::BitwiseCrc32(want));
     EXPECT_EQ(Decoder.EndFile(), static_cast<int64_t>(want.size()));
     EXPECT_TRUE(Read("sweep.bin") == want) << "over " << lines << " lines";
 }

@@ -15,28 +15,17 @@
 #include "decode/crypt.h"
 #include "decode/ncdc.h"
 #include "library/fileio.h"
+#include "support/encoders.h"
 #include "support/tempdir.h"
 
 namespace zorvex {
 namespace {
 
+using test::AllByteValues;
+using test::Noise;
 using test::TTempDir;
+using test::YencDataLines;
 using TLines = std::vector<std::string>;
-
-std::string Noise(size_t n, uint32_t seed) {
-    std::string out(n, '\0');
-    for (char& b : out) {
-        seed = seed * 1664525u + 1013904223u;
-        b = static_cast<char>(seed >> 24);
-    }
-    return out;
-}
-
-std::string AllByteValues() {
-    std::string out;
-    for (int i = 0; i < 256; ++i) out.push_back(static_cast<char>(i));
-    return out;
-}
 
 // Bytes whose yEnc form is NUL, LF, CR, '=', TAB, space or '.': every escape
 // rule fires many times, at line starts and ends too.
@@ -64,16 +53,6 @@ std::vector<TBlob> Blobs() {
     blobs.push_back({"all256", AllByteValues()});
     blobs.push_back({"noise1MiB", Noise(1 << 20, 99)});
     return blobs;
-}
-
-// Plain bitwise CRC-32 (reflected, polynomial EDB88320).
-uint32_t Crc32(std::string_view s) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (unsigned char b : s) {
-        c ^= b;
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-    }
-    return ~c;
 }
 
 std::string Hex8(uint32_t v, bool upper) {
@@ -108,29 +87,6 @@ TLines XxEncode(std::string_view data, const std::string& name) {
 
 // ---- yEnc ----
 
-TLines YencDataLines(std::string_view data, size_t lineLength = 128) {
-    TLines lines;
-    std::string line;
-    for (size_t i = 0; i < data.size(); ++i) {
-        uint8_t c = static_cast<uint8_t>(data[i] + 42);
-        const bool first = line.empty();
-        const bool last = line.size() + 1 >= lineLength || i + 1 == data.size();
-        const bool escape = c == 0 || c == '\n' || c == '\r' || c == '=' ||
-                            ((c == '\t' || c == ' ') && (first || last)) || (c == '.' && first);
-        if (escape) {
-            line += '=';
-            c = static_cast<uint8_t>(c + 64);
-        }
-        line += static_cast<char>(c);
-        if (line.size() >= lineLength) {
-            lines.push_back(line);
-            line.clear();
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    return lines;
-}
-
 // Decodes data lines by the yEnc rules, to check the encoder above.
 std::string YencReference(const TLines& lines) {
     std::string out;
@@ -150,7 +106,7 @@ TLines YencSinglePart(std::string_view data, const std::string& name) {
     TLines lines{"=ybegin line=128 size=" + std::to_string(data.size()) + " name=" + name};
     for (std::string& l : YencDataLines(data)) lines.push_back(std::move(l));
     lines.push_back("=yend size=" + std::to_string(data.size()) +
-                    " crc32=" + Hex8(Crc32(data), true));
+                    " crc32=" + Hex8(test::BitwiseCrc32(data), true));
     return lines;
 }
 
@@ -174,8 +130,8 @@ std::vector<TYencPart> YencMultipart(std::string_view data, const std::string& n
                              " end=" + std::to_string(k * partSize + part.Data.size()));
         for (std::string& l : YencDataLines(part.Data)) part.Lines.push_back(std::move(l));
         std::string end = "=yend size=" + std::to_string(part.Data.size()) + " part=" + number +
-                          " pcrc32=" + Hex8(Crc32(part.Data), false);
-        if (k + 1 == total) end += " crc32=" + Hex8(Crc32(data), false);
+                          " pcrc32=" + Hex8(test::BitwiseCrc32(part.Data), false);
+        if (k + 1 == total) end += " crc32=" + Hex8(test::BitwiseCrc32(data), false);
         part.Lines.push_back(end);
         parts.push_back(std::move(part));
     }
@@ -361,8 +317,8 @@ bool AllOk(const TFileRun& run) {
 // ---- the encoders themselves ----
 
 TEST(RoundTripEncoders, Crc32AndYencEncoderFollowTheirRules) {
-    EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);
-    EXPECT_EQ(Crc32(""), 0u);
+    EXPECT_EQ(test::BitwiseCrc32("123456789"), 0xCBF43926u);
+    EXPECT_EQ(test::BitwiseCrc32(""), 0u);
 
     const std::string data = YencCritical(20000, 5) + AllByteValues() + Noise(3000, 6);
     const TLines lines = YencDataLines(data);
@@ -475,7 +431,7 @@ TEST(YencRoundTrip, SinglePartFilesWithTheirChecks) {
         EXPECT_EQ(run.Length, static_cast<int64_t>(blob.Bytes.size()));
         EXPECT_TRUE(ReadFile(tmp.File(name)) == blob.Bytes) << "the file differs";
 
-        const uint32_t crc = Crc32(blob.Bytes);
+        const uint32_t crc = test::BitwiseCrc32(blob.Bytes);
         EXPECT_EQ(run.PartCrc, crc);
         EXPECT_EQ(run.FileCrc, crc);
         EXPECT_EQ(run.PartBytes, static_cast<int64_t>(blob.Bytes.size()));
@@ -520,9 +476,9 @@ TEST(YencRoundTrip, MultipartFileAppendsPartByPart) {
             EXPECT_EQ(run.Length, static_cast<int64_t>(sofar.size()));
             EXPECT_TRUE(ReadFile(tmp.File(name)) == sofar) << "the file differs";
 
-            EXPECT_EQ(run.PartCrc, Crc32(parts[k].Data));
+            EXPECT_EQ(run.PartCrc, test::BitwiseCrc32(parts[k].Data));
             EXPECT_EQ(run.PartBytes, static_cast<int64_t>(parts[k].Data.size()));
-            EXPECT_EQ(run.FileCrc, Crc32(sofar));
+            EXPECT_EQ(run.FileCrc, test::BitwiseCrc32(sofar));
             EXPECT_TRUE(run.Trailer.Seen);
             EXPECT_EQ(run.Trailer.Part, static_cast<int64_t>(k + 1));
             EXPECT_EQ(run.Trailer.Size, static_cast<int64_t>(parts[k].Data.size()));
@@ -562,10 +518,10 @@ TEST(YencRoundTrip, ChangedCharacterShowsInThePartCrc) {
     }
     EXPECT_EQ(runs[0].PartCrc, runs[0].Trailer.PartCrc);
     EXPECT_NE(runs[1].PartCrc, runs[1].Trailer.PartCrc);
-    EXPECT_EQ(runs[1].PartCrc, Crc32(part2));
+    EXPECT_EQ(runs[1].PartCrc, test::BitwiseCrc32(part2));
     EXPECT_EQ(runs[2].PartCrc, runs[2].Trailer.PartCrc);
     EXPECT_NE(runs[2].FileCrc, runs[2].Trailer.Crc);
-    EXPECT_EQ(runs[2].FileCrc, Crc32(parts[0].Data + part2 + parts[2].Data));
+    EXPECT_EQ(runs[2].FileCrc, test::BitwiseCrc32(parts[0].Data + part2 + parts[2].Data));
     EXPECT_TRUE(ReadFile(tmp.File("damaged.bin")) == parts[0].Data + part2 + parts[2].Data);
 }
 
@@ -609,7 +565,7 @@ TEST(EncryptedRoundTrip, FileDeciphersToTheBlobWithAGoodChecksum) {
         EXPECT_TRUE(CryptChecksumOk(state));
         // The yEnc checks see the plain bytes.
         if (std::string_view(c.Label).starts_with("yEnc")) {
-            EXPECT_EQ(runs[0].PartCrc, Crc32(c.Data));
+            EXPECT_EQ(runs[0].PartCrc, test::BitwiseCrc32(c.Data));
         }
 
         CryptState wrong;
