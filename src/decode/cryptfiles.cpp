@@ -45,18 +45,6 @@ class TFd {
     int Fd;
 };
 
-std::string BaseName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 struct TPaths {
     std::string Target;  // the file to convert, a symbolic link resolved
     std::string Temp;

@@ -30,6 +30,8 @@ TFileFault TakeFault(bool isWrite) {
     return f;
 }
 
+}  // namespace
+
 std::string DirectoryOf(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -37,7 +39,10 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-}  // namespace
+std::string BaseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 void InjectFileFault(TFileFault fault, int skip) {
     FaultSkip.store(skip);
@@ -103,9 +108,7 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view contents, s
             mode = st.st_mode & 07777;
         }
     }
-    size_t slash = target.rfind('/');
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = DirectoryOf(target) + "/." + base + ".XXXXXX";
+    std::string temp = DirectoryOf(target) + "/." + BaseName(target) + ".XXXXXX";
     int fd = mkstemp(temp.data());
     auto fail = [&](const char* what) {
         int saved = errno;

@@ -37,6 +37,11 @@ bool RenameFile(const char* from, const char* to);
 // permission bits (0600 for a new file). On failure error says why.
 bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* error);
 
+// The directory part of a path ("." when it has none) and the part after
+// the last '/'.
+std::string DirectoryOf(const std::string& path);
+std::string BaseName(const std::string& path);
+
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string* contents);
 
