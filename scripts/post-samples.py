@@ -11,6 +11,12 @@ Host, port and credentials default to the inn.env written by inn-up.sh
 ($ZORVEX_INN_DIR/inn.env, else /tmp/zorvex-inn/inn.env).  File contents are
 the same on every run; Message-IDs carry a per-run token so the set can be
 posted again to the same server (INN refuses duplicate Message-IDs).
+
+Two samples are damaged on purpose, and the manifest's 'expect' says what a
+downloader should make of each one: 'received' (the file, intact),
+'crc-error' (the file, intact, but its =yend crc32 is wrong), 'incomplete'
+(the post stops partway) or 'no-file' (a text post).  --verify passes a
+sample when it finds exactly that damage and nothing else.
 """
 
 import argparse
@@ -37,6 +43,9 @@ POSTERS = {
     'bob': 'Bob Uploader <bob@example.invalid>',
     'carol': 'carol@zorvex.invalid (Carol Binaries)',
     'dave': '"Dave D." <dave@example.invalid>',
+    # One article each: nothing of theirs can continue a damaged file.
+    'erin': 'Erin Broken <erin@example.invalid>',
+    'frank': 'frank@zorvex.invalid (Frank Cutoff)',
 }
 
 
@@ -220,7 +229,8 @@ def uu_decode(lines, xx=False):
 
 
 def uu_section(bodies):
-    """Lines between 'begin' and 'end' across the concatenated bodies."""
+    """-> (name, lines after 'begin', whether 'end' came) across the
+    concatenated bodies."""
     lines, name, inside = [], None, False
     for body in bodies:
         for line in body:
@@ -230,9 +240,11 @@ def uu_section(bodies):
                     name, inside = m.group(1).decode('latin-1'), True
                 continue
             if line == b'end':
-                return name, lines
+                return name, lines, True
             lines.append(line)
-    raise NntpError('uuencode begin/end not found')
+    if not inside:
+        raise NntpError('uuencode begin not found')
+    return name, lines, False
 
 
 def mime_attachment(head, body):
@@ -297,7 +309,13 @@ def build_files():
         'xx_single.bin': sample_bytes(1006, 3000),
         'cross_post.bin': sample_bytes(1007, 456, force=YENC_TRICKY),
         'plain_text.txt': PLAIN_TEXT,
+        'yenc_badcrc.bin': sample_bytes(1008, 5000, force=YENC_TRICKY),
+        # Only the first UU_CUT_LINES lines are posted.
+        'uu_incomplete.bin': sample_bytes(1009, 45 * 100),
     }
+
+
+UU_CUT_LINES = 40
 
 
 def split3(n):
@@ -311,9 +329,9 @@ def plan(files, tag):
     pre = 'Zorvex sample%s - ' % (' [%s]' % tag if tag else '')
     out = []
 
-    def add(name, enc, groups, poster, arts, extra=None):
+    def add(name, enc, groups, poster, arts, extra=None, expect='received'):
         out.append({'name': name, 'encoding': enc, 'groups': groups, 'poster': poster,
-                    'articles': arts, 'extra_headers': extra or []})
+                    'articles': arts, 'extra_headers': extra or [], 'expect': expect})
 
     d = files['uu_single.bin']
     add('uu_single.bin', 'uuencode', [GROUP_BIN], 'alice', [{
@@ -381,7 +399,7 @@ def plan(files, tag):
 
     add('plain_text.txt', 'none', [GROUP_TXT], 'carol', [{
         'subject': pre + 'plain text post, no binary',
-        'body': files['plain_text.txt'].rstrip(b'\n').split(b'\n')}])
+        'body': files['plain_text.txt'].rstrip(b'\n').split(b'\n')}], expect='no-file')
 
     d = files['cross_post.bin']
     add('cross_post.bin', 'yenc', [GROUP_BIN, GROUP_PIC], 'dave', [{
@@ -389,6 +407,23 @@ def plan(files, tag):
         'body': [b'=ybegin line=128 size=%d name=cross_post.bin' % len(d)]
                 + yenc_lines(d, 128)
                 + [b'=yend size=%d crc32=%s' % (len(d), crc_hex(d).encode())]}])
+
+    # Damaged on purpose; appended so the samples above keep their order.
+    d = files['yenc_badcrc.bin']
+    bad_crc = '%08x' % ((zlib.crc32(d) ^ 0x00FF00FF) & 0xFFFFFFFF)
+    add('yenc_badcrc.bin', 'yenc', [GROUP_BIN], 'erin', [{
+        'subject': pre + '"yenc_badcrc.bin" yEnc (1/1)',
+        'body': [b'=ybegin line=128 size=%d name=yenc_badcrc.bin' % len(d)]
+                + yenc_lines(d, 128)
+                + [b'=yend size=%d crc32=%s' % (len(d), bad_crc.encode())]}],
+        expect='crc-error')
+
+    d = files['uu_incomplete.bin']
+    add('uu_incomplete.bin', 'uuencode', [GROUP_BIN], 'frank', [{
+        'subject': pre + 'uu_incomplete.bin (1/1)',
+        'body': [b'uuencoded sample, cut short', b'', b'begin 644 uu_incomplete.bin']
+                + uu_lines(d)[:UU_CUT_LINES]}],
+        expect='incomplete')
     return out
 
 
@@ -412,6 +447,10 @@ def header(head, name):
 
 
 def verify_sample(conn, s, original):
+    """None when the sample came back whole, 'crc-error' when only its
+    crc32 is wrong, 'incomplete' when it stops early; raises on any other
+    fault."""
+    found = None
     heads, bodies = [], []
     for a in s['articles']:
         h, b = fetch(conn, a['message_id'])
@@ -430,10 +469,15 @@ def verify_sample(conn, s, original):
     if enc == 'none':
         data = b''.join(l + b'\n' for l in bodies[0])
     elif enc in ('uuencode', 'xxencode'):
-        name, lines = uu_section(bodies)
+        name, lines, ended = uu_section(bodies)
         if name != s['name']:
             raise NntpError('begin line names %r' % name)
         data = uu_decode(lines, xx=(enc == 'xxencode'))
+        if not ended:
+            # What did come must be the start of the file.
+            if not data or len(data) >= len(original) or not original.startswith(data):
+                raise NntpError('no "end" and %d bytes that are not a start of the file' % len(data))
+            return 'incomplete'
     elif enc == 'mime-base64':
         name, data = mime_attachment(b'\n'.join(heads[0]), bodies[0])
         if name != s['name']:
@@ -457,7 +501,7 @@ def verify_sample(conn, s, original):
         parts.sort(key=lambda p: p[0])
         data = b''.join(p[1] for p in parts)
         if parts[-1][2].get('crc32', '').lower() != crc_hex(data):
-            raise NntpError('crc32 of the whole file mismatch')
+            found = 'crc-error'
     else:
         raise NntpError('unknown encoding ' + enc)
 
@@ -465,6 +509,7 @@ def verify_sample(conn, s, original):
         raise NntpError('decoded %d bytes sha256 %s, expected %d bytes sha256 %s' % (
             len(data), hashlib.sha256(data).hexdigest()[:16], len(original),
             hashlib.sha256(original).hexdigest()[:16]))
+    return found
 
 
 # ------------------------------------------------------------------- main --
@@ -546,24 +591,35 @@ def main():
         manifest = {'server': {'host': host, 'port': port}, 'tag': args.tag, 'files': [{
             'name': s['name'], 'encoding': s['encoding'], 'groups': s['groups'],
             'poster': POSTERS[s['poster']], 'size': s['size'], 'sha256': s['sha256'],
+            'expect': s['expect'],
             'articles': [{'subject': a['subject'], 'message_id': a['message_id'],
                           'lines': len(a['body'])} for a in s['articles']],
         } for s in samples]}
         with open(os.path.join(args.out, 'manifest.json'), 'w') as f:
             json.dump(manifest, f, indent=2)
             f.write('\n')
-        print('wrote %s and %s' % (fdir, os.path.join(args.out, 'manifest.json')))
+        with open(os.path.join(args.out, 'SHA256SUMS'), 'w') as f:
+            for s in samples:
+                f.write('%s  %s\n' % (s['sha256'], s['name']))
+        # For readers without a JSON parser: name, expect, groups.
+        with open(os.path.join(args.out, 'expect.tsv'), 'w') as f:
+            for s in samples:
+                f.write('%s\t%s\t%s\n' % (s['name'], s['expect'], ','.join(s['groups'])))
+        print('wrote %s, manifest.json, SHA256SUMS and expect.tsv in %s' % (fdir, args.out))
 
     failed = 0
     if args.verify:
         for s in samples:
+            want = s['expect'] if s['expect'] in ('crc-error', 'incomplete') else None
             try:
-                verify_sample(conn, s, files[s['name']])
-                status = 'ok'
+                found = verify_sample(conn, s, files[s['name']])
+                if found != want:
+                    raise NntpError('expected %s, found %s' % (want or 'no damage', found or 'none'))
+                status = 'ok' if found is None else 'ok (%s, as posted)' % found
             except (NntpError, ValueError, binascii.Error) as e:
                 status = 'FAIL: %s' % e
                 failed += 1
-            print('  %-16s %-12s %d art %7d bytes  %s' % (
+            print('  %-17s %-12s %d art %7d bytes  %s' % (
                 s['name'], s['encoding'], len(s['articles']), s['size'], status))
         print('verify: %d ok, %d failed' % (len(samples) - failed, failed))
     conn.quit()

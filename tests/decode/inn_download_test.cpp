@@ -1,0 +1,374 @@
+// The whole download path against the private INN of scripts/inn-up.sh:
+// scripts/post-samples.py puts its sample set on the server, TNews walks the
+// sample groups and decodes, and every file must land in its group's
+// directory with the hash the script recorded, the damaged samples with the
+// result they were damaged for. Skipped, with the reason, when INN is not
+// running.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/eventloop.h"
+#include "app/messages.h"
+#include "app/news.h"
+#include "app/settings.h"
+#include "app/statuslog.h"
+#include "app/view.h"
+#include "support/tempdir.h"
+
+namespace zorvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+const char* const SAMPLE_GROUPS[] = {"alt.binaries.test.zorvex", "alt.binaries.pictures.test",
+                                     "misc.test"};
+
+std::string EnvPath() {
+    const char* path = std::getenv("ZORVEX_INN_ENV");
+    return path ? path : "/tmp/zorvex-inn/inn.env";
+}
+
+std::map<std::string, std::string> ReadEnv(const std::string& path) {
+    std::ifstream in(path);
+    std::map<std::string, std::string> env;
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t eq = line.find('=');
+        if (eq == std::string::npos || line[0] == '#') continue;
+        std::string value = line.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+        env[line.substr(0, eq)] = value;
+    }
+    return env;
+}
+
+// Asks the server where a group ends, so the walk sees only what this test posts.
+class TGroupProbe {
+  public:
+    explicit TGroupProbe(int port) {
+        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        Ok = ::connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+             ReadLine().rfind("20", 0) == 0;
+    }
+    ~TGroupProbe() {
+        Send("QUIT\r\n");
+        ::close(Fd);
+    }
+    // The last article number, or -1 when the reply is not "211 count first last".
+    long long Last(const std::string& group) {
+        Send("GROUP " + group + "\r\n");
+        std::istringstream reply(ReadLine());
+        int code = 0;
+        long long count = 0, first = 0, last = -1;
+        if (!(reply >> code >> count >> first >> last) || code != 211) return -1;
+        return last;
+    }
+    bool Ok = false;
+
+  private:
+    void Send(const std::string& s) { ::send(Fd, s.data(), s.size(), MSG_NOSIGNAL); }
+    std::string ReadLine() {
+        std::string line;
+        char c;
+        while (::recv(Fd, &c, 1, 0) == 1 && c != '\n') line += c;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+    }
+    int Fd = -1;
+};
+
+// Runs a command; its output and exit status.
+int RunCommand(const std::string& command, std::string* output) {
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return -1;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
+    int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Sha256(const fs::path& file) {
+    std::string out;
+    if (RunCommand("sha256sum -- '" + file.string() + "'", &out) != 0) return "<sha256sum: " + out;
+    return out.substr(0, out.find(' '));
+}
+
+std::string ReadWhole(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Hex32(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", v);
+    return text;
+}
+
+struct TSample {
+    std::string Name;
+    std::string Expect;  // received, crc-error, incomplete, no-file
+    Lines Groups;
+    std::string Sha256;
+};
+
+// expect.tsv (name, expect, groups) joined with SHA256SUMS.
+std::vector<TSample> ReadSamples(const fs::path& dir) {
+    std::map<std::string, std::string> sums;
+    std::ifstream sumFile(dir / "SHA256SUMS");
+    std::string line;
+    while (std::getline(sumFile, line))
+        if (line.size() > 66) sums[line.substr(66)] = line.substr(0, 64);
+    std::vector<TSample> samples;
+    std::ifstream expectFile(dir / "expect.tsv");
+    while (std::getline(expectFile, line)) {
+        std::istringstream fields(line);
+        TSample s;
+        std::string groups, g;
+        if (!std::getline(fields, s.Name, '\t') || !std::getline(fields, s.Expect, '\t') ||
+            !std::getline(fields, groups))
+            continue;
+        std::istringstream list(groups);
+        while (std::getline(list, g, ',')) s.Groups.push_back(g);
+        s.Sha256 = sums[s.Name];
+        samples.push_back(s);
+    }
+    return samples;
+}
+
+// Keeps every line: the window's lists drop their oldest past 250.
+struct TKeepingView : TNewsView {
+    Lines Status, Logged, Boxes;
+    void StatusLineAdded(std::string_view line, bool) override { Status.emplace_back(line); }
+    void LogLineAdded(std::string_view line, const THeader*, bool) override {
+        Logged.emplace_back(line);
+    }
+    void ShowHint(std::string_view) override {}
+    TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
+                          TBoxStyle style) override {
+        Boxes.push_back(std::string(caption) + ": " + std::string(text));
+        return SafeAnswer(style);
+    }
+};
+
+class TDownloader : public TNews, public TMessageTarget {
+  public:
+    TDownloader(TSettingsStore& settings, TStatusLog& log, TNewsView& view, TNewsStore& store,
+                TPlainEventLoop& loop)
+        : TNews(settings, log, view, TAcceptEverything::Instance(), TNoPlugInsNoPreview::Instance(),
+                store),
+          Loop(loop) {}
+    ~TDownloader() override { Loop.Detach(this); }
+
+    void OnMessage(const TMessage& msg) override {
+        if (msg.Msg == MSG_SOCKET) HandleSocketMessage(msg.WParam);
+    }
+    void OnArticleFollows() override {
+        if (CurMsg) ++Articles;
+        TNews::OnArticleFollows();
+    }
+    void ReportError(const char* where, int code, int fatal) override {
+        Errors.push_back(std::string(where) + " " + std::to_string(code) + (fatal ? " fatal" : ""));
+    }
+    void ConnectionLost(int code) override { Lost.push_back(code); }
+    void AllGroupsDone() override {
+        TNews::AllGroupsDone();
+        Done = true;
+    }
+
+    bool Done = false;
+    int Articles = 0;
+    Lines Errors;
+    std::vector<int> Lost;
+
+  private:
+    TPlainEventLoop& Loop;
+};
+
+class InnDownloadTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Env = ReadEnv(EnvPath());
+        if (Env.count("ZORVEX_INN_PORT") == 0)
+            GTEST_SKIP() << "INN is not running (no " << EnvPath()
+                         << "); start it with scripts/inn-up.sh";
+        ASSERT_FALSE(Home.Path().empty());
+    }
+    void TearDown() override {
+        if (!HasFailure()) return;
+        std::string dump = "log lines:\n";
+        for (const auto& l : View.Logged) dump += "  " + l + "\n";
+        dump += "status lines (last 80):\n";
+        size_t from = View.Status.size() > 80 ? View.Status.size() - 80 : 0;
+        for (size_t i = from; i < View.Status.size(); ++i) dump += "  " + View.Status[i] + "\n";
+        std::fputs(dump.c_str(), stderr);
+    }
+
+    bool LogStarts(const std::string& prefix) const {
+        return std::any_of(View.Logged.begin(), View.Logged.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    }
+    std::string Dl() const { return Home.Path() + "/dl/"; }
+    std::string GroupDir(const std::string& group) const { return Dl() + group + "/"; }
+
+    std::map<std::string, std::string> Env;
+    TTempDir Home;
+    TKeepingView View;
+};
+
+TEST_F(InnDownloadTest, PostedSamplesAreDecodedIntoTheirGroupDirectories) {
+    const int port = std::stoi(Env.at("ZORVEX_INN_PORT"));
+    std::map<std::string, long long> last;
+    {
+        TGroupProbe probe(port);
+        ASSERT_TRUE(probe.Ok) << "INN on 127.0.0.1:" << port << " does not answer, yet "
+                              << EnvPath() << " says it runs";
+        for (const char* g : SAMPLE_GROUPS) {
+            last[g] = probe.Last(g);
+            ASSERT_GE(last[g], 0) << "GROUP " << g;
+        }
+    }
+
+    const std::string out = Home.Path() + "/samples";
+    const std::string tag = "dl-" + std::to_string(::getpid()) + "-" +
+                            std::to_string(std::chrono::system_clock::now().time_since_epoch() /
+                                           std::chrono::milliseconds(1));
+    std::string posted;
+    ASSERT_EQ(RunCommand("python3 '" ZORVEX_SOURCE_DIR "/scripts/post-samples.py' --env '" +
+                             EnvPath() + "' --tag " + tag + " --out '" + out + "'",
+                         &posted),
+              0)
+        << posted;
+    const std::vector<TSample> samples = ReadSamples(out);
+    std::set<std::string> expectations;
+    for (const auto& s : samples) expectations.insert(s.Expect);
+    ASSERT_EQ(expectations,
+              (std::set<std::string>{"received", "crc-error", "incomplete", "no-file"}))
+        << "expect.tsv or SHA256SUMS unreadable in " << out;
+
+    TSettingsStore settings(Home.Path() + "/vantrel.ini", TNoOtherSettingsKept::Instance());
+    settings.LoadSettings();
+    TSettings& s = settings.Settings();
+    s.DownloadPath = Home.Path() + "/dl";
+    s.PathExpand = 3;
+    s.RenameDupes = 1;
+    s.DeleteIncomplete = 0;  // the cut-short file stays, to be looked at
+    TDiagnosticLog diagnostics(Home.Path() + "/diagnost.log");
+    TStatusLog log(View, s, Home.Path(), diagnostics);
+    TNewsStore store;
+    TPlainEventLoop loop;
+    TDownloader news(settings, log, View, store, loop);
+    for (const char* g : SAMPLE_GROUPS) {
+        TNewsGroup* group = store.AddGroup(g);
+        ASSERT_NE(group, nullptr);
+        store.SetEnabled(store.IndexOf(group), 1);
+        group->Pointer = last[g];
+    }
+
+    auto start = std::chrono::steady_clock::now();
+    news.SetServer(("127.0.0.1:" + Env.at("ZORVEX_INN_PORT")).c_str());
+    ASSERT_EQ(news.ConnectToServer(&loop, &news), 1);
+    ASSERT_TRUE(
+        loop.RunUntil([&] { return news.Done || !news.Lost.empty(); }, std::chrono::seconds(120)))
+        << "the walk did not end within 120 s";
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    news.Disconnect();
+    std::printf("[ download ] %d articles fetched in %.2f s\n", news.Articles, seconds);
+    ASSERT_TRUE(news.Lost.empty()) << "connection lost";
+    EXPECT_TRUE(news.Errors.empty()) << ::testing::PrintToString(news.Errors);
+    EXPECT_TRUE(View.Boxes.empty()) << ::testing::PrintToString(View.Boxes);
+    for (const auto& l : View.Logged) EXPECT_NE(l.rfind("[ERROR]", 0), 0u) << l;
+
+    // What each expectation means for the driver's record of the file.
+    struct TOutcome {
+        const char* Expect;
+        int Result;
+        int Errors;
+        const char* LogTag;
+    } const outcomes[] = {
+        {"received", RESULT_RECEIVED, 0, "[RECEIVED] "},
+        {"crc-error", RESULT_RECEIVED, 1, "[RECEIVED] (1 errors) "},
+        {"incomplete", RESULT_INCOMPLETE, 0, "[INCOMPLETE] "},
+    };
+    std::set<std::string> expectedFiles;
+    for (const TSample& sample : samples) {
+        const TOutcome* outcome = nullptr;
+        for (const auto& o : outcomes)
+            if (sample.Expect == o.Expect) outcome = &o;
+        if (!outcome) continue;  // no file to look for
+        for (const std::string& group : sample.Groups) {
+            SCOPED_TRACE(sample.Name + " in " + group);
+            const std::string dir = GroupDir(group);
+            const fs::path file = dir + sample.Name;
+            expectedFiles.insert(file.string());
+            ASSERT_TRUE(fs::is_regular_file(file));
+            EXPECT_TRUE(LogStarts(outcome->LogTag + file.string() + " " + group + " "));
+            const auto& got = news.Driver().Received();
+            auto entry = std::find_if(got.begin(), got.end(), [&](const TCurrentFile& f) {
+                return f.Directory == dir && f.FileName == sample.Name;
+            });
+            ASSERT_NE(entry, got.end());
+            EXPECT_EQ(entry->Result, outcome->Result);
+            EXPECT_EQ(entry->Errors, outcome->Errors);
+            if (sample.Expect == "incomplete") {
+                // Only the lines that came, each one decoded.
+                const std::string whole = ReadWhole(out + "/files/" + sample.Name);
+                const std::string part = ReadWhole(file);
+                EXPECT_FALSE(part.empty());
+                EXPECT_LT(part.size(), whole.size());
+                EXPECT_EQ(part.size() % 45, 0u);
+                EXPECT_TRUE(whole.compare(0, part.size(), part) == 0) << "not a start of the file";
+                continue;
+            }
+            // The bad CRC sample's data is intact: only its "=yend" lies.
+            EXPECT_EQ(Sha256(file), sample.Sha256);
+            if (sample.Expect == "crc-error") {
+                const std::string data = ReadWhole(file);
+                const std::string crc = Hex32(
+                    static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()),
+                                                static_cast<uInt>(data.size()))));
+                EXPECT_TRUE(std::any_of(View.Status.begin(), View.Status.end(),
+                                        [&](auto& l) {
+                                            return l.find(sample.Name) != l.npos &&
+                                                   l.find("CRC32 " + crc) != l.npos;
+                                        }))
+                    << "no status line names the CRC32 " << crc << " of " << sample.Name;
+            }
+        }
+    }
+
+    // Nothing else: no file from the text post, none outside a group directory.
+    std::set<std::string> found;
+    for (const auto& e : fs::recursive_directory_iterator(Dl()))
+        if (!e.is_directory()) found.insert(e.path().string());
+    EXPECT_EQ(found, expectedFiles);
+}
+
+}  // namespace
+}  // namespace zorvex::test
