@@ -1,0 +1,389 @@
+#include "decode/fileutil.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "library/fileio.h"
+
+namespace zorvex {
+namespace {
+
+constexpr size_t DELETE_PATH_MAX = 1000;
+constexpr size_t DEVICE_NAME_PART_MAX = 1022;
+constexpr size_t COPY_BLOCK = 4096;
+constexpr const char* DOWNLOAD_UNDER_DOCUMENTS = "zorvex/download/";
+constexpr const char* DOWNLOAD_UNDER_HOME = "download/";
+// Stands in for a directory component a group name must not produce.
+constexpr const char* SAFE_COMPONENT = "_";
+
+constexpr std::array<bool, 256> BuildSeparatorTable() {
+    std::array<bool, 256> table{};
+    constexpr std::string_view nameChars = ".~`!@#$%^&_-";
+    for (int c = 0; c < 255; ++c) {
+        bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        table[c] = !alnum && nameChars.find(static_cast<char>(c)) == std::string_view::npos;
+    }
+    return table;  // 255 stays false
+}
+
+constexpr std::array<bool, 256> SEPARATORS = BuildSeparatorTable();
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+}
+
+bool IsControl(unsigned char c) {
+    return c < 0x20;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Closes the descriptor on every early return.
+class TFd {
+  public:
+    explicit TFd(int fd) : Fd(fd) {}
+    ~TFd() {
+        if (Fd >= 0) close(Fd);
+    }
+    int Get() const { return Fd; }
+    bool Close() { return Fd < 0 || close(std::exchange(Fd, -1)) == 0; }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+
+  private:
+    int Fd;
+};
+
+bool CopyThenDelete(const std::string& target, const std::string& source) {
+    TFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat from {};
+    if (in.Get() < 0 || fstat(in.Get(), &from) != 0 || !S_ISREG(from.st_mode)) return false;
+    // Only a regular file is replaced: truncating the source under another
+    // name (a hard link) would destroy it, a failed copy deletes the target,
+    // and nothing is written through a symbolic link planted there.
+    struct stat to {};
+    if (lstat(target.c_str(), &to) == 0 &&
+        (!S_ISREG(to.st_mode) || (to.st_dev == from.st_dev && to.st_ino == from.st_ino)))
+        return false;
+    TFd out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                 from.st_mode & 07777));
+    if (out.Get() < 0) return false;
+    auto fail = [&] {
+        int saved = errno;
+        out.Close();
+        unlink(target.c_str());
+        errno = saved;
+        return false;
+    };
+    // An older target keeps its own bits under O_CREAT; a rename would have
+    // brought the source's. Not worth failing the move over.
+    (void)!fchmod(out.Get(), from.st_mode & 07777);
+    char block[COPY_BLOCK];
+    for (;;) {
+        ssize_t n = read(in.Get(), block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail();
+        if (n == 0) break;
+        if (!WriteAll(out.Get(), block, static_cast<size_t>(n))) return fail();
+    }
+    // The copy must be on disk before the only other copy goes.
+    if (fsync(out.Get()) != 0 || !out.Close()) return fail();
+    in.Close();
+    // A source that cannot be deleted leaves two whole copies: nothing is
+    // lost, but the move did not happen.
+    return unlink(source.c_str()) == 0;
+}
+
+// Reads the quoted or bare value that follows "KEY=" in a shell-style
+// assignment line.
+std::string AssignedValue(std::string_view rest) {
+    std::string value;
+    if (!rest.empty() && rest[0] == '"') {
+        for (size_t i = 1; i < rest.size() && rest[i] != '"'; ++i) {
+            if (rest[i] == '\\' && i + 1 < rest.size()) ++i;
+            value += rest[i];
+        }
+    } else {
+        size_t end = rest.find_first_of(" \t#");
+        value = rest.substr(0, end);
+    }
+    return value;
+}
+
+// The XDG documents folder: the environment first, then the user-dirs file,
+// whose values are absolute or relative to $HOME. Empty when there is none.
+std::string DocumentsDirectory() {
+    const char* env = getenv("XDG_DOCUMENTS_DIR");
+    if (env && env[0] == '/') return env;
+    const char* homeEnv = getenv("HOME");
+    std::string home = homeEnv && homeEnv[0] == '/' ? homeEnv : "";
+    const char* configEnv = getenv("XDG_CONFIG_HOME");
+    std::string config;
+    if (configEnv && configEnv[0] == '/')
+        config = configEnv;
+    else if (!home.empty())
+        config = home + "/.config";
+    else
+        return {};
+    std::string text;
+    if (!ReadWholeFile(config + "/user-dirs.dirs", &text)) return {};
+
+    constexpr std::string_view key = "XDG_DOCUMENTS_DIR=";
+    std::string value;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line(text.data() + start, end - start);
+        start = end + 1;
+        size_t first = line.find_first_not_of(" \t");
+        if (first == std::string_view::npos) continue;
+        line.remove_prefix(first);
+        // The last assignment wins, as in the shell that reads the file.
+        if (line.substr(0, key.size()) == key) value = AssignedValue(line.substr(key.size()));
+    }
+    constexpr std::string_view homeVar = "$HOME";
+    if (value.compare(0, homeVar.size(), homeVar) == 0 &&
+        (value.size() == homeVar.size() || value[homeVar.size()] == '/')) {
+        if (home.empty()) return {};
+        return home + value.substr(homeVar.size());
+    }
+    return !value.empty() && value[0] == '/' ? value : std::string();
+}
+
+}  // namespace
+
+bool IsNameSeparator(unsigned char c) {
+    return SEPARATORS[c];
+}
+
+std::string AddTrailingSlash(std::string_view path) {
+    std::string result(path);
+    if (!result.empty() && result.back() != '/') result += '/';
+    return result;
+}
+
+std::string GroupDirectory(std::string_view downloadPath, std::string_view groupName, int ordinal,
+                           int pathExpand, const std::vector<std::string>& prefixes) {
+    std::string base = AddTrailingSlash(downloadPath);
+    if (pathExpand == 2) return base + "group" + std::to_string(ordinal) + "/";
+    if (pathExpand != 1 && pathExpand != 3) return base;
+
+    size_t best = 0;
+    for (const std::string& prefix : prefixes)
+        if (prefix.size() > best && prefix.size() <= groupName.size() &&
+            EqualNoCase(groupName.substr(0, prefix.size()), prefix))
+            best = prefix.size();
+    std::string_view rest = groupName.substr(best);
+    if (best > 0 && !rest.empty() && rest[0] == '.') rest.remove_prefix(1);
+    if (rest.empty()) return base;
+
+    std::string safe(rest);
+    for (char& c : safe)
+        if (c == '/' || IsControl(static_cast<unsigned char>(c))) c = '_';
+    // Scheme 1 turns every '.' into a level; scheme 3 splits at '/', which
+    // is gone by now, so it keeps one directory. Either way an empty, "." or
+    // ".." component would name the parent or the same directory, so it is
+    // replaced.
+    const char split = pathExpand == 1 ? '.' : '/';
+    std::string result = base;
+    size_t from = 0;
+    for (;;) {
+        size_t to = safe.find(split, from);
+        std::string_view part =
+            std::string_view(safe).substr(from, to == std::string::npos ? to : to - from);
+        result += part.empty() || part == "." || part == ".." ? SAFE_COMPONENT : part;
+        result += '/';
+        if (to == std::string::npos) break;
+        from = to + 1;
+    }
+    return result;
+}
+
+bool EnsureDirectory(std::string_view path, bool create) {
+    if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+    std::string full(path);
+    for (size_t i = 1; i < full.size(); ++i) {
+        if (full[i] != '/') continue;
+        std::string prefix = full.substr(0, i);
+        struct stat st {};
+        if (stat(prefix.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) continue;
+            return false;
+        }
+        if (!create || errno != ENOENT) return false;
+        if (mkdir(prefix.c_str(), 0755) == 0) continue;
+        // Someone else may have made it in the meantime.
+        if (errno == EEXIST && IsDirectory(prefix)) continue;
+        return false;
+    }
+    return true;
+}
+
+std::string CleanFileName(std::string_view name) {
+    size_t slash = name.find_last_of("/\\");
+    if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+    std::string result(name);
+    for (char& c : result)
+        if (IsControl(static_cast<unsigned char>(c)) || c == 0x7f) c = '_';
+    return result;
+}
+
+bool UsableFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != "..";
+}
+
+std::string ConvertCase(std::string_view name, int caseConvert) {
+    std::string result(name);
+    if (caseConvert == 1)
+        for (char& c : result) c = LowerAscii(c);
+    else if (caseConvert == 2)
+        for (char& c : result) c = UpperAscii(c);
+    return result;
+}
+
+TUniqueResult MakeUnique(std::string_view directory, std::string* name, bool rename) {
+    const std::string dir(directory);
+    if (!Exists(dir + *name)) return UNIQUE_NEW;
+    if (!rename) return UNIQUE_EXISTING_KEPT;
+    size_t dot = name->rfind('.');
+    std::string stem = name->substr(0, dot);
+    std::string extension = dot == std::string::npos ? "" : name->substr(dot);
+    for (int i = 1; i <= UNIQUE_TRIES_MAX; ++i) {
+        std::string candidate = stem + "(" + std::to_string(i) + ")" + extension;
+        if (!Exists(dir + candidate)) {
+            *name = std::move(candidate);
+            return UNIQUE_NEW;
+        }
+    }
+    return UNIQUE_GAVE_UP;
+}
+
+std::string NameFromSubject(std::string_view subject) {
+    if (subject.size() >= SUBJECT_NAME_SOURCE_MAX) return {};
+    std::string name;
+    size_t i = 0;
+    for (; i < subject.size() && subject[i] != '.'; ++i) {
+        if (IsNameSeparator(static_cast<unsigned char>(subject[i])))
+            name.clear();
+        else
+            name += subject[i];
+    }
+    if (i == subject.size()) return {};
+    for (; i < subject.size() && !IsNameSeparator(static_cast<unsigned char>(subject[i])); ++i)
+        name += subject[i];
+    if (name.size() > SUBJECT_NAME_MAX) name.resize(SUBJECT_NAME_MAX);
+    // "a/../b" would give "..": a directory, not a file name.
+    return UsableFileName(name) ? name : std::string();
+}
+
+bool DeleteInDirectory(std::string_view directory, std::string_view name) {
+    if (directory.size() + name.size() > DELETE_PATH_MAX) return false;
+    std::string path = std::string(directory) + std::string(name);
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    return unlink(path.c_str()) == 0;
+}
+
+double FreeBytes(const std::string& path) {
+    struct statvfs fs {};
+    if (statvfs(path.c_str(), &fs) != 0) return -1;
+    return static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
+}
+
+bool IsReservedDeviceName(std::string_view name) {
+    static constexpr std::string_view DEVICES[] = {"con",  "prn",  "aux",  "clock$",
+                                                   "nul",  "com1", "com2", "com3",
+                                                   "com4", "lpt1", "lpt2", "lpt3"};
+    size_t slash = name.rfind('/');
+    if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+    if (name.size() > DEVICE_NAME_PART_MAX) return false;
+    name = name.substr(0, name.find('.'));
+    for (std::string_view device : DEVICES)
+        if (EqualNoCase(name, device)) return true;
+    return false;
+}
+
+bool IsJpegName(std::string_view name) {
+    size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return false;
+    std::string_view extension = name.substr(dot);
+    return EqualNoCase(extension, ".jpg") || EqualNoCase(extension, ".jpeg") ||
+           EqualNoCase(extension, ".jpe");
+}
+
+bool MoveOrCopyFile(const std::string& target, const std::string& source) {
+    if (RenameFile(source.c_str(), target.c_str())) return true;
+    return CopyThenDelete(target, source);
+}
+
+std::string ProposeDownloadPath(std::string_view stored, std::string_view homeDir) {
+    if (!stored.empty()) return AddTrailingSlash(stored);
+    std::string documents = DocumentsDirectory();
+    if (!documents.empty()) {
+        std::string path = AddTrailingSlash(documents) + DOWNLOAD_UNDER_DOCUMENTS;
+        if (path.size() <= DOWNLOAD_PATH_MAX && EnsureDirectory(path, true)) return path;
+    }
+    return AddTrailingSlash(homeDir) + DOWNLOAD_UNDER_HOME;
+}
+
+bool AcceptDownloadPath(std::string_view typed, std::string* path) {
+    constexpr const char* SURROUNDING = " \t\"";
+    size_t first = typed.find_first_not_of(SURROUNDING);
+    if (first == std::string_view::npos) return false;
+    size_t last = typed.find_last_not_of(SURROUNDING);
+    std::string accepted = AddTrailingSlash(typed.substr(first, last - first + 1));
+    // Too long a path is refused before any directory of it is made.
+    if (accepted.size() > DOWNLOAD_PATH_MAX) return false;
+    if (!EnsureDirectory(accepted, true)) return false;
+    *path = std::move(accepted);
+    return true;
+}
+
+THomeFiles HomeFileNames(std::string_view homeDir, time_t start) {
+    const std::string home = AddTrailingSlash(homeDir);
+    int month = 0, day = 0;  // "news0000.log" for a time the calendar cannot show
+    struct tm local {};
+    if (localtime_r(&start, &local) != nullptr) {
+        month = local.tm_mon + 1;
+        day = local.tm_mday;
+    }
+    char dailyLog[32];
+    snprintf(dailyLog, sizeof dailyLog, "news%02d%02d.log", month, day);
+    THomeFiles files;
+    files.DailyLog = home + dailyLog;
+    files.Lockouts = home + "lockout.lst";
+    files.HttpGrabList = home + "httpgrab.lst";
+    files.HttpGrabPage = home + "httpgrab.htm";
+    files.DupeSubjects = home + "dupesubj.lst";
+    files.DupeFiles = home + "dupefile.lst";
+    files.Newsrc = home + "newsrc.lst";
+    return files;
+}
+
+}  // namespace zorvex
