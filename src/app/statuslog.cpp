@@ -117,6 +117,10 @@ int TStatusLog::WriteLogLine(std::string_view text, bool showInList, const THead
     return static_cast<int>(Logged.size()) - 1;
 }
 
+bool TStatusLog::KeepsDailyLog() const {
+    return Settings.LogEnabled && !Coordinator.Active();
+}
+
 int TStatusLog::WriteLogLineFormatted(const char* format, ...) {
     va_list args;
     va_start(args, format);

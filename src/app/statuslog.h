@@ -100,6 +100,8 @@ class TStatusLog final : public TStatusSink {
     // [log] trim_old_logs and the log is kept locally.
     void TrimOldLogs();
     void CloseDailyLog();
+    // Whether log lines reach the local daily log file.
+    bool KeepsDailyLog() const;
     const std::string& DailyLogName() const { return DailyName; }
     std::string DailyLogPath() const { return HomeDir + "/" + DailyName; }
 

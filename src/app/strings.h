@@ -9,6 +9,10 @@ const char* LoadStringResource(int id);
 
 constexpr int STR_ERROR_CAPTION = 8001;
 constexpr int STR_NOT_PROPERLY_RECEIVED = 8002;
+constexpr int STR_PREVIOUS_FILE_INCOMPLETE = 8009;
+constexpr int STR_UNABLE_TO_PARSE_FILENAME = 8010;
+constexpr int STR_DECODE_INIT_FAILED = 8011;
+constexpr int STR_INVALID_DOWNLOAD_PATH = 8012;
 constexpr int STR_AUTOSTART = 9004;
 constexpr int STR_PRESS_CONNECT = 9005;
 constexpr int STR_FINISHED_ALL_GROUPS = 9014;

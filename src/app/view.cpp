@@ -1,5 +1,7 @@
 #include "app/view.h"
 
+#include <string>
+
 namespace zorvex {
 
 TBoxAnswer SafeAnswer(TBoxStyle style) {
@@ -23,21 +25,33 @@ int FollowSelection(int selected, int countBefore, bool firstDropped) {
     return selected;
 }
 
+namespace {
+
+// Lines carry subjects and names from articles: a control character there
+// must never reach the terminal as an escape sequence.
+void PrintLine(FILE* out, const char* prefix, std::string_view line) {
+    std::string shown(line);
+    for (char& c : shown) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) c = '?';
+    }
+    fprintf(out, "%s%s\n", prefix, shown.c_str());
+    fflush(out);
+}
+
+}  // namespace
+
 void THeadlessView::StatusLineAdded(std::string_view line, bool) {
-    fprintf(Out, "%.*s\n", static_cast<int>(line.size()), line.data());
-    fflush(Out);
+    PrintLine(Out, "", line);
 }
 
 void THeadlessView::LogLineAdded(std::string_view line, const THeader*, bool) {
-    fprintf(Out, "log: %.*s\n", static_cast<int>(line.size()), line.data());
-    fflush(Out);
+    PrintLine(Out, "log: ", line);
 }
 
 TBoxAnswer THeadlessView::MessageBox(std::string_view text, std::string_view caption,
                                      TBoxStyle style) {
-    fprintf(Out, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
-            static_cast<int>(text.size()), text.data());
-    fflush(Out);
+    PrintLine(Out, "", std::string(caption) + ": " + std::string(text));
     return SafeAnswer(style);
 }
 

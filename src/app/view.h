@@ -25,6 +25,13 @@ class TNewsView {
     virtual void ShowHint(std::string_view text) = 0;
     virtual TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
                                   TBoxStyle style) = 0;
+    // The small status indicator ("DECD" while a file is being decoded);
+    // empty clears it. A view without one ignores it.
+    virtual void ShowIndicator(std::string_view text) { (void)text; }
+    // An article starts (its number and line count from the header) or ends;
+    // the view shows its progress from these and the engine's line count.
+    virtual void ArticleStarted(long long number, int lines) { (void)number, (void)lines; }
+    virtual void ArticleEnded() {}
 };
 
 // The answer that never does anything the user did not ask for.

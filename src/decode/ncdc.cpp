@@ -122,6 +122,15 @@ bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
            StartsWithNoCase(s.substr(s.size() - suffix.size()), suffix);
 }
 
+// A uuencode header gives the file's mode in octal: without it, "begin " is
+// a sentence in a text post, not the start of a file.
+bool HasOctalMode(std::string_view line, size_t pos) {
+    pos = SkipWhite(line, pos);
+    size_t digits = 0;
+    while (pos < line.size() && line[pos] >= '0' && line[pos] <= '7') ++pos, ++digits;
+    return digits > 0 && (pos == line.size() || IsWhite(line[pos]));
+}
+
 }  // namespace
 
 int ClassifyLine(std::string_view line, size_t* valuePos) {
@@ -139,7 +148,13 @@ int ClassifyLine(std::string_view line, size_t* valuePos) {
     };
     size_t pos = 0;
     int kind = LINE_OTHER;
-    if (!line.empty() && IsWhite(line[0])) {
+    // Nearly every line is data: its first character rules out the keywords.
+    const char first = line.empty() ? '\0' : Lower(line[0]);
+    if (first != 'b' && first != 'c' && first != '=' && !IsWhite(first)) {
+        if (valuePos) *valuePos = 0;
+        return LINE_OTHER;
+    }
+    if (IsWhite(first)) {
         kind = LINE_CONTINUATION;
     } else {
         for (const TKeyword& k : KEYWORDS) {
@@ -150,6 +165,7 @@ int ClassifyLine(std::string_view line, size_t* valuePos) {
                 break;
             }
         }
+        if (kind == LINE_BEGIN && !HasOctalMode(line, pos)) kind = LINE_OTHER;
     }
     if (valuePos) *valuePos = kind == LINE_OTHER ? 0 : SkipWhite(line, pos);
     return kind;
@@ -341,16 +357,19 @@ bool TDecoder::FlushStream() {
 int64_t TDecoder::EndFile() {
     int64_t length = 0;
     if (Fd >= 0) {
-        FlushStream();
+        bool ok = FlushStream();
         struct stat st {};
         if (fstat(Fd, &st) == 0) length = st.st_size;
-        if (Encrypting && !StreamFailed) {
+        if (Encrypting && ok) {
             uint8_t header[CRYPT_HEADER_SIZE];
             CryptFormatHeader(Cipher, header);
-            if (lseek(Fd, 0, SEEK_SET) == 0) WriteAll(Fd, header, sizeof header);
+            ok = lseek(Fd, 0, SEEK_SET) == 0 && WriteAll(Fd, header, sizeof header);
         }
-        close(Fd);
+        if (close(Fd) != 0) ok = false;
         Fd = -1;
+        LastEndFailed = !ok;
+    } else {
+        LastEndFailed = false;
     }
     Encrypting = false;
     PreviewEnd();

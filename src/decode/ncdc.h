@@ -144,6 +144,9 @@ class TDecoder {
     // Closes the file; its length on disk, or 0 when none was open.
     int64_t EndFile();
     bool FileOpen() const { return Fd >= 0; }
+    // Whether the file EndFile just closed lost bytes: a write failed at
+    // any point, the last flush included.
+    bool EndFailed() const { return LastEndFailed; }
 
     bool IsFullLine(std::string_view line) const;
     const char* MethodName() const;
@@ -183,6 +186,7 @@ class TDecoder {
     uint8_t* Stream = nullptr;  // DECODE_STREAM_BUFFER bytes, allocated at the first file
     size_t StreamUsed = 0;
     bool StreamFailed = false;
+    bool LastEndFailed = false;
     // One line's bytes: uu gives at most 63, base64 at most 1026, a yEnc
     // line under 1023 characters at most 1022.
     uint8_t Decoded[1040];

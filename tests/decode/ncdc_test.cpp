@@ -25,48 +25,13 @@ namespace zorvex {
 namespace {
 
 using test::AllByteValues;
+using test::B64_ALPHABET;
+using test::Base64Line;
 using test::Noise;
 using test::TTempDir;
+using test::TUuStyle;
+using test::UuLine;
 using namespace std::string_literals;
-
-constexpr char XX_ALPHABET[] = "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-constexpr char B64_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-enum class TUuStyle { BLANK, BACKQUOTE, XX };
-
-char UuChar(int v, TUuStyle style) {
-    if (style == TUuStyle::XX) return XX_ALPHABET[v];
-    if (v == 0) return style == TUuStyle::BACKQUOTE ? '`' : ' ';
-    return static_cast<char>(' ' + v);
-}
-
-// One uu/xx line: the length character and the groups, nothing dropped.
-std::string UuLine(std::string_view bytes, TUuStyle style = TUuStyle::BLANK) {
-    std::string line(1, UuChar(static_cast<int>(bytes.size()), style));
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        uint8_t b[3] = {};
-        for (size_t k = 0; k < 3 && i + k < bytes.size(); ++k) b[k] = bytes[i + k];
-        line += UuChar(b[0] >> 2, style);
-        line += UuChar(((b[0] & 3) << 4) | (b[1] >> 4), style);
-        line += UuChar(((b[1] & 15) << 2) | (b[2] >> 6), style);
-        line += UuChar(b[2] & 63, style);
-    }
-    return line;
-}
-
-std::string Base64Line(std::string_view bytes) {
-    std::string line;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
-        uint8_t b[3] = {};
-        for (size_t k = 0; k < n; ++k) b[k] = bytes[i + k];
-        line += B64_ALPHABET[b[0] >> 2];
-        line += B64_ALPHABET[((b[0] & 3) << 4) | (b[1] >> 4)];
-        line += n > 1 ? B64_ALPHABET[((b[1] & 15) << 2) | (b[2] >> 6)] : '=';
-        line += n > 2 ? B64_ALPHABET[b[2] & 63] : '=';
-    }
-    return line;
-}
 
 // yEnc without line splitting: every critical character escaped.
 std::string YencLine(std::string_view bytes) {
@@ -100,6 +65,11 @@ TEST(ClassifyLine, KindsCaseRulesAndValuePositions) {
         {"BEGIN 644 x", LINE_OTHER, ANY},
         {"begin", LINE_OTHER, ANY},
         {"beginning of it all", LINE_OTHER, ANY},
+        // Without an octal mode it is prose, not a file.
+        {"begin is just a word here.", LINE_OTHER, ANY},
+        {"begin 6x4 name", LINE_OTHER, ANY},
+        {"begin 0644 name", LINE_BEGIN, 6},
+        {"begin 644", LINE_BEGIN, 6},
         {"Content-Type: text/plain", LINE_CONTENT_TYPE, 14},
         {"content-type:text/plain", LINE_CONTENT_TYPE, 13},
         {"CONTENT-TYPE:   image/jpeg", LINE_CONTENT_TYPE, 16},

@@ -61,4 +61,45 @@ inline std::vector<std::string> YencDataLines(std::string_view data, size_t line
     return lines;
 }
 
+inline constexpr char XX_ALPHABET[] =
+    "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+inline constexpr char B64_ALPHABET[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+enum class TUuStyle { BLANK, BACKQUOTE, XX };
+
+inline char UuChar(int v, TUuStyle style) {
+    if (style == TUuStyle::XX) return XX_ALPHABET[v];
+    if (v == 0) return style == TUuStyle::BACKQUOTE ? '`' : ' ';
+    return static_cast<char>(' ' + v);
+}
+
+// One uu/xx line: the length character and the groups, nothing dropped.
+inline std::string UuLine(std::string_view bytes, TUuStyle style = TUuStyle::BLANK) {
+    std::string line(1, UuChar(static_cast<int>(bytes.size()), style));
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint8_t b[3] = {};
+        for (size_t k = 0; k < 3 && i + k < bytes.size(); ++k) b[k] = bytes[i + k];
+        line += UuChar(b[0] >> 2, style);
+        line += UuChar(((b[0] & 3) << 4) | (b[1] >> 4), style);
+        line += UuChar(((b[1] & 15) << 2) | (b[2] >> 6), style);
+        line += UuChar(b[2] & 63, style);
+    }
+    return line;
+}
+
+inline std::string Base64Line(std::string_view bytes) {
+    std::string line;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
+        uint8_t b[3] = {};
+        for (size_t k = 0; k < n; ++k) b[k] = bytes[i + k];
+        line += B64_ALPHABET[b[0] >> 2];
+        line += B64_ALPHABET[((b[0] & 3) << 4) | (b[1] >> 4)];
+        line += n > 1 ? B64_ALPHABET[((b[1] & 15) << 2) | (b[2] >> 6)] : '=';
+        line += n > 2 ? B64_ALPHABET[b[2] & 63] : '=';
+    }
+    return line;
+}
+
 }  // namespace zorvex::test

@@ -1,0 +1,200 @@
+// driver: turns the lines of the article being fetched into finished files.
+// Classifies every body line, starts uuencode/xxencode, yEnc and MIME base64
+// files, places and names them, feeds the decoder and finishes each file
+// with one of five results, written to the log. Carries a multipart yEnc
+// file across articles and a uuencoded file across a break between two
+// articles of the same poster. What decides whether a file may be written
+// at all (masks, dupes, lockouts, plug-ins) is asked of TArticleChecks.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "decode/ncdc.h"
+#include "nntp/newsstore.h"
+
+namespace zorvex {
+
+class TSettingsStore;
+class TStatusLog;
+class TNewsView;
+
+constexpr size_t MESSAGE_ID_MAX = 255;
+constexpr size_t MIME_NAME_MAX = 1023;
+constexpr size_t BOGUS_LINE_SHOWN = 64;
+constexpr int NODATA_THRESH_MIN = 64;
+constexpr const char* NO_MESSAGE_ID = "n/a";
+constexpr const char* DECODING_INDICATOR = "DECD";
+
+enum TDecodeState : int {
+    DS_IDLE = 0,
+    DS_DECODING = 1,
+    DS_AWAITING_CONTINUATION = 2,  // a uu/xx file waits for the poster's next article
+};
+
+enum TMimeState : int {
+    MIME_NONE = 0,
+    MIME_IN_HEADERS = 1,
+    MIME_BODY_NEXT = 2,  // the next non-empty line starts the part
+};
+
+enum TFileResult : int {
+    RESULT_RECEIVED = 0,
+    RESULT_ERROR = 1,
+    RESULT_INCOMPLETE = 2,
+    RESULT_USER_ABORT = 3,
+    RESULT_POSSIBLE_VIRUS = 4,
+};
+const char* ResultTag(int result);
+
+// The file being decoded; a copy of it goes to the received list when it
+// is finished.
+struct TCurrentFile {
+    std::string MessageId = NO_MESSAGE_ID;
+    std::string GroupName;
+    std::string Directory;  // ends with '/'
+    std::string FileName;
+    int64_t Size = 0;
+    int Result = RESULT_RECEIVED;
+    int Errors = 0;
+    bool Deleted = false;  // removed by the driver (possible virus, incomplete)
+    const THeader* Header = nullptr;
+    TArticleNo Article = 0;
+};
+
+// Everything outside decoding that sees an article's lines or has a say
+// over its file: the acceptance checks and their reject lines, the
+// plug-ins, the URL grabber and the duplicate tables.
+class TArticleChecks {
+  public:
+    virtual ~TArticleChecks() = default;
+    // The article's identifier, when the server starts sending it.
+    virtual void ArticleReady(const THeader* header, std::string_view messageId) = 0;
+    // Each header line of the article: plug-ins, URL grabber, lockouts.
+    virtual void ArticleHeaderLine(const THeader* header, std::string_view line) = 0;
+    // A body line that is not decoded, and one that is.
+    virtual void TextLine(std::string_view line) = 0;
+    virtual void CodeLine(std::string_view line) = 0;
+    // A body line for the URL grabber ([misc] enablehttpgrabber).
+    virtual void GrabUrls(std::string_view line) = 0;
+    // Whether a file of this (cleaned) name may be decoded; a refusal has
+    // already reported its reason.
+    virtual bool FileAccepted(const THeader* header, const std::string& name) = 0;
+    // Body lines without an attachment went past the threshold.
+    virtual void RejectNoData(const THeader* header) = 0;
+    // Whether a new file of this name is enciphered (the encryption masks).
+    virtual bool EncryptionMaskMatches(const std::string& name) = 0;
+    // The duplicate tables hear of every file opened and every one received.
+    virtual void FileOpened(const std::string& name) = 0;
+    virtual void FileReceived(const THeader* header, const std::string& name) = 0;
+};
+
+// No check, plug-in, URL grabber or duplicate table exists yet: every file
+// is accepted, every name matches the encryption masks, nothing is rejected
+// for lack of data and nobody else sees the lines.
+class TAcceptEverything final : public TArticleChecks {
+  public:
+    void ArticleReady(const THeader*, std::string_view) override {}
+    void ArticleHeaderLine(const THeader*, std::string_view) override {}
+    void TextLine(std::string_view) override {}
+    void CodeLine(std::string_view) override {}
+    void GrabUrls(std::string_view) override {}
+    bool FileAccepted(const THeader*, const std::string&) override { return true; }
+    void RejectNoData(const THeader*) override {}
+    bool EncryptionMaskMatches(const std::string&) override { return true; }
+    void FileOpened(const std::string&) override {}
+    void FileReceived(const THeader*, const std::string&) override {}
+    static TAcceptEverything& Instance() {
+        static TAcceptEverything all;
+        return all;
+    }
+};
+
+class TArticleDriver {
+  public:
+    TArticleDriver(const TSettingsStore& settings, TStatusLog& log, TNewsView& view,
+                   TArticleChecks& checks,
+                   TDecodeObservers& observers = TNoPlugInsNoPreview::Instance());
+    ~TArticleDriver();
+    TArticleDriver(const TArticleDriver&) = delete;
+    TArticleDriver& operator=(const TArticleDriver&) = delete;
+
+    // The server starts sending an article of group.
+    void ArticleStart(const TNewsGroup* group, const THeader* header, std::string_view messageId);
+    void HeaderLine(std::string_view line);
+    // The empty line after the article's header.
+    void HeaderEnd();
+    // One body line; received counts the body lines of the article so far.
+    void BodyLine(std::string_view line, int received);
+    // The article's end: finishes or parks the open file. Returns the
+    // follow-poster flag: whether the poster's next article should come next.
+    bool ArticleEnd();
+    // The user deleted the file being received: it is closed with the user
+    // abort tag and deleted. False when no file was being decoded.
+    bool AbortCurrentFile();
+
+    int DecodeState() const { return State; }
+    int MimeState() const { return Mime; }
+    bool MorePartsToCome() const { return MoreParts; }
+    const TCurrentFile& Current() const { return File; }
+    // Every file finished, newest last.
+    const std::deque<TCurrentFile>& Received() const { return ReceivedFiles; }
+    TDecoder& Decoder() { return Dec; }
+
+  private:
+    void ClassifyHeader(std::string_view line);
+    void MimeHeaderLine(int kind, std::string_view line, size_t valuePos);
+    void ScanMimeName(std::string_view text);
+    void StartUu(std::string_view line);
+    void StartYenc(std::string_view line);
+    void StartMime();
+    // Cleans, converts and checks a name; false (with a status line) when
+    // nothing usable is left.
+    bool PrepareName(std::string_view raw, std::string* name);
+    bool PrepareDirectory(std::string* directory);
+    bool OpenChecked(const std::string& directory, std::string* name, bool mime);
+    void Announce(const std::string& directory, const std::string& name, bool encrypt,
+                  bool continuation);
+    void Decode(std::string_view line);
+    void CheckYencTrailer();
+    // Returns the result given, or error when the last bytes could not be written.
+    int Finish(int result);
+    void FinishPrevious();
+    void ShowLine(const char* what, std::string_view line);
+    void UpdateIndicator();
+
+    const TSettingsStore& Store;
+    TStatusLog& Status;
+    TNewsView& View;
+    TArticleChecks& Checks;
+    TDecoder Dec;
+
+    const TNewsGroup* Group = nullptr;
+    const THeader* Header = nullptr;
+    std::string MessageId = NO_MESSAGE_ID;
+    TCurrentFile File;
+    std::deque<TCurrentFile> ReceivedFiles;
+
+    int State = DS_IDLE;
+    int Mime = MIME_NONE;
+    int PreviousKind = 0;
+    std::string MimeName;
+    std::string MimeType;
+    int DecodeAttempts = 0;
+    bool Flagged = false;  // no-data already reported, or rejected
+    bool IndicatorShown = false;
+
+    // The multipart yEnc file being carried across articles.
+    int64_t LastPart = -1;
+    int64_t TotalSize = -1;
+    std::string FirstCleanName;
+    std::string FirstFinalName;
+    bool MoreParts = false;
+    bool YencEnded = false;     // deleted: later parts are ignored
+    int64_t YencFileBytes = 0;  // decoded by the parts so far
+    int CarriedErrors = 0;
+};
+
+}  // namespace zorvex

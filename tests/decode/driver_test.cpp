@@ -1,0 +1,683 @@
+// The article-to-file driver against the real decoder and a temporary
+// download tree: files of every encoding from articles as the server sends
+// them, multipart yEnc and uuencode across articles, the five results and
+// their log lines, names and places from hostile articles, and disk faults.
+#include "decode/driver.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/news.h"
+#include "app/settings.h"
+#include "app/statuslog.h"
+#include "decode/crypt.h"
+#include "decode/fileutil.h"
+#include "library/fileio.h"
+#include "support/encoders.h"
+#include "support/tempdir.h"
+
+namespace zorvex {
+namespace {
+
+using test::Base64Line;
+using test::BitwiseCrc32;
+using test::Noise;
+using test::TTempDir;
+using test::TUuStyle;
+using test::UuLine;
+using test::YencDataLines;
+using Lines = std::vector<std::string>;
+using namespace std::string_literals;
+
+struct TRecordingView : TNewsView {
+    Lines Status, Logged, Boxes;
+    std::string Indicator;
+    int Started = 0, Ended = 0;
+    void StatusLineAdded(std::string_view line, bool) override { Status.emplace_back(line); }
+    void LogLineAdded(std::string_view line, const THeader*, bool) override {
+        Logged.emplace_back(line);
+    }
+    void ShowHint(std::string_view) override {}
+    TBoxAnswer MessageBox(std::string_view text, std::string_view caption, TBoxStyle) override {
+        Boxes.push_back(std::string(caption) + ": " + std::string(text));
+        return ANSWER_OK;
+    }
+    void ShowIndicator(std::string_view text) override { Indicator = text; }
+    void ArticleStarted(long long, int) override { ++Started; }
+    void ArticleEnded() override { ++Ended; }
+};
+
+// Records what the driver tells the checks; refuses and enciphers by name.
+struct TRecordingChecks : TArticleChecks {
+    Lines Ready, HeaderLines, Text, Code, Grabbed, Opened, Received, Refused;
+    std::string RefuseName;
+    std::string EncryptSuffix = ".jpg";
+    int NoData = 0;
+    void ArticleReady(const THeader*, std::string_view id) override { Ready.emplace_back(id); }
+    void ArticleHeaderLine(const THeader*, std::string_view line) override {
+        HeaderLines.emplace_back(line);
+    }
+    void TextLine(std::string_view line) override { Text.emplace_back(line); }
+    void CodeLine(std::string_view line) override { Code.emplace_back(line); }
+    void GrabUrls(std::string_view line) override { Grabbed.emplace_back(line); }
+    bool FileAccepted(const THeader*, const std::string& name) override {
+        if (name != RefuseName) return true;
+        Refused.push_back(name);
+        return false;
+    }
+    void RejectNoData(const THeader*) override { ++NoData; }
+    bool EncryptionMaskMatches(const std::string& name) override {
+        return name.size() >= EncryptSuffix.size() &&
+               name.compare(name.size() - EncryptSuffix.size(), EncryptSuffix.size(),
+                            EncryptSuffix) == 0;
+    }
+    void FileOpened(const std::string& name) override { Opened.push_back(name); }
+    void FileReceived(const THeader*, const std::string& name) override {
+        Received.push_back(name);
+    }
+};
+
+Lines UuLines(std::string_view data, TUuStyle style = TUuStyle::BACKQUOTE) {
+    Lines lines;
+    for (size_t i = 0; i < data.size(); i += 45) lines.push_back(UuLine(data.substr(i, 45), style));
+    lines.push_back(UuLine("", style));
+    return lines;
+}
+
+std::string Hex(uint32_t v) {
+    char text[16];
+    snprintf(text, sizeof text, "%08x", v);
+    return text;
+}
+
+// One yEnc article: part of data from offset begin (part 0: a single-part
+// post without "part=").
+Lines YencArticle(const std::string& name, std::string_view data, int part, size_t begin,
+                  size_t end, bool wholeCrc = false) {
+    Lines body;
+    std::string_view piece = data.substr(begin, end - begin);
+    if (part == 0) {
+        body.push_back("=ybegin line=128 size=" + std::to_string(data.size()) + " name=" + name);
+    } else {
+        body.push_back("=ybegin part=" + std::to_string(part) +
+                       " line=128 size=" + std::to_string(data.size()) + " name=" + name);
+        body.push_back("=ypart begin=" + std::to_string(begin + 1) + " end=" + std::to_string(end));
+    }
+    for (auto& l : YencDataLines(piece)) body.push_back(l);
+    std::string tail = "=yend size=" + std::to_string(piece.size());
+    if (part != 0) tail += " part=" + std::to_string(part) + " pcrc32=" + Hex(BitwiseCrc32(piece));
+    if (part == 0 || wholeCrc) tail += " crc32=" + Hex(BitwiseCrc32(data));
+    body.push_back(tail);
+    return body;
+}
+
+Lines Concat(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+bool Contains(const Lines& lines, std::string_view text) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+int CountOf(const Lines& lines, std::string_view text) {
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.find(text) != std::string::npos;
+    }));
+}
+
+std::string ReadFile(const std::string& path) {
+    std::string contents;
+    return ReadWholeFile(path, &contents) ? contents : "<missing>";
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+class DriverTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(Home.Path().empty());
+        Settings.LoadSettings();
+        TSettings& s = Settings.Settings();
+        s.DownloadPath = Home.Path() + "/dl";  // no trailing slash: the driver adds it
+        s.PathExpand = 0;
+        s.CaseConvert = 0;
+        s.RenameDupes = 1;
+        s.DeleteIncomplete = 0;
+        Rebuild();
+        Group = News.AddGroup("alt.binaries.test");
+        ASSERT_NE(Group, nullptr);
+    }
+    void TearDown() override { ClearFileFaults(); }
+
+    void Rebuild() {
+        Driver.reset();
+        Log = std::make_unique<TStatusLog>(View, Settings.Settings(), Home.Path(), Diagnostics);
+        Driver = std::make_unique<TArticleDriver>(Settings, *Log, View, Checks);
+    }
+
+    std::string Dl() const { return Home.Path() + "/dl/"; }
+
+    THeader* Header(TArticleNo number, const char* poster = "poster@example.com",
+                    const char* subject = "subject") {
+        THeader* h = News.FindOrAddHeader(Group, number);
+        h->Subject = News.Intern(subject);
+        h->Poster = News.Intern(poster);
+        h->Lines = 100;
+        return h;
+    }
+    // Chains headers as the store does for one poster's articles.
+    static void Chain(std::initializer_list<THeader*> headers) {
+        THeader* prev = nullptr;
+        for (THeader* h : headers) {
+            h->PosterPrev = prev;
+            if (prev) prev->PosterNext = h;
+            prev = h;
+        }
+    }
+
+    // One article as the client hands it over; returns the follow flag.
+    bool Article(THeader* h, const Lines& body, const Lines& head = {}) {
+        Driver->ArticleStart(Group, h, "<" + std::to_string(h->Number) + "@test>");
+        for (const auto& l : head) Driver->HeaderLine(l);
+        Driver->HeaderEnd();
+        int n = 0;
+        for (const auto& l : body) Driver->BodyLine(l, ++n);
+        return Driver->ArticleEnd();
+    }
+
+    TTempDir Home;
+    TSettingsStore Settings{Home.Path() + "/vantrel.ini", TNoOtherSettingsKept::Instance()};
+    TRecordingView View;
+    TDiagnosticLog Diagnostics{Home.Path() + "/diagnost.log"};
+    TRecordingChecks Checks;
+    std::unique_ptr<TStatusLog> Log;
+    std::unique_ptr<TArticleDriver> Driver;
+    TNewsStore News;
+    TNewsGroup* Group = nullptr;
+};
+
+TEST_F(DriverTest, EachEncodingMakesItsFileAndLogsIt) {
+    const std::string data = Noise(5000, 7);
+    const std::string b64 = Noise(3001, 8);
+    Lines mime = {"This is a multi-part message in MIME format.",
+                  "",
+                  "--b",
+                  "Content-Type: text/plain",
+                  "",
+                  "text part",
+                  "",
+                  "--b",
+                  "Content-Type: application/octet-stream;",
+                  "\tname=\"m.dat\"",
+                  "Content-Transfer-Encoding: base64",
+                  "Content-Disposition: attachment; filename=\"m.dat\"",
+                  ""};
+    for (size_t i = 0; i < b64.size(); i += 57) mime.push_back(Base64Line(b64.substr(i, 57)));
+    mime.insert(mime.end(), {"", "--b--"});
+    struct Case {
+        const char* Name;
+        Lines Body;
+        std::string Expected;
+        const char* Method;
+    } cases[] = {
+        {"u.bin", Concat({{"text", "begin 644 u.bin"}, UuLines(data), {"end"}}), data, "UUdecode"},
+        {"x.bin", Concat({{"begin 644 x.bin"}, UuLines(data, TUuStyle::XX), {"end"}}), data,
+         "XXdecode"},
+        {"y.bin", YencArticle("y.bin", data, 0, 0, data.size()), data, "yEnc"},
+        {"m.dat", mime, b64, "base64"},
+    };
+    TArticleNo number = 10;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        THeader* h = Header(++number);
+        EXPECT_FALSE(Article(h, c.Body));
+        EXPECT_EQ(ReadFile(Dl() + c.Name), c.Expected);
+        ASSERT_FALSE(View.Logged.empty());
+        EXPECT_EQ(View.Logged.back(), "[RECEIVED] " + Dl() + c.Name + " alt.binaries.test <" +
+                                          std::to_string(number) + "@test> " +
+                                          std::to_string(number) + " " + c.Method);
+        EXPECT_TRUE(Contains(View.Status, "Decoding file " + Dl() + c.Name));
+        EXPECT_EQ(Driver->DecodeState(), DS_IDLE);
+        ASSERT_FALSE(Driver->Received().empty());
+        EXPECT_EQ(Driver->Received().back().FileName, c.Name);
+        EXPECT_EQ(Driver->Received().back().Size, static_cast<int64_t>(c.Expected.size()));
+        EXPECT_EQ(Driver->Current().MessageId, NO_MESSAGE_ID);
+    }
+    EXPECT_EQ(Checks.Received, (Lines{"u.bin", "x.bin", "y.bin", "m.dat"}));
+    EXPECT_EQ(Checks.Opened, Checks.Received);
+    EXPECT_EQ(View.Indicator, "");
+    EXPECT_TRUE(Contains(Checks.Text, "text part"));
+}
+
+TEST_F(DriverTest, MultipartYencAppendsPartsAcrossArticles) {
+    const std::string data = Noise(10000, 3);
+    THeader* h[3] = {Header(1), Header(2), Header(3)};
+    Chain({h[0], h[1], h[2]});
+    const size_t cut[] = {0, 4000, 8000, 10000};
+    for (int p = 0; p < 3; ++p) {
+        bool follow =
+            Article(h[p], YencArticle("multi.bin", data, p + 1, cut[p], cut[p + 1], p == 2));
+        EXPECT_EQ(follow, p < 2) << "part " << p + 1;
+        EXPECT_EQ(Driver->MorePartsToCome(), p < 2);
+        if (p < 2) {
+            EXPECT_TRUE(View.Logged.empty());
+        }
+    }
+    EXPECT_EQ(ReadFile(Dl() + "multi.bin"), data);
+    EXPECT_EQ(CountOf(View.Status, "multipart yenc: more parts to come"), 2);
+    EXPECT_TRUE(Contains(View.Status, "multipart yenc: continue (part=2) multi.bin"));
+    EXPECT_TRUE(Contains(View.Status, "multipart yenc: file is complete"));
+    ASSERT_EQ(View.Logged.size(), 1u);
+    EXPECT_EQ(View.Logged[0].rfind("[RECEIVED] " + Dl() + "multi.bin ", 0), 0u);
+}
+
+TEST_F(DriverTest, YencPartsOutOfSequenceAreSkippedAndALaterPartStillAppends) {
+    const std::string data = Noise(8000, 4);
+    const size_t cut[] = {0, 2000, 4000, 6000, 8000};
+    THeader* h[4] = {Header(1), Header(2), Header(3), Header(4)};
+    auto part = [&](int p) {
+        return Article(h[p - 1], YencArticle("seq.bin", data, p, cut[p - 1], cut[p], p == 4));
+    };
+    part(1);
+    part(2);
+    part(4);
+    EXPECT_TRUE(Contains(View.Status, "multipart yenc: part out of sequence"));
+    EXPECT_EQ(ReadFile(Dl() + "seq.bin"), data.substr(0, 4000));
+    EXPECT_TRUE(View.Logged.empty());
+    part(3);
+    EXPECT_EQ(ReadFile(Dl() + "seq.bin"), data.substr(0, 6000));
+    EXPECT_TRUE(Driver->MorePartsToCome());
+}
+
+TEST_F(DriverTest, YencPartWithAnotherNameIsNotAppended) {
+    const std::string data = Noise(4000, 5);
+    Article(Header(1), YencArticle("first.bin", data, 1, 0, 2000));
+    Article(Header(2), YencArticle("other.bin", data, 2, 2000, 4000));
+    EXPECT_TRUE(Contains(View.Status, "multipart yenc: part is not current yenc file"));
+    EXPECT_EQ(ReadFile(Dl() + "first.bin"), data.substr(0, 2000));
+    EXPECT_FALSE(Exists(Dl() + "other.bin"));
+}
+
+TEST_F(DriverTest, PartOfAFileThatIsGoneIsNotStartedAfresh) {
+    const std::string data = Noise(4000, 26);
+    Article(Header(1), YencArticle("gone.bin", data, 1, 0, 2000));
+    ASSERT_EQ(unlink((Dl() + "gone.bin").c_str()), 0);  // the user deleted it meanwhile
+    Article(Header(2), YencArticle("gone.bin", data, 2, 2000, 4000, true));
+    EXPECT_TRUE(Contains(View.Status, "multipart yenc: unable to continue (part 2)"));
+    EXPECT_FALSE(Exists(Dl() + "gone.bin"));
+}
+
+TEST_F(DriverTest, SecondPartFollowsTheRenamedFirstPart) {
+    const std::string data = Noise(4000, 6);
+    ASSERT_TRUE(EnsureDirectory(Dl(), true));
+    std::ofstream(Dl() + "pic.jpg") << "older";
+    Article(Header(1), YencArticle("pic.jpg", data, 1, 0, 2000));
+    Article(Header(2), YencArticle("pic.jpg", data, 2, 2000, 4000, true));
+    EXPECT_EQ(ReadFile(Dl() + "pic.jpg"), "older");
+    EXPECT_EQ(ReadFile(Dl() + "pic(1).jpg"), data);
+    ASSERT_EQ(View.Logged.size(), 1u);
+    EXPECT_NE(View.Logged[0].find("pic(1).jpg"), std::string::npos);
+}
+
+TEST_F(DriverTest, OnlySinglePartYencFilesMatchingTheMasksAreEnciphered) {
+    TSettings& s = Settings.Settings();
+    s.EncryptionEnable = 1;
+    s.EncryptionKey = "secret";
+    const std::string data = Noise(3000, 9);
+    Article(Header(1), YencArticle("single.jpg", data, 0, 0, data.size()));
+    Article(Header(2), YencArticle("single.bin", data, 0, 0, data.size()));
+    Article(Header(3), YencArticle("multi.jpg", data, 1, 0, data.size(), true));
+
+    const std::string enciphered = ReadFile(Dl() + "single.jpg");
+    ASSERT_EQ(enciphered.size(), data.size() + CRYPT_HEADER_SIZE);
+    EXPECT_EQ(enciphered.compare(0, 6, "KVENC\n"), 0);
+    CryptState state;
+    ASSERT_EQ(CryptReadHeader(state, "secret", reinterpret_cast<const uint8_t*>(enciphered.data()),
+                              enciphered.size()),
+              static_cast<int>(CRYPT_HEADER_SIZE));
+    std::string plain = enciphered.substr(CRYPT_HEADER_SIZE);
+    CryptDecrypt(state, reinterpret_cast<uint8_t*>(plain.data()), plain.size());
+    EXPECT_EQ(plain, data);
+    EXPECT_TRUE(CryptChecksumOk(state));
+    EXPECT_TRUE(Contains(View.Status, "Decoding and encrypting file " + Dl() + "single.jpg"));
+
+    EXPECT_EQ(ReadFile(Dl() + "single.bin"), data);  // not in the masks
+    EXPECT_EQ(ReadFile(Dl() + "multi.jpg"), data);   // a multipart post never
+    EXPECT_TRUE(Contains(View.Status, "Decoding file " + Dl() + "multi.jpg"));
+}
+
+TEST_F(DriverTest, MimePartNamesComeFromHeadersSubjectOrArticleNumber) {
+    const std::string data = Noise(600, 10);
+    Lines b64;
+    for (size_t i = 0; i < data.size(); i += 57) b64.push_back(Base64Line(data.substr(i, 57)));
+    struct Case {
+        const char* Subject;
+        Lines Head;
+        std::string Expected;
+    } cases[] = {
+        {"no name here",
+         {"Content-Type: image/jpeg", "Content-Transfer-Encoding: base64"},
+         "u21.jpg"},
+        {"no name here",
+         {"Content-Type: image/gif", "Content-Transfer-Encoding: base64"},
+         "u22.gif"},
+        {"no name here",
+         {"Content-Type: application/x-y", "Content-Transfer-Encoding: BASE64"},
+         "u23"},
+        {"holiday - beach.png (1/1)",
+         {"Content-Type: image/jpeg", "Content-Transfer-Encoding: base64"},
+         "beach.png"},
+        {"x",
+         {"Content-Type: image/jpeg;", " name=\"my pic\"", "Content-Transfer-Encoding: base64"},
+         "my pic.jpg"},
+    };
+    TArticleNo number = 20;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Expected);
+        // MIME lines of the article's own header start the part.
+        Article(Header(++number, "p@x", c.Subject), b64, c.Head);
+        EXPECT_EQ(ReadFile(Dl() + c.Expected), data);
+        EXPECT_TRUE(Contains(View.Status, "EOM reached -- Mime finished?"));
+    }
+}
+
+TEST_F(DriverTest, MimeLogLineAndNonBase64PartsAreLeftAlone) {
+    Settings.Settings().LogMime = 1;
+    Article(Header(30), {"Content-Type: text/plain; name=\"a.txt\"",
+                         "Content-Transfer-Encoding: quoted-printable", "", "hello"});
+    EXPECT_TRUE(Contains(View.Logged, "[MIME] 30 type=text/plain encode=unknown fname=a.txt"));
+    EXPECT_FALSE(Exists(Dl() + "a.txt"));
+    EXPECT_EQ(Driver->MimeState(), MIME_NONE);
+}
+
+TEST_F(DriverTest, TwoBeginLinesInOneArticleFinishTheFirstAsIncomplete) {
+    const std::string data = Noise(200, 11);
+    Lines first = UuLines(data);
+    first.pop_back();  // no closing line, no "end"
+    Article(Header(40),
+            Concat({{"begin 644 one.bin"}, first, {"begin 644 two.bin"}, UuLines(data), {"end"}}));
+    EXPECT_TRUE(Contains(View.Status, "previous file incomplete"));
+    ASSERT_EQ(View.Logged.size(), 2u);
+    EXPECT_EQ(View.Logged[0].rfind("[INCOMPLETE] " + Dl() + "one.bin", 0), 0u);
+    EXPECT_EQ(View.Logged[1].rfind("[RECEIVED] " + Dl() + "two.bin", 0), 0u);
+    EXPECT_EQ(ReadFile(Dl() + "one.bin"), data);  // nothing written is lost
+}
+
+TEST_F(DriverTest, UuencodedFileResumesInThePostersNextArticle) {
+    const std::string data = Noise(45 * 20, 12);
+    Lines lines = UuLines(data);
+    THeader* a = Header(50, "bob@x");
+    THeader* b = Header(51, "bob@x");
+    Chain({a, b});
+    EXPECT_TRUE(
+        Article(a, Concat({{"begin 644 cut.bin"}, Lines(lines.begin(), lines.begin() + 8)})));
+    EXPECT_TRUE(Contains(View.Status, "EOM reached -- Attempting Continue"));
+    EXPECT_EQ(Driver->DecodeState(), DS_AWAITING_CONTINUATION);
+    EXPECT_FALSE(Article(b, Concat({{"part 2 of cut.bin", "", "-- sig"},
+                                    Lines(lines.begin() + 8, lines.end()),
+                                    {"end"}})));
+    EXPECT_EQ(ReadFile(Dl() + "cut.bin"), data);
+    EXPECT_TRUE(Contains(Checks.Text, "part 2 of cut.bin"));
+    ASSERT_EQ(View.Logged.size(), 1u);
+    EXPECT_EQ(View.Logged[0].rfind("[RECEIVED]", 0), 0u);
+}
+
+TEST_F(DriverTest, ProseThatStartsWithBeginIsText) {
+    const std::string data = Noise(45 * 3, 27);
+    Lines lines = UuLines(data);
+    // Inside an open file too: it must not end the file as incomplete.
+    Article(Header(55), {"begin is just a word here.", "begin 644 p.bin", lines[0],
+                         "begin with care", lines[1], lines[2], lines[3], "end"});
+    EXPECT_EQ(ReadFile(Dl() + "p.bin"), data);
+    EXPECT_FALSE(Contains(View.Status, "previous file incomplete"));
+    EXPECT_EQ(Checks.Text, (Lines{"begin is just a word here."}));
+    EXPECT_TRUE(Contains(View.Status, "Decode bogus line(begin with care)"));
+}
+
+TEST_F(DriverTest, CutFileWithoutAFollowingArticleIsIncompleteAndMayBeDeleted) {
+    const std::string data = Noise(45 * 4, 13);
+    Lines lines = UuLines(data);
+    for (int deleteIncomplete : {0, 1}) {
+        SCOPED_TRACE(deleteIncomplete);
+        Settings.Settings().DeleteIncomplete = deleteIncomplete;
+        std::string name = "cut" + std::to_string(deleteIncomplete) + ".bin";
+        EXPECT_FALSE(
+            Article(Header(60 + deleteIncomplete), {"begin 644 " + name, lines[0], lines[1]}));
+        EXPECT_TRUE(Contains(View.Status, "EOM reached -- Decode aborted"));
+        EXPECT_EQ(View.Logged.back().rfind("[INCOMPLETE] " + Dl() + name, 0), 0u);
+        EXPECT_EQ(Exists(Dl() + name), deleteIncomplete == 0);
+    }
+}
+
+TEST_F(DriverTest, JpegWithTheBadCommentMarkerIsDeleted) {
+    const std::string evil = "\xFF\xD8\xFF\xFE\x00\x01"s + Noise(500, 14);
+    Article(Header(70), YencArticle("evil.jpg", evil, 0, 0, evil.size()));
+    EXPECT_FALSE(Exists(Dl() + "evil.jpg"));
+    ASSERT_EQ(View.Logged.size(), 1u);
+    EXPECT_EQ(View.Logged[0].rfind("[POSSIBLE VIRUS -- DELETED] " + Dl() + "evil.jpg", 0), 0u);
+    EXPECT_TRUE(Contains(View.Status, "Possible Jpeg Virus("));
+    EXPECT_TRUE(Contains(View.Status, "Deleting evil.jpg"));
+}
+
+TEST_F(DriverTest, DeletedMultipartYencFileIsNotBroughtBackByLaterParts) {
+    const std::string evil = "\xFF\xD8\xFF\xFE\x00\x00"s + Noise(3000, 15);
+    THeader* h[2] = {Header(80), Header(81)};
+    Chain({h[0], h[1]});
+    EXPECT_FALSE(Article(h[0], YencArticle("evil.jpg", evil, 1, 0, 1500)));
+    ASSERT_EQ(View.Logged.size(), 1u);
+    EXPECT_EQ(View.Logged[0].rfind("[POSSIBLE VIRUS -- DELETED]", 0), 0u);
+    EXPECT_FALSE(Driver->MorePartsToCome());
+    Article(h[1], YencArticle("evil.jpg", evil, 2, 1500, evil.size(), true));
+    EXPECT_FALSE(Exists(Dl() + "evil.jpg"));
+    EXPECT_TRUE(Contains(View.Status, "multipart yenc: part 2 of a deleted file ignored"));
+    EXPECT_EQ(View.Logged.size(), 1u);
+}
+
+TEST_F(DriverTest, YencDamageCountsAsErrorsOfTheFile) {
+    const std::string data = Noise(3000, 16);
+    struct Case {
+        const char* Name;
+        std::string Trailer;
+        const char* Status;
+    } cases[] = {
+        {"crc.bin", "=yend size=3000 crc32=" + Hex(BitwiseCrc32(data) ^ 1), "has CRC32"},
+        {"size.bin", "=yend size=2999 crc32=" + Hex(BitwiseCrc32(data)),
+         "bytes, \"=yend\" says 2999"},
+    };
+    TArticleNo number = 90;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Lines body = YencArticle(c.Name, data, 0, 0, data.size());
+        body.back() = c.Trailer;
+        Article(Header(++number), body);
+        EXPECT_EQ(View.Logged.back().rfind("[RECEIVED] (1 errors) " + Dl() + c.Name, 0), 0u);
+        EXPECT_TRUE(Contains(View.Status, c.Status));
+        EXPECT_EQ(ReadFile(Dl() + c.Name), data);
+    }
+    // A damaged part is an error of the whole multipart file.
+    Lines part1 = YencArticle("mp.bin", data, 1, 0, 1000);
+    part1.back() = "=yend size=1000 part=1 pcrc32=00000000";
+    Article(Header(95), part1);
+    Article(Header(96), YencArticle("mp.bin", data, 2, 1000, 3000, true));
+    EXPECT_EQ(View.Logged.back().rfind("[RECEIVED] (1 errors) " + Dl() + "mp.bin", 0), 0u);
+    EXPECT_TRUE(Contains(View.Status, "yenc: part 1 of mp.bin has CRC32"));
+}
+
+TEST_F(DriverTest, BogusLinesAreCountedAndShown) {
+    const std::string data = Noise(90, 17);
+    Lines body = Concat({{"begin 644 b.bin"}, UuLines(data), {"end"}});
+    body.insert(body.begin() + 2, "M!!!this line is far too short");
+    Article(Header(100), body);
+    EXPECT_TRUE(Contains(View.Status, "Decode bogus line(M!!!this line is far too short)"));
+    EXPECT_EQ(View.Logged.back().rfind("[RECEIVED] (1 errors) ", 0), 0u);
+}
+
+TEST_F(DriverTest, HostileNamesStayInsideTheDownloadTree) {
+    struct Case {
+        std::string BeginLine;
+        const char* Saved;  // nullptr: refused
+    } cases[] = {
+        {"begin 644 ..\\..\\windows\\x.dll", "x.dll"},
+        {"begin 644 ../../../etc/passwd", "passwd"},
+        {"begin 644 /abs/path/y.bin", "y.bin"},
+        {"begin 644 dir/..", nullptr},
+        {"begin 644 dir/", nullptr},
+        {"begin 644 bell\x07.bin", "bell_.bin"},
+    };
+    const std::string data = Noise(45, 18);
+    TArticleNo number = 110;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.BeginLine);
+        Article(Header(++number), Concat({{c.BeginLine}, UuLines(data), {"end"}}));
+        if (c.Saved) {
+            EXPECT_EQ(ReadFile(Dl() + c.Saved), data);
+            EXPECT_EQ(View.Logged.back().find('\x07'), std::string::npos);
+        } else {
+            EXPECT_TRUE(Contains(View.Status, "Unusable file name"));
+        }
+    }
+    EXPECT_FALSE(Exists(Home.Path() + "/x.dll"));
+    EXPECT_FALSE(Exists("/tmp/passwd"));
+    EXPECT_EQ(View.Logged.size(), 4u);
+}
+
+TEST_F(DriverTest, NamesAreConvertedAndPlacedByTheGroupScheme) {
+    TSettings& s = Settings.Settings();
+    s.PathExpand = 1;
+    s.CaseConvert = 1;
+    Settings.PathPrefixes = {"alt", "alt.binaries"};
+    Group = News.AddGroup("alt.binaries.pictures.misc");
+    const std::string data = Noise(45, 19);
+    Article(Header(120), Concat({{"begin 644 Photo.JPG"}, UuLines(data), {"end"}}));
+    EXPECT_EQ(ReadFile(Dl() + "pictures/misc/photo.jpg"), data);
+}
+
+TEST_F(DriverTest, RefusedFileIsNotWrittenAndItsLinesAreText) {
+    Checks.RefuseName = "no.bin";
+    const std::string data = Noise(45, 20);
+    Article(Header(130), Concat({{"begin 644 no.bin"}, UuLines(data), {"end"}}));
+    EXPECT_EQ(Checks.Refused, Lines{"no.bin"});
+    EXPECT_FALSE(Exists(Dl() + "no.bin"));
+    EXPECT_TRUE(View.Logged.empty());
+    EXPECT_TRUE(Contains(Checks.Text, "end"));
+}
+
+TEST_F(DriverTest, DirectoryAndDiskFailuresFinishTheFileAndTheRunGoesOn) {
+    // The download path lies under a regular file: nothing can be created.
+    ASSERT_TRUE(EnsureDirectory(Home.Path() + "/", true));
+    std::ofstream(Home.Path() + "/plain") << "x";
+    Settings.Settings().DownloadPath = Home.Path() + "/plain/dl";
+    const std::string data = Noise(45 * 600, 21);
+    Article(Header(140), Concat({{"begin 644 a.bin"}, UuLines(data), {"end"}}));
+    EXPECT_TRUE(
+        Contains(View.Status, "Unable to access download path " + Home.Path() + "/plain/dl/!"));
+    EXPECT_TRUE(View.Logged.empty());
+
+    // The disk fills up after the first buffer: that stays, the file is an
+    // error, whether the failing write comes mid-file or as the last flush.
+    Settings.Settings().DownloadPath = Home.Path() + "/dl";
+    for (size_t lines : {600, 1500}) {
+        SCOPED_TRACE(lines);
+        const std::string big = Noise(45 * lines, 25);
+        const std::string name = "full" + std::to_string(lines) + ".bin";
+        View.Logged.clear();
+        InjectFileFault(TFileFault::DISK_FULL, 1);
+        Article(Header(static_cast<TArticleNo>(141 + lines)),
+                Concat({{"begin 644 " + name}, UuLines(big), {"end"}}));
+        EXPECT_TRUE(Contains(View.Status, "Decode aborted("));
+        ASSERT_EQ(View.Logged.size(), 1u);
+        EXPECT_EQ(View.Logged[0].rfind("[ERROR] " + Dl() + name, 0), 0u);
+        const std::string kept = ReadFile(Dl() + name);
+        EXPECT_GT(kept.size(), DECODE_STREAM_BUFFER - 45);
+        EXPECT_EQ(kept, big.substr(0, kept.size()));
+    }
+    EXPECT_TRUE(Checks.Received.empty());
+
+    // The next file is written normally.
+    Article(Header(142), Concat({{"begin 644 next.bin"}, UuLines(data), {"end"}}));
+    EXPECT_EQ(ReadFile(Dl() + "next.bin"), data);
+}
+
+TEST_F(DriverTest, ArticleWithoutAttachmentIsReportedOnceAfterTheThreshold) {
+    Settings.Settings().NoDataThresh = 512;
+    THeader* h = Header(150);
+    Driver->ArticleStart(Group, h, "<x>");
+    Driver->HeaderEnd();
+    for (int n = 1; n <= 600; ++n) {
+        Driver->BodyLine("just text", n);
+        EXPECT_EQ(Checks.NoData, n >= 513 ? 1 : 0) << "line " << n;
+    }
+    Driver->ArticleEnd();
+    // A threshold below 64 acts as 64.
+    Settings.Settings().NoDataThresh = 10;
+    Driver->ArticleStart(Group, Header(151), "<y>");
+    Driver->HeaderEnd();
+    for (int n = 1; n <= 65; ++n) Driver->BodyLine("text", n);
+    EXPECT_EQ(Checks.NoData, 2);
+}
+
+TEST_F(DriverTest, DailyLogCarriesSubjectAndFromLines) {
+    TSettings& s = Settings.Settings();
+    s.LogEnabled = 1;
+    s.LogSubject = 1;
+    s.LogName = 1;
+    const std::string data = Noise(45, 22);
+    Article(Header(160, "Ann <ann@x>", "my file (1/1)"),
+            Concat({{"begin 644 f.bin"}, UuLines(data), {"end"}}));
+    Log->CloseDailyLog();
+    std::string logged = ReadFile(Log->DailyLogPath());
+    EXPECT_NE(logged.find("[RECEIVED] " + Dl() + "f.bin alt.binaries.test <160@test> 160 "),
+              std::string::npos);
+    EXPECT_NE(logged.find("\n  Subject: my file (1/1)\n  From: Ann <ann@x>\n"), std::string::npos);
+    EXPECT_EQ(View.Logged.size(), 1u);  // the detail lines stay in the file
+}
+
+TEST_F(DriverTest, UserAbortClosesLogsAndDeletesTheFile) {
+    const std::string data = Noise(45 * 3, 23);
+    Driver->ArticleStart(Group, Header(170), "<z>");
+    Driver->HeaderEnd();
+    Lines lines = Concat({{"begin 644 stop.bin"}, UuLines(data)});
+    for (size_t i = 0; i < 3; ++i) Driver->BodyLine(lines[i], static_cast<int>(i + 1));
+    EXPECT_EQ(View.Indicator, DECODING_INDICATOR);
+    EXPECT_TRUE(Driver->AbortCurrentFile());
+    EXPECT_EQ(View.Logged.back().rfind("[USER ABORT] " + Dl() + "stop.bin", 0), 0u);
+    EXPECT_FALSE(Exists(Dl() + "stop.bin"));
+    EXPECT_EQ(View.Indicator, "");
+    EXPECT_FALSE(Driver->AbortCurrentFile());
+}
+
+class DecodeFileTest : public DriverTest {};
+
+TEST_F(DecodeFileTest, TextFileIsDecodedAsAnArticleOfTheFirstGroup) {
+    TNews news(Settings, *Log, View, Checks, TNoPlugInsNoPreview::Instance(), News);
+    const std::string data = Noise(45 * 10 + 7, 24);
+    std::ofstream out(Home.Path() + "/post.txt", std::ios::binary);
+    out << "a saved post\r\n\r\nbegin 644 saved.bin\r\n";
+    for (const auto& l : UuLines(data)) out << l << "\r\n";
+    out << "end\r\n";
+    out.close();
+    EXPECT_TRUE(news.DecodeFile(Home.Path() + "/post.txt"));
+    EXPECT_EQ(ReadFile(Dl() + "saved.bin"), data);
+    EXPECT_EQ(View.Logged.back(),
+              "[RECEIVED] " + Dl() + "saved.bin alt.binaries.test n/a 0 UUdecode");
+
+    EXPECT_FALSE(news.DecodeFile(Home.Path() + "/missing.txt"));
+    EXPECT_EQ(View.Boxes, Lines{"Decode File: Unable to open file"});
+}
+
+}  // namespace
+}  // namespace zorvex
