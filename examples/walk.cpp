@@ -1,6 +1,7 @@
-// zorvex-walk: connects to a news server, walks the given groups once and
-// prints every line the engine logs, then a line per fetched article.
-//   zorvex-walk [--xhdr] [--user NAME --pass PASSWORD] HOST[:PORT] GROUP...
+// zorvex-walk: connects to a news server, walks the given groups once,
+// decodes what the articles carry into a download directory (one directory
+// per group) and prints every status and log line of the engine.
+//   zorvex-walk [--xhdr] [--user NAME --pass PASSWORD] [--download DIR] HOST[:PORT] GROUP...
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,16 +10,19 @@
 
 #include "app/eventloop.h"
 #include "app/messages.h"
+#include "app/news.h"
+#include "app/statuslog.h"
+#include "app/view.h"
 #include "library/kvsocket.h"
-#include "nntp/newsio.h"
 
 namespace {
 
 using namespace zorvex;
 
-class TWalker : public TNewsIo, public TMessageTarget {
+class TWalker : public TNews, public TMessageTarget {
   public:
-    TWalker(TPlainEventLoop& loop) : Loop(loop) {}
+    TWalker(TPlainEventLoop& loop, TSettingsStore& settings, TStatusLog& log, TNewsView& view)
+        : TNews(settings, log, view), Loop(loop) {}
 
     int Xover = 1;
     std::string Name, Password;
@@ -30,7 +34,6 @@ class TWalker : public TNewsIo, public TMessageTarget {
     int UseXover() override { return Xover; }
     const char* AuthName() override { return Name.c_str(); }
     const char* AuthPassword() override { return Password.c_str(); }
-    void Log(const char* text) override { std::printf("%s\n", text); }
     void ReportError(const char* where, int code, int fatal) override {
         std::printf("error (%s): %s%s\n", where, SocketErrorName(code), fatal ? "" : " (later)");
         Failed = 1;
@@ -38,9 +41,7 @@ class TWalker : public TNewsIo, public TMessageTarget {
     void ConnectionLost(int) override { Loop.Stop(); }
     void OnArticleEnd() override {
         ++Articles;
-        std::printf("article #%lld: %d body lines\n", static_cast<long long>(CurMsg->Number),
-                    LineCount);
-        TNewsIo::OnArticleEnd();
+        TNews::OnArticleEnd();
     }
     void AllGroupsDone() override {
         TNewsIo::AllGroupsDone();
@@ -54,19 +55,33 @@ class TWalker : public TNewsIo, public TMessageTarget {
 
 int Usage() {
     std::fprintf(
-        stderr, "usage: zorvex-walk [--xhdr] [--user NAME --pass PASSWORD] HOST[:PORT] GROUP...\n");
+        stderr,
+        "usage: zorvex-walk [--xhdr] [--user NAME --pass PASSWORD] [--download DIR] HOST[:PORT] "
+        "GROUP...\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Settings are the defaults: no settings file is read or written.
+    TSettingsStore settings("/dev/null/zorvex-walk.ini", TNoOtherSettingsKept::Instance());
+    settings.LoadSettings();
+    TSettings& s = settings.Settings();
+    s.DownloadPath = "download";
+    s.PathExpand = 3;
+    s.LogEnabled = 0;
+    THeadlessView view;
+    TDiagnosticLog diagnostics("diagnost.log");
+    TStatusLog log(view, s, ".", diagnostics);
     TPlainEventLoop loop;
     TNewsStore& store = TNewsStore::Global();
-    TWalker walker(loop);
+    TWalker walker(loop, settings, log, view);
     std::vector<const char*> rest;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--xhdr")) {
+        if (!std::strcmp(argv[i], "--download") && i + 1 < argc) {
+            s.DownloadPath = argv[++i];
+        } else if (!std::strcmp(argv[i], "--xhdr")) {
             walker.Xover = 0;
         } else if (!std::strcmp(argv[i], "--user") && i + 1 < argc) {
             walker.Name = argv[++i];
@@ -83,6 +98,7 @@ int main(int argc, char** argv) {
     walker.SetServer(rest[0]);
     if (!walker.ConnectToServer(&loop, &walker)) return 1;
     loop.Run();
-    std::printf("%d articles fetched\n", walker.Articles);
+    std::printf("%d articles fetched, %zu files decoded into %s\n", walker.Articles,
+                walker.Driver().Received().size(), s.DownloadPath.c_str());
     return walker.Failed ? 1 : 0;
 }
