@@ -14,6 +14,7 @@
 
 #include "decode/kernels.h"
 #include "decode/ncdc.h"
+#include "support/benchdir.h"
 #include "support/encoders.h"
 
 namespace {
@@ -33,76 +34,30 @@ std::string MakeData() {
 }
 
 std::vector<std::string> Base64Lines(std::string_view data) {
-    static constexpr char A[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::vector<std::string> lines;
-    for (size_t at = 0; at < data.size(); at += 57) {
-        std::string_view chunk = data.substr(at, 57);
-        std::string line;
-        for (size_t i = 0; i < chunk.size(); i += 3) {
-            const size_t n = chunk.size() - i < 3 ? chunk.size() - i : 3;
-            uint8_t b[3] = {};
-            for (size_t k = 0; k < n; ++k) b[k] = chunk[i + k];
-            line += A[b[0] >> 2];
-            line += A[((b[0] & 3) << 4) | (b[1] >> 4)];
-            line += n > 1 ? A[((b[1] & 15) << 2) | (b[2] >> 6)] : '=';
-            line += n > 2 ? A[b[2] & 63] : '=';
-        }
-        lines.push_back(line);
-    }
+    for (size_t at = 0; at < data.size(); at += 57)
+        lines.push_back(test::Base64Line(data.substr(at, 57)));
     return lines;
 }
 
-// uuencode (alphabet from ' ', zero as '`') or xxencode, 45 bytes a line.
+// uuencode (zero as '`') or xxencode, 45 bytes a line.
 std::vector<std::string> UuLines(std::string_view data, bool xx) {
-    static constexpr char XX[] = "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    auto enc = [xx](int v) { return xx ? XX[v] : v == 0 ? '`' : static_cast<char>(' ' + v); };
     std::vector<std::string> lines;
-    for (size_t at = 0; at < data.size(); at += 45) {
-        std::string_view chunk = data.substr(at, 45);
-        std::string line(1, enc(static_cast<int>(chunk.size())));
-        for (size_t i = 0; i < chunk.size(); i += 3) {
-            uint8_t b[3] = {};
-            for (size_t k = 0; k < 3 && i + k < chunk.size(); ++k) b[k] = chunk[i + k];
-            line += enc(b[0] >> 2);
-            line += enc(((b[0] & 3) << 4) | (b[1] >> 4));
-            line += enc(((b[1] & 15) << 2) | (b[2] >> 6));
-            line += enc(b[2] & 63);
-        }
-        lines.push_back(line);
-    }
+    for (size_t at = 0; at < data.size(); at += 45)
+        lines.push_back(
+            test::UuLine(data.substr(at, 45), xx ? test::TUuStyle::XX : test::TUuStyle::BACKQUOTE));
     return lines;
-}
-
-// One output directory per file system for the whole program, removed at
-// exit: /tmp is the disk, /dev/shm memory (the engine's own cost).
-class TOutDir {
-  public:
-    explicit TOutDir(const char* base) {
-        std::string pattern = std::string(base) + "/zorvex-bench-decoder-XXXXXX";
-        if (!mkdtemp(pattern.data())) abort();
-        Path = pattern + "/";
-    }
-    ~TOutDir() {
-        std::remove((Path + "out.bin").c_str());
-        rmdir(Path.c_str());
-    }
-    std::string Path;
-};
-
-const std::string& OutDir(bool memory) {
-    static TOutDir disk("/tmp");
-    static TOutDir shm(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-    return memory ? shm.Path : disk.Path;
 }
 
 void Decode(benchmark::State& bench, const std::vector<std::string>& lines, int mode) {
-    const std::string& dir = OutDir(bench.range(0) != 0);
+    const std::string& dir = test::BenchOutDir(bench.range(0) != 0);
     TDecoder decoder;
     int64_t written = 0;
     for (auto _ : bench) {
         decoder.SetDecodeMode(mode);
-        const bool ok = mode == MODE_BASE64 ? decoder.BeginBase64File(dir, "out.bin")
-                                            : decoder.BeginUuFile(dir, "out.bin", false);
+        const bool ok = mode == MODE_BASE64
+                            ? decoder.BeginBase64File(dir, test::BENCH_FILE_NAME)
+                            : decoder.BeginUuFile(dir, test::BENCH_FILE_NAME, false);
         if (!ok) {
             bench.SkipWithError("cannot open the output file");
             return;

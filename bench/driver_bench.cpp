@@ -20,6 +20,7 @@
 #include "app/view.h"
 #include "decode/driver.h"
 #include "decode/ncdc.h"
+#include "support/benchdir.h"
 #include "support/encoders.h"
 
 namespace {
@@ -28,7 +29,6 @@ using namespace zorvex;
 using Lines = std::vector<std::string>;
 
 constexpr size_t DATA_SIZE = 4u << 20;
-constexpr const char* FILE_NAME = "out.bin";
 
 const std::string& Data() {
     static const std::string data = test::Noise(DATA_SIZE, 12345);
@@ -46,10 +46,10 @@ std::vector<Lines> Articles(int parts) {
         Lines body;
         std::string size = std::to_string(data.size());
         if (parts == 1) {
-            body.push_back("=ybegin line=128 size=" + size + " name=" + FILE_NAME);
+            body.push_back("=ybegin line=128 size=" + size + " name=" + test::BENCH_FILE_NAME);
         } else {
             body.push_back("=ybegin part=" + std::to_string(p + 1) + " line=128 size=" + size +
-                           " name=" + FILE_NAME);
+                           " name=" + test::BENCH_FILE_NAME);
             body.push_back("=ypart begin=" + std::to_string(begin + 1) +
                            " end=" + std::to_string(end));
         }
@@ -61,49 +61,20 @@ std::vector<Lines> Articles(int parts) {
     return out;
 }
 
-class TOutDir {
-  public:
-    explicit TOutDir(const char* base) {
-        std::string pattern = std::string(base) + "/zorvex-bench-driver-XXXXXX";
-        if (!mkdtemp(pattern.data())) abort();
-        Path = pattern;
-    }
-    ~TOutDir() {
-        std::remove((Path + "/" + FILE_NAME).c_str());
-        rmdir(Path.c_str());
-    }
-    std::string Path;
-};
-
-const std::string& OutDir(bool memory) {
-    static TOutDir disk("/tmp");
-    static TOutDir shm(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-    return memory ? shm.Path : disk.Path;
-}
-
-struct TQuietView : TNewsView {
-    void StatusLineAdded(std::string_view, bool) override {}
-    void LogLineAdded(std::string_view, const THeader*, bool) override {}
-    void ShowHint(std::string_view) override {}
-    TBoxAnswer MessageBox(std::string_view, std::string_view, TBoxStyle style) override {
-        return SafeAnswer(style);
-    }
-};
-
 void Driver(benchmark::State& bench, int parts) {
     static const std::vector<Lines> single = Articles(1);
     static const std::vector<Lines> multi = Articles(8);
     const std::vector<Lines>& articles = parts == 1 ? single : multi;
-    const std::string& dir = OutDir(bench.range(0) != 0);
+    const std::string& dir = test::BenchOutDir(bench.range(0) != 0);
 
-    TSettingsStore store(dir + "/none.ini", TNoOtherSettingsKept::Instance());
+    TSettingsStore store(dir + "none.ini", TNoOtherSettingsKept::Instance());
     store.LoadSettings();
     store.Settings().DownloadPath = dir;
     store.Settings().PathExpand = 0;
     store.Settings().RenameDupes = 0;
     store.Settings().LogEnabled = 0;
-    TQuietView view;
-    TDiagnosticLog diagnostics(dir + "/diagnost.log");
+    TSilentView view;
+    TDiagnosticLog diagnostics(dir + "diagnost.log");
     TStatusLog log(view, store.Settings(), dir, diagnostics);
     TArticleDriver driver(store, log, view, TAcceptEverything::Instance());
     TNewsStore news;
@@ -141,11 +112,11 @@ void Driver(benchmark::State& bench, int parts) {
 void DecoderAlone(benchmark::State& bench) {
     static const std::vector<Lines> single = Articles(1);
     const Lines& lines = single[0];
-    const std::string dir = OutDir(bench.range(0) != 0) + "/";
+    const std::string& dir = test::BenchOutDir(bench.range(0) != 0);
     TDecoder decoder;
     int64_t written = 0;
     for (auto _ : bench) {
-        if (!decoder.BeginUuFile(dir, FILE_NAME, false)) {
+        if (!decoder.BeginUuFile(dir, test::BENCH_FILE_NAME, false)) {
             bench.SkipWithError("cannot open the output file");
             return;
         }

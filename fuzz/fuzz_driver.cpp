@@ -34,15 +34,6 @@ const std::string& Root() {
     return root;
 }
 
-struct TQuietView : TNewsView {
-    void StatusLineAdded(std::string_view, bool) override {}
-    void LogLineAdded(std::string_view, const THeader*, bool) override {}
-    void ShowHint(std::string_view) override {}
-    TBoxAnswer MessageBox(std::string_view, std::string_view, TBoxStyle style) override {
-        return SafeAnswer(style);
-    }
-};
-
 // Only the download directory may appear beside where the run started.
 void CheckRootAndClean() {
     DIR* dir = opendir(Root().c_str());
@@ -79,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.LogMime = 1;
     store.PathPrefixes = {"alt", "alt.binaries", ""};
 
-    TQuietView view;
+    TSilentView view;
     TDiagnosticLog diagnostics(Root() + "/dl/diagnost.log");
     TStatusLog log(view, s, Root() + "/dl", diagnostics);
     TArticleDriver driver(store, log, view, TAcceptEverything::Instance());

@@ -41,6 +41,18 @@ TBoxAnswer SafeAnswer(TBoxStyle style);
 // unless the user selected an older one. selected is -1 for none.
 int FollowSelection(int selected, int countBefore, bool firstDropped);
 
+// Shows nothing and answers every question with the safe choice: for batch
+// work, measurements and fuzzing, where the lines are not read.
+class TSilentView final : public TNewsView {
+  public:
+    void StatusLineAdded(std::string_view, bool) override {}
+    void LogLineAdded(std::string_view, const THeader*, bool) override {}
+    void ShowHint(std::string_view) override {}
+    TBoxAnswer MessageBox(std::string_view, std::string_view, TBoxStyle style) override {
+        return SafeAnswer(style);
+    }
+};
+
 // Status lines as they are, log lines behind "log: ", message boxes as a
 // status line "caption: text" answered with the safe choice.
 class THeadlessView : public TNewsView {

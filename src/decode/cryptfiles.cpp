@@ -29,22 +29,6 @@ constexpr const char* CHECKSUM_FAILURE_TEXT = "Checksum failure";
 constexpr const char* DECRYPT_RENAME1_TEXT = "Rename #1 failed";
 constexpr const char* DECRYPT_RENAME2_TEXT = "Rename #2 failed";
 
-// Closes the descriptor on every early return.
-class TFd {
-  public:
-    explicit TFd(int fd) : Fd(fd) {}
-    ~TFd() {
-        if (Fd >= 0) close(Fd);
-    }
-    int Get() const { return Fd; }
-    bool Close() { return Fd < 0 || close(std::exchange(Fd, -1)) == 0; }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-
-  private:
-    int Fd;
-};
-
 struct TPaths {
     std::string Target;  // the file to convert, a symbolic link resolved
     std::string Temp;

@@ -11,6 +11,7 @@
 #include "app/strings.h"
 #include "app/view.h"
 #include "decode/fileutil.h"
+#include "library/ascii.h"
 
 namespace zorvex {
 
@@ -18,17 +19,6 @@ namespace {
 
 bool IsMimeKind(int kind) {
     return kind == LINE_CONTENT_TYPE || kind == LINE_TRANSFER_ENCODING || kind == LINE_DISPOSITION;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // The first word of a value: up to a blank or ';'.

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "library/ascii.h"
 #include "library/fileio.h"
 
 namespace zorvex {
@@ -36,20 +37,6 @@ constexpr std::array<bool, 256> BuildSeparatorTable() {
 
 constexpr std::array<bool, 256> SEPARATORS = BuildSeparatorTable();
 
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
-
 bool IsControl(unsigned char c) {
     return c < 0x20;
 }
@@ -63,22 +50,6 @@ bool Exists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
 }
-
-// Closes the descriptor on every early return.
-class TFd {
-  public:
-    explicit TFd(int fd) : Fd(fd) {}
-    ~TFd() {
-        if (Fd >= 0) close(Fd);
-    }
-    int Get() const { return Fd; }
-    bool Close() { return Fd < 0 || close(std::exchange(Fd, -1)) == 0; }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-
-  private:
-    int Fd;
-};
 
 bool CopyThenDelete(const std::string& target, const std::string& source) {
     TFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
@@ -198,7 +169,7 @@ std::string GroupDirectory(std::string_view downloadPath, std::string_view group
     size_t best = 0;
     for (const std::string& prefix : prefixes)
         if (prefix.size() > best && prefix.size() <= groupName.size() &&
-            EqualNoCase(groupName.substr(0, prefix.size()), prefix))
+            EqualsIgnoringCase(groupName.substr(0, prefix.size()), prefix))
             best = prefix.size();
     std::string_view rest = groupName.substr(best);
     if (best > 0 && !rest.empty() && rest[0] == '.') rest.remove_prefix(1);
@@ -262,9 +233,9 @@ bool UsableFileName(std::string_view name) {
 std::string ConvertCase(std::string_view name, int caseConvert) {
     std::string result(name);
     if (caseConvert == 1)
-        for (char& c : result) c = LowerAscii(c);
+        for (char& c : result) c = ToLowerAscii(c);
     else if (caseConvert == 2)
-        for (char& c : result) c = UpperAscii(c);
+        for (char& c : result) c = ToUpperAscii(c);
     return result;
 }
 
@@ -325,7 +296,7 @@ bool IsReservedDeviceName(std::string_view name) {
     if (name.size() > DEVICE_NAME_PART_MAX) return false;
     name = name.substr(0, name.find('.'));
     for (std::string_view device : DEVICES)
-        if (EqualNoCase(name, device)) return true;
+        if (EqualsIgnoringCase(name, device)) return true;
     return false;
 }
 
@@ -333,8 +304,8 @@ bool IsJpegName(std::string_view name) {
     size_t dot = name.rfind('.');
     if (dot == std::string_view::npos) return false;
     std::string_view extension = name.substr(dot);
-    return EqualNoCase(extension, ".jpg") || EqualNoCase(extension, ".jpeg") ||
-           EqualNoCase(extension, ".jpe");
+    return EqualsIgnoringCase(extension, ".jpg") || EqualsIgnoringCase(extension, ".jpeg") ||
+           EqualsIgnoringCase(extension, ".jpe");
 }
 
 bool MoveOrCopyFile(const std::string& target, const std::string& source) {

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace zorvex {
 
@@ -157,6 +158,14 @@ bool ReadWholeFile(const std::string& path, std::string* contents) {
     }
     close(fd);
     return true;
+}
+
+TFd::~TFd() {
+    if (Fd >= 0) close(Fd);
+}
+
+bool TFd::Close() {
+    return Fd < 0 || close(std::exchange(Fd, -1)) == 0;
 }
 
 }  // namespace zorvex

@@ -42,6 +42,21 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view contents, s
 std::string DirectoryOf(const std::string& path);
 std::string BaseName(const std::string& path);
 
+// Owns a descriptor: closed on every early return, or by Close() where its
+// result matters (a close can report a failed write).
+class TFd {
+  public:
+    explicit TFd(int fd) : Fd(fd) {}
+    ~TFd();
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const { return Fd; }
+    bool Close();
+
+  private:
+    int Fd;
+};
+
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string* contents);
 

@@ -4,10 +4,7 @@
 // directory with the hash the script recorded, the damaged samples with the
 // result they were damaged for. Skipped, with the reason, when INN is not
 // running.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -31,6 +28,7 @@
 #include "app/settings.h"
 #include "app/statuslog.h"
 #include "app/view.h"
+#include "support/inn_env.h"
 #include "support/tempdir.h"
 
 namespace zorvex::test {
@@ -42,62 +40,24 @@ using Lines = std::vector<std::string>;
 const char* const SAMPLE_GROUPS[] = {"alt.binaries.test.zorvex", "alt.binaries.pictures.test",
                                      "misc.test"};
 
-std::string EnvPath() {
-    const char* path = std::getenv("ZORVEX_INN_ENV");
-    return path ? path : "/tmp/zorvex-inn/inn.env";
-}
-
-std::map<std::string, std::string> ReadEnv(const std::string& path) {
-    std::ifstream in(path);
-    std::map<std::string, std::string> env;
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t eq = line.find('=');
-        if (eq == std::string::npos || line[0] == '#') continue;
-        std::string value = line.substr(eq + 1);
-        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
-        env[line.substr(0, eq)] = value;
-    }
-    return env;
-}
-
 // Asks the server where a group ends, so the walk sees only what this test posts.
 class TGroupProbe {
   public:
-    explicit TGroupProbe(int port) {
-        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        Ok = ::connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-             ReadLine().rfind("20", 0) == 0;
-    }
-    ~TGroupProbe() {
-        Send("QUIT\r\n");
-        ::close(Fd);
-    }
+    explicit TGroupProbe(int port) : Lines(port, "20") {}
+    ~TGroupProbe() { Lines.Send("QUIT\r\n"); }
     // The last article number, or -1 when the reply is not "211 count first last".
     long long Last(const std::string& group) {
-        Send("GROUP " + group + "\r\n");
-        std::istringstream reply(ReadLine());
+        Lines.Send("GROUP " + group + "\r\n");
+        std::istringstream reply(Lines.ReadLine());
         int code = 0;
         long long count = 0, first = 0, last = -1;
         if (!(reply >> code >> count >> first >> last) || code != 211) return -1;
         return last;
     }
-    bool Ok = false;
+    bool Ok() const { return Lines.Ok(); }
 
   private:
-    void Send(const std::string& s) { ::send(Fd, s.data(), s.size(), MSG_NOSIGNAL); }
-    std::string ReadLine() {
-        std::string line;
-        char c;
-        while (::recv(Fd, &c, 1, 0) == 1 && c != '\n') line += c;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        return line;
-    }
-    int Fd = -1;
+    TNntpLines Lines;
 };
 
 // Runs a command; its output and exit status.
@@ -213,9 +173,9 @@ class TDownloader : public TNews, public TMessageTarget {
 class InnDownloadTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        Env = ReadEnv(EnvPath());
+        Env = ReadInnEnv();
         if (Env.count("ZORVEX_INN_PORT") == 0)
-            GTEST_SKIP() << "INN is not running (no " << EnvPath()
+            GTEST_SKIP() << "INN is not running (no " << InnEnvPath()
                          << "); start it with scripts/inn-up.sh";
         ASSERT_FALSE(Home.Path().empty());
     }
@@ -246,8 +206,8 @@ TEST_F(InnDownloadTest, PostedSamplesAreDecodedIntoTheirGroupDirectories) {
     std::map<std::string, long long> last;
     {
         TGroupProbe probe(port);
-        ASSERT_TRUE(probe.Ok) << "INN on 127.0.0.1:" << port << " does not answer, yet "
-                              << EnvPath() << " says it runs";
+        ASSERT_TRUE(probe.Ok()) << "INN on 127.0.0.1:" << port << " does not answer, yet "
+                                << InnEnvPath() << " says it runs";
         for (const char* g : SAMPLE_GROUPS) {
             last[g] = probe.Last(g);
             ASSERT_GE(last[g], 0) << "GROUP " << g;
@@ -260,7 +220,7 @@ TEST_F(InnDownloadTest, PostedSamplesAreDecodedIntoTheirGroupDirectories) {
                                            std::chrono::milliseconds(1));
     std::string posted;
     ASSERT_EQ(RunCommand("python3 '" ZORVEX_SOURCE_DIR "/scripts/post-samples.py' --env '" +
-                             EnvPath() + "' --tag " + tag + " --out '" + out + "'",
+                             InnEnvPath() + "' --tag " + tag + " --out '" + out + "'",
                          &posted),
               0)
         << posted;

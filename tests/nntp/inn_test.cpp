@@ -1,10 +1,7 @@
 // The whole path against a real news server: the private INN that
 // scripts/inn-up.sh starts on 127.0.0.1. Skipped, with the reason, when it
 // is not running.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -17,63 +14,32 @@
 #include <tuple>
 #include <vector>
 
+#include "support/inn_env.h"
 #include "support/test_client.h"
 
 namespace zorvex::test {
 namespace {
 
-std::map<std::string, std::string> ReadEnv() {
-    const char* path = std::getenv("ZORVEX_INN_ENV");
-    std::ifstream in(path ? path : "/tmp/zorvex-inn/inn.env");
-    std::map<std::string, std::string> env;
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t eq = line.find('=');
-        if (eq == std::string::npos || line[0] == '#') continue;
-        std::string value = line.substr(eq + 1);
-        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
-        env[line.substr(0, eq)] = value;
-    }
-    return env;
-}
-
 // Just enough of a poster to put a known multipart set on the server.
 class TPoster {
   public:
-    explicit TPoster(int port) {
-        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        Ok = ::connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-             ReadLine().rfind("200", 0) == 0;
-    }
-    ~TPoster() { ::close(Fd); }
+    explicit TPoster(int port) : Lines(port, "200") {}
     bool Post(const std::string& group, const std::string& from, const std::string& subject,
               const std::string& date, const std::vector<std::string>& body) {
-        Send("POST\r\n");
-        if (ReadLine().rfind("340", 0) != 0) return false;
+        Lines.Send("POST\r\n");
+        if (Lines.ReadLine().rfind("340", 0) != 0) return false;
         std::ostringstream a;
         a << "From: " << from << "\r\nNewsgroups: " << group << "\r\nSubject: " << subject
           << "\r\nDate: " << date << "\r\nLines: " << body.size() << "\r\n\r\n";
         for (const auto& l : body) a << (l.rfind(".", 0) == 0 ? "." : "") << l << "\r\n";
         a << ".\r\n";
-        Send(a.str());
-        return ReadLine().rfind("240", 0) == 0;
+        Lines.Send(a.str());
+        return Lines.ReadLine().rfind("240", 0) == 0;
     }
-    bool Ok = false;
+    bool Ok() const { return Lines.Ok(); }
 
   private:
-    void Send(const std::string& s) { ::send(Fd, s.data(), s.size(), MSG_NOSIGNAL); }
-    std::string ReadLine() {
-        std::string line;
-        char c;
-        while (::recv(Fd, &c, 1, 0) == 1 && c != '\n') line += c;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        return line;
-    }
-    int Fd;
+    TNntpLines Lines;
 };
 
 using THeaderKey = std::tuple<TArticleNo, std::string, std::string, uint32_t, int32_t>;
@@ -81,10 +47,10 @@ using THeaderKey = std::tuple<TArticleNo, std::string, std::string, uint32_t, in
 class InnTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        Env = new std::map<std::string, std::string>(ReadEnv());
+        Env = new std::map<std::string, std::string>(ReadInnEnv());
         if (Env->count("ZORVEX_INN_PORT") == 0) return;
         TPoster poster(std::stoi(Env->at("ZORVEX_INN_PORT")));
-        if (!poster.Ok) return;
+        if (!poster.Ok()) return;
         // Parts posted out of order, with dates that put them back in order.
         std::string run = std::to_string(::getpid());
         const char* dates[] = {"Mon, 07 May 2007 10:13:00 GMT", "Mon, 07 May 2007 10:11:00 GMT",

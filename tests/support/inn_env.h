@@ -1,0 +1,70 @@
+// What the tests against the local INN share: where scripts/inn-up.sh wrote
+// its settings, and a line-at-a-time NNTP connection to 127.0.0.1 for
+// posting and asking before the engine runs.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+
+namespace zorvex::test {
+
+inline std::string InnEnvPath() {
+    const char* path = std::getenv("ZORVEX_INN_ENV");
+    return path ? path : "/tmp/zorvex-inn/inn.env";
+}
+
+// KEY=value lines, a value in double quotes taken without them; empty when
+// the file is missing (the server is not running).
+inline std::map<std::string, std::string> ReadInnEnv(const std::string& path = InnEnvPath()) {
+    std::ifstream in(path);
+    std::map<std::string, std::string> env;
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t eq = line.find('=');
+        if (eq == std::string::npos || line[0] == '#') continue;
+        std::string value = line.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+        env[line.substr(0, eq)] = value;
+    }
+    return env;
+}
+
+class TNntpLines {
+  public:
+    // Ok() when the greeting starts with greetingPrefix.
+    TNntpLines(int port, const char* greetingPrefix) {
+        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        Connected = ::connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                    ReadLine().rfind(greetingPrefix, 0) == 0;
+    }
+    ~TNntpLines() { ::close(Fd); }
+    TNntpLines(const TNntpLines&) = delete;
+    TNntpLines& operator=(const TNntpLines&) = delete;
+
+    bool Ok() const { return Connected; }
+    void Send(const std::string& s) { ::send(Fd, s.data(), s.size(), MSG_NOSIGNAL); }
+    std::string ReadLine() {
+        std::string line;
+        char c;
+        while (::recv(Fd, &c, 1, 0) == 1 && c != '\n') line += c;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+    }
+
+  private:
+    int Fd = -1;
+    bool Connected = false;
+};
+
+}  // namespace zorvex::test
