@@ -9,6 +9,8 @@
 
 #include "app/settings.h"
 #include "app/strings.h"
+#include "decode/fileutil.h"
+#include "library/fileio.h"
 #include "library/profile.h"
 
 namespace zorvex {
@@ -52,14 +54,9 @@ TStatusLog::TStatusLog(TNewsView& view, const TSettings& settings, std::string h
     : View(view),
       Settings(settings),
       HomeDir(std::move(homeDir)),
+      DailyName(BaseName(HomeFileNames(HomeDir, start).DailyLog)),
       Diagnostics(diagnostics),
-      Coordinator(coordinator) {
-    tm local{};
-    localtime_r(&start, &local);
-    char name[32];
-    snprintf(name, sizeof name, "news%02d%02d.log", local.tm_mon + 1, local.tm_mday);
-    DailyName = name;
-}
+      Coordinator(coordinator) {}
 
 TStatusLog::~TStatusLog() {
     CloseDailyLog();

@@ -92,6 +92,7 @@ void TArticleDriver::MimeHeaderLine(int kind, std::string_view line, size_t valu
     if (kind != LINE_CONTINUATION && Mime != MIME_IN_HEADERS) {
         Mime = MIME_IN_HEADERS;
         MimeName.clear();
+        MimeType.clear();
         Dec.SetTransferEncoding("");
     }
     std::string_view value = line.substr(std::min(valuePos, line.size()));
