@@ -240,30 +240,30 @@ void TArticleDriver::Announce(const std::string& directory, const std::string& n
     State = DS_DECODING;
 }
 
-void TArticleDriver::StartUu(std::string_view line) {
+bool TArticleDriver::BeginLine(std::string_view line, TNameParser parse, std::string* directory,
+                               std::string* name) {
     ++DecodeAttempts;
     FinishPrevious();
-    std::string directory, raw, name;
-    if (!PrepareDirectory(&directory)) return;
-    if (!BeginLineName(line, &raw)) {
+    std::string raw;
+    if (!PrepareDirectory(directory)) return false;
+    if (!parse(line, &raw)) {
         Status.PrintStatusString(STR_UNABLE_TO_PARSE_FILENAME);
-        return;
+        return false;
     }
-    if (!PrepareName(raw, &name) || !OpenChecked(directory, &name, false)) return;
+    return PrepareName(raw, name);
+}
+
+void TArticleDriver::StartUu(std::string_view line) {
+    std::string directory, name;
+    if (!BeginLine(line, BeginLineName, &directory, &name) || !OpenChecked(directory, &name, false))
+        return;
     Dec.SetDecodeMode(MODE_UU);
     Announce(directory, name, true, false);
 }
 
 void TArticleDriver::StartYenc(std::string_view line) {
-    ++DecodeAttempts;
-    FinishPrevious();
-    std::string directory, raw, name;
-    if (!PrepareDirectory(&directory)) return;
-    if (!YencName(line, &raw)) {
-        Status.PrintStatusString(STR_UNABLE_TO_PARSE_FILENAME);
-        return;
-    }
-    if (!PrepareName(raw, &name)) return;
+    std::string directory, name;
+    if (!BeginLine(line, YencName, &directory, &name)) return;
     int64_t part = YencPart(line);
     int64_t size = YencSize(line);
 

@@ -147,6 +147,11 @@ class TArticleDriver {
     void ClassifyHeader(std::string_view line);
     void MimeHeaderLine(int kind, std::string_view line, size_t valuePos);
     void ScanMimeName(std::string_view text);
+    using TNameParser = bool (*)(std::string_view line, std::string* name);
+    // What a "begin"/"=ybegin" line does first: ends the file before it,
+    // finds the directory and takes the name; false when there is none.
+    bool BeginLine(std::string_view line, TNameParser parse, std::string* directory,
+                   std::string* name);
     void StartUu(std::string_view line);
     void StartYenc(std::string_view line);
     void StartMime();

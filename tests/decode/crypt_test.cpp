@@ -81,6 +81,15 @@ TBytes StreamOf(std::string_view key, size_t n) {
     return zeros;
 }
 
+// A header read: the first Count bytes of Data under Key give Result.
+struct THeaderCase {
+    const char* Name;
+    TBytes Data;
+    size_t Count;
+    const char* Key;
+    int Result;
+};
+
 TEST(CryptTest, KeyTableMatchesTheLayout) {
     // A few entries read off the rows by hand, and the sum of all 256.
     EXPECT_EQ(KeyTable[0x00], 0x4488);
@@ -318,13 +327,7 @@ TEST(CryptHeaderTest, RecognisesKindOne) {
         copy[at] = value;
         return copy;
     };
-    struct TCase {
-        const char* Name;
-        TBytes Data;
-        size_t Count;
-        const char* Key;
-        int Result;
-    } cases[] = {
+    const THeaderCase cases[] = {
         {"right key", good, good.size(), "ab", 40},
         {"same byte sum", good, good.size(), "ba", 40},
         {"header only", good, 40, "ab", 40},
@@ -340,7 +343,7 @@ TEST(CryptHeaderTest, RecognisesKindOne) {
         {"plain text", Bytes("Just some ordinary file contents, long enough."), 46, "ab",
          CRYPT_NOT_ENCRYPTED},
     };
-    for (const TCase& c : cases) {
+    for (const THeaderCase& c : cases) {
         SCOPED_TRACE(c.Name);
         CryptState s;
         EXPECT_EQ(CryptReadHeader(s, c.Key, c.Data.data(), c.Count), c.Result);
@@ -486,13 +489,7 @@ TEST(CryptKind2Test, RejectsBrokenHeaders) {
     TBytes tooLongNote = maxSizes.Build();
     SetLe32(tooLongNote, 20 + 128, 257);
     const uint32_t fixed = static_cast<uint32_t>(28 + k.Inner.size() + k.Note.size());
-    struct TCase {
-        const char* Name;
-        TBytes Data;
-        size_t Count;
-        const char* Key;
-        int Result;
-    } cases[] = {
+    const THeaderCase cases[] = {
         {"good", good, good.size(), "user key", static_cast<int>(k.HeaderSize())},
         {"header exactly", good, k.HeaderSize(), "user key", static_cast<int>(k.HeaderSize())},
         {"largest blocks", maxSizes.Build(), maxSizes.Build().size(), "user key",
@@ -514,7 +511,7 @@ TEST(CryptKind2Test, RejectsBrokenHeaders) {
         {"empty inner key", emptyInner.Build(), emptyInner.Build().size(), "user key",
          CRYPT_BAD_KEY},
     };
-    for (const TCase& c : cases) {
+    for (const THeaderCase& c : cases) {
         SCOPED_TRACE(c.Name);
         ASSERT_LE(c.Count, c.Data.size());
         CryptState s;
