@@ -1,0 +1,442 @@
+#include "nntp/grouplist.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+#include "app/settings.h"
+#include "app/view.h"
+#include "library/profile.h"
+#include "nntp/newsrc.h"
+
+namespace zorvex {
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+bool IsSpace(char c) {
+    return IsBlank(c) || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// A decimal field as the platform's scanf reads it: blanks, an optional
+// sign, digits (clamped). False when no digit follows.
+bool ScanNumber(std::string_view* rest, TArticleNo* value) {
+    std::string_view s = *rest;
+    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+    bool negative = false;
+    if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    if (s.empty() || s.front() < '0' || s.front() > '9') return false;
+    TArticleNo v = 0;
+    while (!s.empty() && s.front() >= '0' && s.front() <= '9') {
+        v = ClampedDigit(v, s.front());
+        s.remove_prefix(1);
+    }
+    *value = negative ? -v : v;
+    *rest = s;
+    return true;
+}
+
+struct TGroupLine {
+    std::string Name;
+    int Enabled = 1;
+    TArticleNo Pointer = 0;
+};
+
+// "name enabled pointer". A line that lacks the flag or the pointer was
+// written by hand or by something else: the group is taken enabled and
+// from pointer 0, so it is walked from the start rather than silently
+// skipped.
+bool ParseGroupLine(std::string_view value, TGroupLine* out) {
+    while (!value.empty() && IsSpace(value.front())) value.remove_prefix(1);
+    size_t len = 0;
+    while (len < value.size() && !IsSpace(value[len])) ++len;
+    if (len == 0) return false;
+    out->Name.assign(value.substr(0, std::min(len, GROUP_NAME_MAX)));
+    // The store interns C strings: a NUL would cut the name anyway.
+    out->Name.resize(std::strlen(out->Name.c_str()));
+    if (out->Name.empty()) return false;
+    value.remove_prefix(len);
+    TArticleNo flag;
+    if (!ScanNumber(&value, &flag)) return true;
+    out->Enabled = flag != 0 ? 1 : 0;
+    TArticleNo pointer;
+    if (ScanNumber(&value, &pointer)) out->Pointer = pointer < 0 ? 0 : pointer;
+    return true;
+}
+
+// What the user may put in the list: one word of printable bytes that
+// fits the saved line.
+bool AcceptableName(std::string_view name) {
+    if (name.empty() || name.size() > GROUP_NAME_ADD_MAX) return false;
+    for (char c : name) {
+        auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u == 0x7f) return false;
+    }
+    return true;
+}
+
+enum TBox { BOX_SCI, BOX_ELSE, BOX_REC, BOX_COMP, BOX_BIZ, BOX_ALT };
+
+TBox BoxOf(std::string_view name) {
+    if (name.starts_with("alt.")) return BOX_ALT;
+    if (name.starts_with("comp.")) return BOX_COMP;
+    if (name.starts_with("rec.")) return BOX_REC;
+    if (name.starts_with("biz.")) return BOX_BIZ;
+    if (name.starts_with("sci.")) return BOX_SCI;
+    return BOX_ELSE;
+}
+
+bool Ticked(const TBrowseBoxes& boxes, TBox box) {
+    switch (box) {
+        case BOX_SCI:
+            return boxes.Sci;
+        case BOX_REC:
+            return boxes.Rec;
+        case BOX_COMP:
+            return boxes.Comp;
+        case BOX_BIZ:
+            return boxes.Biz;
+        case BOX_ALT:
+            return boxes.Alt;
+        case BOX_ELSE:
+            break;
+    }
+    return boxes.Else;
+}
+
+}  // namespace
+
+// ---- the similar-groups tally ----
+
+void TCrossPostTally::Count(std::string_view name) {
+    name = name.substr(0, GROUP_NAME_MAX);
+    if (name.empty()) return;
+    auto it = Index.find(std::string(name));
+    if (it != Index.end()) {
+        if (Entries[it->second].second < INT32_MAX) ++Entries[it->second].second;
+        return;
+    }
+    if (Entries.size() >= TALLY_NAMES_MAX) return;
+    Index.emplace(std::string(name), Entries.size());
+    Entries.emplace_back(std::string(name), 1);
+}
+
+void TCrossPostTally::CountCrossPosts(const char* crossPosts) {
+    if (!crossPosts) return;
+    std::string_view rest(crossPosts);
+    while (!rest.empty()) {
+        while (!rest.empty() && IsSpace(rest.front())) rest.remove_prefix(1);
+        size_t colon = rest.find(':');
+        std::string_view name = TrimBlanks(rest.substr(0, colon));
+        if (!name.empty()) Count(name);
+        if (colon == std::string_view::npos) break;
+        rest.remove_prefix(colon + 1);
+    }
+}
+
+void TCrossPostTally::ClearCounts() {
+    Entries.clear();
+    Index.clear();
+}
+
+int TCrossPostTally::CountOf(std::string_view name) const {
+    auto it = Index.find(std::string(name));
+    return it == Index.end() ? 0 : Entries[it->second].second;
+}
+
+std::vector<std::string> TCrossPostTally::Lines(const TNewsStore& groups) const {
+    std::vector<std::string> lines;
+    for (const auto& [name, count] : Entries) {
+        if (count <= 0) continue;
+        std::string line = groups.IndexOfGroup(name.c_str()) >= 0 ? "*" : "";
+        line += name;
+        line += ": ";
+        line += std::to_string(count);
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// ---- loading and saving ----
+
+void TGroupList::Load(const TProfile& profile) {
+    for (int i = 0; i < MAXNEWSGROUPS; ++i) {
+        std::string value =
+            profile.GetString(GROUPLIST_SECTION, std::to_string(i), "", GROUPLIST_VALUE_MAX);
+        TGroupLine line;
+        if (value.empty() || !ParseGroupLine(value, &line)) break;
+        if (Groups.IndexOfGroup(line.Name.c_str()) >= 0) continue;
+        TNewsGroup* g = Groups.AddGroup(line.Name.c_str());
+        if (!g) break;
+        g->Enabled = line.Enabled;
+        g->Pointer = line.Pointer;
+        g->SavedPointer = line.Pointer;
+    }
+    Groups.HighestWrittenIndex = std::max(Groups.HighestWrittenIndex, Groups.GroupCount());
+}
+
+void TGroupList::WriteGroup(TProfile& profile, int index, bool onlyIfChanged) {
+    TNewsGroup* g = Groups.GetGroup(index);
+    std::string key = std::to_string(index);
+    if (!g) {
+        profile.Delete(GROUPLIST_SECTION, key);
+        return;
+    }
+    if (onlyIfChanged && g->Pointer == g->SavedPointer) return;
+    std::string value = g->Name;
+    value += g->Enabled ? " 1 " : " 0 ";
+    value += std::to_string(static_cast<long long>(g->Pointer));
+    profile.Set(GROUPLIST_SECTION, key, value);
+    Written.push_back({index, g->Pointer});
+    Groups.HighestWrittenIndex = std::max(Groups.HighestWrittenIndex, index);
+}
+
+void TGroupList::SaveGroup(TProfile& profile, int index, bool onlyIfChanged) {
+    Written.clear();
+    WriteGroup(profile, index, onlyIfChanged);
+    for (const TWritten& w : Written) Groups.GetGroup(w.Index)->SavedPointer = w.Pointer;
+    Written.clear();
+}
+
+void TGroupList::WriteGroupList(TProfile& profile) {
+    ++WriteRounds;
+    Written.clear();
+    const bool changedOnly = Mode == SAVE_CHANGED_POINTERS;
+    const int count = Groups.GroupCount();
+    for (int i = 0; i < count; ++i) WriteGroup(profile, i, changedOnly);
+    if (changedOnly) return;
+    const int highest = std::min(Groups.HighestWrittenIndex, MAXNEWSGROUPS);
+    for (int i = count; i <= highest; ++i) WriteGroup(profile, i, false);
+}
+
+bool TGroupList::SaveThrough(TSaveMode mode, TSettingsStore& settings) {
+    Mode = mode;
+    const unsigned roundsBefore = WriteRounds;
+    bool ok = settings.SaveWithSet(SAVE_GROUP_LIST);
+    Mode = SAVE_NOT_ASKED;
+    // A store that did not call back (not loaded, or not wired to this
+    // list) wrote nothing of it.
+    bool reached = ok && WriteRounds != roundsBefore;
+    if (reached)
+        for (const TWritten& w : Written)
+            if (TNewsGroup* g = Groups.GetGroup(w.Index)) g->SavedPointer = w.Pointer;
+    Written.clear();
+    return reached;
+}
+
+bool TGroupList::SavePointers(TSettingsStore& settings) {
+    return SaveThrough(SAVE_CHANGED_POINTERS, settings);
+}
+
+bool TGroupList::SaveGroupList(TSettingsStore& settings) {
+    return SaveThrough(SAVE_WHOLE_LIST, settings);
+}
+
+// ---- the group commands ----
+
+std::vector<int> TGroupList::ValidSelection(const std::vector<int>& selection) {
+    std::vector<int> valid;
+    for (int i : selection)
+        if (i >= 0 && i < Groups.GroupCount()) valid.push_back(i);
+    std::sort(valid.begin(), valid.end(), [](int a, int b) { return a > b; });
+    valid.erase(std::unique(valid.begin(), valid.end()), valid.end());
+    return valid;
+}
+
+int TGroupList::AddGroups(const std::vector<std::string>& names, TSettingsStore& settings,
+                          std::vector<std::string>* refused) {
+    int added = 0;
+    for (const std::string& raw : names) {
+        std::string name(TrimBlanks(raw));
+        if (!AcceptableName(name)) {
+            if (refused) refused->push_back(raw);
+            continue;
+        }
+        if (Groups.IndexOfGroup(name.c_str()) >= 0) continue;
+        if (!Groups.AddGroup(name.c_str())) {
+            if (refused) refused->push_back(raw);
+            continue;
+        }
+        ++added;
+    }
+    if (added > 0) SaveGroupList(settings);
+    return added;
+}
+
+bool TGroupList::DeleteGroups(const std::vector<int>& selection, const TNewsGroup* downloading,
+                              TNewsView& view, TSettingsStore& settings) {
+    std::vector<int> chosen = ValidSelection(selection);
+    if (chosen.empty()) return false;
+    if (downloading) {
+        for (int i : chosen) {
+            if (Groups.GetGroup(i) == downloading) {
+                view.MessageBox(
+                    "You cannot delete the group that is currently downloading (disconnect or "
+                    "use <Jump-To> to change)",
+                    "Error", BOX_OK);
+                return false;
+            }
+        }
+    }
+    std::string question =
+        chosen.size() == 1
+            ? "Delete NewsGroup " + std::string(Groups.GetGroup(chosen[0])->Name) + " ?"
+            : "Delete " + std::to_string(chosen.size()) + " groups ?";
+    if (view.MessageBox(question, "Confirm", BOX_YES_NO) != ANSWER_YES) return false;
+    // Highest first, so the indices still to go keep their places.
+    for (int i : chosen) Groups.DeleteGroup(i);
+    SaveGroupList(settings);
+    return true;
+}
+
+void TGroupList::ToggleEnabled(const std::vector<int>& selection, TSettingsStore& settings) {
+    std::vector<int> chosen = ValidSelection(selection);
+    if (chosen.empty()) return;
+    for (int i : chosen) Groups.SetEnabled(i, !Groups.IsEnabled(i));
+    SaveGroupList(settings);
+}
+
+bool TGroupList::Promote(int index, TNewsView& view, TSettingsStore& settings) {
+    if (index < 0 || index >= Groups.GroupCount()) return false;
+    if (index == 0) {
+        view.MessageBox("You cannot promote the first group", "Error", BOX_OK);
+        return false;
+    }
+    Groups.MoveGroupUp(index);
+    SaveGroupList(settings);
+    return true;
+}
+
+bool TGroupList::Demote(int index, TNewsView& view, TSettingsStore& settings) {
+    if (index < 0 || index >= Groups.GroupCount()) return false;
+    if (index == Groups.GroupCount() - 1) {
+        view.MessageBox("You cannot demote the last group", "Error", BOX_OK);
+        return false;
+    }
+    Groups.MoveGroupDown(index);
+    SaveGroupList(settings);
+    return true;
+}
+
+bool TGroupList::Sort(TNewsView& view, TSettingsStore& settings) {
+    if (view.MessageBox("Sort the newsgroup listing?", "Confirm", BOX_YES_NO) != ANSWER_YES)
+        return false;
+    Groups.SortGroups();
+    SaveGroupList(settings);
+    return true;
+}
+
+std::string TGroupList::DisplayText(const TNewsGroup& group) {
+    return (group.Enabled ? "[Enabled] " : "[Disabled] ") + std::string(group.Name);
+}
+
+// ---- message pointers ----
+
+bool TGroupList::SetPointer(TNewsGroup* group, TArticleNo entered) {
+    if (!group || entered < 0) return false;
+    const TArticleNo before = group->Pointer;
+    TArticleNo pointer = std::min(entered, ARTICLE_NO_MAX);
+    if (group->Done && group->Last < pointer) pointer = group->Last;
+    group->Pointer = pointer;
+    Groups.ApplyPointer(group);
+    // Headers below the lowest loaded one were never fetched: the next
+    // visit loads them from pointer + 1.
+    if (pointer < group->LowestLoaded) {
+        group->Done = 0;
+        group->HighestLoaded = 0;
+    }
+    return pointer != before;
+}
+
+TPointerInfo TGroupList::PointerInfo(const TNewsGroup& group) {
+    TPointerInfo info;
+    info.Pointer = std::to_string(static_cast<long long>(group.Pointer));
+    info.First = group.Done ? std::to_string(static_cast<long long>(group.First)) : "Unknown";
+    info.Last = group.Done ? std::to_string(static_cast<long long>(group.Last)) : "Unknown";
+    return info;
+}
+
+bool TGroupList::CopyLast(const TNewsGroup& group, TNewsView& view, TArticleNo* field) {
+    if (!group.Done) {
+        view.MessageBox("This group has not been scanned yet, so the highest message isn't known.",
+                        "Sorry!", BOX_OK);
+        return false;
+    }
+    *field = group.Last;
+    return true;
+}
+
+// ---- similar groups and the browse dialog ----
+
+bool TGroupList::AddSimilarGroup(std::string_view line, TNewsView& view, TSettingsStore& settings) {
+    if (!line.empty() && line.front() == '*') line.remove_prefix(1);
+    std::string name(TrimBlanks(line.substr(0, line.find(':'))));
+    if (name.empty()) {
+        view.MessageBox("Please highlight a line in the listbox first", "error", BOX_OK);
+        return false;
+    }
+    if (view.MessageBox("Add " + name + " to group list ?", "Confirm", BOX_YES_NO) != ANSWER_YES)
+        return false;
+    if (Groups.IndexOfGroup(name.c_str()) >= 0) {
+        view.MessageBox(name + " is already listed in the group list!", "Error!", BOX_OK);
+        return false;
+    }
+    if (AddGroups({name}, settings) == 1) return true;
+    view.MessageBox(Groups.GroupCount() >= MAXNEWSGROUPS
+                        ? "The group list is full: " + name + " was not added"
+                        : name + " is not a usable group name",
+                    "Error!", BOX_OK);
+    return false;
+}
+
+bool TGroupList::RequestFreshNewsrc(TNewsrcList& newsrc, TNewsView& view) {
+    if (view.MessageBox("This will cause a new Newsgroup List to be downloaded from your server",
+                        "Confirm", BOX_OK_CANCEL) != ANSWER_OK)
+        return false;
+    view.MessageBox(
+        "The new Newsgroup List will be downloaded next time you <connect> to your "
+        "server",
+        "Done!", BOX_OK);
+    newsrc.RequestFresh();
+    return true;
+}
+
+std::vector<std::string> BrowseAvailable(const TNewsrcList& newsrc, const TNewsStore& groups,
+                                         const std::vector<std::string>& toAdd,
+                                         const TBrowseBoxes& boxes, const std::string& search) {
+    // Listed groups are left out as the add command would refuse them:
+    // whatever their letter case.
+    std::unordered_set<std::string> listed;
+    auto& table = const_cast<TNewsStore&>(groups);  // GetGroup has no const form; only read
+    for (int i = 0; i < table.GroupCount(); ++i) listed.insert(LowerAscii(table.GetGroup(i)->Name));
+    std::unordered_set<std::string_view> picked(toAdd.begin(), toAdd.end());
+
+    std::vector<const std::string*> shown;
+    for (const std::string& name : newsrc.Names()) {
+        if (!Ticked(boxes, BoxOf(name))) continue;
+        if (!search.empty() && name.find(search) == std::string::npos) continue;
+        if (picked.count(name) || listed.count(LowerAscii(name))) continue;
+        shown.push_back(&name);
+    }
+    // std::string compares its bytes as unsigned char.
+    std::sort(shown.begin(), shown.end(),
+              [](const std::string* a, const std::string* b) { return *a < *b; });
+    std::vector<std::string> out;
+    out.reserve(shown.size());
+    for (const std::string* name : shown) out.push_back(*name);
+    return out;
+}
+
+}  // namespace zorvex
