@@ -19,7 +19,7 @@ namespace {
 
 using namespace zorvex;
 
-class TWalker : public TNews, public TMessageTarget {
+class TWalker : public TNews {
   public:
     TWalker(TPlainEventLoop& loop, TSettingsStore& settings, TStatusLog& log, TNewsView& view)
         : TNews(settings, log, view), Loop(loop) {}
@@ -28,9 +28,6 @@ class TWalker : public TNews, public TMessageTarget {
     std::string Name, Password;
     int Articles = 0, Failed = 0;
 
-    void OnMessage(const TMessage& msg) override {
-        if (msg.Msg == MSG_SOCKET) HandleSocketMessage(msg.WParam);
-    }
     int UseXover() override { return Xover; }
     const char* AuthName() override { return Name.c_str(); }
     const char* AuthPassword() override { return Password.c_str(); }

@@ -3,9 +3,13 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/messages.h"
 #include "app/statuslog.h"
 #include "app/strings.h"
 #include "app/view.h"
+#include "decode/fileutil.h"
+#include "library/kvsocket.h"
+#include "nntp/grouplist.h"
 
 namespace zorvex {
 
@@ -21,16 +25,177 @@ TNews::TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view, TArticl
       View(view),
       FileDriver(settings, log, view, checks, observers) {}
 
-TNews::~TNews() = default;
+TNews::~TNews() {
+    if (Loop) {
+        Loop->KillTimer(this, TIMER_RETRY);
+        Loop->KillTimer(this, TIMER_WATCHDOG);
+        Loop->KillTimer(this, TIMER_AUTO_EXIT);
+        Loop->KillTimer(this, TIMER_PAUSE_TICKER);
+    }
+}
+
+void TNews::AttachLoop(TEventLoop& loop) {
+    Loop = &loop;
+    Loop->SetTimer(this, TIMER_PAUSE_TICKER, PAUSE_TICK_MS, true);
+}
+
+// ---- settings answered to the client ----
+
+int TNews::UseXover() {
+    return Settings.Settings().Xover;
+}
+int TNews::MaintainNewsrc() {
+    return Settings.Settings().MaintainNewsrc;
+}
+int TNews::AuthAtLogon() {
+    return Settings.Settings().AuthAlwaysAtLogon;
+}
+int TNews::LoadXrefHeaders() {
+    return Settings.Settings().LoadXrefHeaders;
+}
+int TNews::MaxXref() {
+    return Settings.Settings().MaxXref;
+}
+int TNews::LoadPostingHostHeaders() {
+    return Settings.Settings().LoadPostingHostHeaders;
+}
+int TNews::FollowPoster() {
+    return Settings.Settings().ForceNumericOrder ? 0 : 1;
+}
+int TNews::UseSsl() {
+    return Settings.Settings().AuthUseSsl;
+}
+const char* TNews::AuthName() {
+    return Settings.Settings().AuthName.c_str();
+}
+const char* TNews::AuthPassword() {
+    return Settings.Settings().AuthPassword.c_str();
+}
+int TNews::UseSpa() {
+    return Settings.Settings().AuthUseSpa;
+}
 
 void TNews::Log(const char* text) {
     Status.PrintStatus(text);
 }
 
+void TNews::ReportError(const char* where, int code, int fatal) {
+    Status.PrintStatusF("Comm Error (%s): %s (%d)", where, SocketErrorName(code), code);
+    if (fatal) Disconnect();
+}
+
+// ---- the connection ----
+
+bool TNews::IsConnected() {
+    return Worker().IsConnected();
+}
+
+bool TNews::Connect() {
+    const std::string& host = Settings.Settings().Host;
+    if (host.empty()) {
+        Status.PrintStatus("No news server is set ([connection] host)");
+        return false;
+    }
+    if (!Loop) return false;
+    SetServer(host.c_str());
+    return ConnectToServer(Loop, this) == 1;
+}
+
+void TNews::Connected() {
+    if (Loop) {
+        int delay = Settings.Settings().TimeoutDelay;
+        if (delay > 0)
+            Loop->SetTimer(this, TIMER_WATCHDOG, static_cast<unsigned>(delay) * 1000u, true);
+        else
+            Loop->KillTimer(this, TIMER_WATCHDOG);
+    }
+    Traffic = 0;
+    Timeouts = 0;
+    if (!CheckFreeSpace()) AutomaticExitCheck();
+}
+
+void TNews::Disconnected() {
+    if (Loop) Loop->KillTimer(this, TIMER_WATCHDOG);
+    DelayTicks = 0;
+    ReleaseCutArticle();
+}
+
+void TNews::ReleaseCutArticle() {
+    THeader* cut = InTransfer;
+    InTransfer = nullptr;
+    if (!cut) return;
+    bool again = TransferStarted ? FileDriver.ArticleCut() : true;
+    TransferStarted = false;
+    if (CurMsg == cut) CurMsg = nullptr;
+    FollowPosterFlag = 0;
+    if (!again) return;
+    // Asked for and never finished: it is asked for again after the
+    // reconnect, and the group's pointer must not pass it before then.
+    cut->Flags &= ~(HEADER_HANDLED | HEADER_REQUESTED);
+    if (CurGroup && CurGroup->Pointer >= cut->Number) CurGroup->Pointer = cut->Number - 1;
+    Status.PrintStatusF("Article #%lld was cut off; it will be asked for again",
+                        static_cast<long long>(cut->Number));
+}
+
+void TNews::StartRetry() {
+    if (Loop) Loop->SetTimer(this, TIMER_RETRY, RETRY_DELAY_MS, false);
+}
+
+void TNews::ConnectionLost(int) {
+    StartRetry();
+    Status.PrintStatusF("Automatic retry in %d seconds...",
+                        static_cast<int>(RETRY_DELAY_MS / 1000));
+}
+
+void TNews::UnexpectedArticle() {
+    Status.PrintStatus("[Error] CurMsg==NULL in ArticleReady(), retrying ...");
+    Disconnect();
+    StartRetry();
+}
+
+void TNews::ServerDisconnected() {
+    Status.PrintStatus("The server disconnected us -- trying again!");
+    Disconnect();
+    StartRetry();
+}
+
+bool TNews::CheckFreeSpace() {
+    const TSettings& s = Settings.Settings();
+    if (s.MinFreeSpace <= 0) return true;
+    double free = FreeBytes(s.DownloadPath);
+    if (free < 0 || free >= static_cast<double>(s.MinFreeSpace)) return true;
+    Status.PrintStatusF("Low disk space (%1.0f bytes) on download drive", free);
+    if (IsConnected()) Disconnect();
+    return false;
+}
+
+// ---- the walk ----
+
+void TNews::GroupChanged() {
+    if (Tally) Tally->ClearCounts();
+}
+
+void TNews::OnGroupSelected() {
+    TNewsIo::OnGroupSelected();
+    if (CurGroup) View.GroupShown(CurGroup->Name, static_cast<long long>(CurGroup->Last));
+}
+
+void TNews::ExpectCount(long count) {
+    View.ExpectCount(count);
+}
+
+void TNews::RequestArticle() {
+    InTransfer = CurMsg;
+    TransferStarted = false;
+    TNewsIo::RequestArticle();
+}
+
 void TNews::OnArticleFollows() {
     TNewsIo::OnArticleFollows();
     if (!CurMsg) return;
+    TransferStarted = true;
     FileDriver.ArticleStart(CurGroup, CurMsg, MessageId());
+    if (Tally && CurMsg->CrossPosts) Tally->CountCrossPosts(CurMsg->CrossPosts);
     RunAutosave();
 }
 
@@ -38,7 +203,10 @@ void TNews::RunAutosave() {
     unsigned due = Autosave.Count(Settings.Settings());
     if (due & TAutosave::DUE_POINTERS) {
         Status.PrintStatusString(STR_AUTOSAVE_POINTERS);
-        Settings.SaveWithSet(SAVE_GROUP_LIST);
+        if (Groups)
+            Groups->SavePointers(Settings);
+        else
+            Settings.SaveWithSet(SAVE_GROUP_LIST);
     }
     if (due & TAutosave::DUE_EVERYTHING) {
         Status.PrintStatusString(STR_AUTOSAVE_EVERYTHING);
@@ -59,8 +227,214 @@ void TNews::BodyLine(const char* line, int length) {
 }
 
 void TNews::OnArticleEnd() {
+    InTransfer = nullptr;
+    TransferStarted = false;
     FollowPosterFlag = FileDriver.ArticleEnd() ? 1 : 0;
+    if (HeaderWindow && Loop) Loop->Post(this, MSG_HEADER_WINDOW_ARTICLE_END, 0, 0);
+    if (!CheckFreeSpace()) {
+        AutomaticExitCheck();
+        return;
+    }
+    int delay = Settings.Settings().TimeoutMsgDelay;
+    if (delay > 0) {
+        DelayTicks = delay * PAUSE_TICKS_PER_SECOND;
+        Status.PrintStatusF("Delaying %d seconds", delay);
+        return;
+    }
     ChooseNextArticle();
+}
+
+void TNews::OnNoSuchArticle() {
+    InTransfer = nullptr;
+    TransferStarted = false;
+    TNewsIo::OnNoSuchArticle();
+}
+
+void TNews::AllGroupsDone() {
+    TNewsIo::AllGroupsDone();
+    EndOfDownloadRun();
+}
+
+void TNews::EndOfDownloadRun() {
+    if (StopFlag) {
+        StopFlag = 0;
+        Status.PrintStatus("Graceful disconnect requested; Shutting Down.");
+        Disconnect();
+        if (ExitAfterStopFlag) Switches.Autoexit = 1;
+        ExitAfterStopFlag = 0;
+    } else {
+        if (Store().GroupCount() > 0) {
+            Status.PrintStatusString(STR_FINISHED_ALL_GROUPS);
+        } else {
+            Status.PrintStatus(">>>> Use the <Add> button to add some groups");
+            Status.PrintStatus(">>>> Then <connect> again");
+        }
+        Disconnect();
+        if (Groups) Groups->SavePointers(Settings);
+        if (Switches.Autorestart) {
+            Status.PrintStatusString(STR_AUTO_RESTART);
+            ClearDoneFlags();
+            Disconnect();
+            Connect();
+            return;
+        }
+        if (Switches.Autocat) {
+            Status.PrintStatusString(STR_AUTO_CATALOG);
+            // No catalog generator in this build: as if no group had pictures.
+            Status.PrintStatus("Catalogs are not built by this version: no catalog made");
+        }
+    }
+    AutomaticExitCheck();
+}
+
+void TNews::AutomaticExitCheck() {
+    if (!Switches.Autoexit || IsConnected()) return;
+    Status.PrintStatusString(STR_AUTO_EXIT);
+    if (Loop) Loop->SetTimer(this, TIMER_AUTO_EXIT, AUTO_EXIT_DELAY_MS, false);
+}
+
+// ---- messages and timers ----
+
+void TNews::OnMessage(const TMessage& msg) {
+    switch (msg.Msg) {
+        case MSG_SOCKET: {
+            int taken = HandleSocketMessage(msg.WParam);
+            if (taken > 0) {
+                Traffic += static_cast<uint64_t>(taken);
+                TotalBytes += static_cast<uint64_t>(taken);
+            }
+            ShowProgress();
+            break;
+        }
+        case MSG_HEADER_WINDOW_OPENED:
+            HeaderWindow = true;
+            break;
+        case MSG_HEADER_WINDOW_CLOSED:
+            HeaderWindow = false;
+            break;
+        default:
+            break;
+    }
+}
+
+void TNews::ShowProgress() {
+    TProgress p;
+    p.Group = CurGroup ? CurGroup->Name : "";
+    p.Article = InTransfer ? static_cast<long long>(InTransfer->Number) : 0;
+    p.Lines = InTransfer ? InTransfer->Lines : 0;
+    p.LinesReceived = InTransfer ? LineCount : 0;
+    p.BytesReceived = TotalBytes;
+    View.Progress(p);
+}
+
+void TNews::OnTimer(uint32_t id) {
+    switch (id) {
+        case TIMER_RETRY:
+            if (Loop) Loop->KillTimer(this, TIMER_RETRY);
+            if (!IsConnected()) Connect();
+            break;
+        case TIMER_WATCHDOG:
+            Watchdog();
+            break;
+        case TIMER_AUTO_EXIT:
+            if (Loop) Loop->KillTimer(this, TIMER_AUTO_EXIT);
+            if (ExitCommand) ExitCommand();
+            break;
+        case TIMER_AFTER_START:
+            // No tips or taskbar without a window; the desktop view adds them.
+            if (Loop) Loop->KillTimer(this, TIMER_AFTER_START);
+            break;
+        case TIMER_PAUSE_TICKER:
+            if (DelayTicks > 0 && --DelayTicks == 0) ChooseNextArticle();
+            break;
+        default:
+            break;
+    }
+}
+
+void TNews::Watchdog() {
+    // A pause between articles is quiet on purpose.
+    if (!IsConnected() || Traffic != 0 || DelayTicks > 0) {
+        Traffic = 0;
+        Timeouts = 0;
+        return;
+    }
+    const TSettings& s = Settings.Settings();
+    Status.PrintStatusF("Timeout has occurred (%d secs)", s.TimeoutDelay);
+    Status.WriteLogLine("Timeout", true, nullptr);
+    ++Timeouts;
+    Disconnect();
+    if (Timeouts <= s.TimeoutMaxCount) {
+        Connect();
+    } else {
+        Status.PrintStatus("Maximum timeout count exceeded, shutting down");
+        AutomaticExitCheck();
+    }
+}
+
+// ---- commands ----
+
+bool TNews::ConnectCommand() {
+    if (DelayTicks > 0) {
+        DelayTicks = 1;
+        return true;
+    }
+    if (IsConnected()) {
+        if (View.MessageBox("You are already connected -- do you want to disconnect and then "
+                            "connect again? ",
+                            "Confirm", BOX_YES_NO) != ANSWER_YES)
+            return false;
+        Disconnect();
+    }
+    return Connect();
+}
+
+void TNews::DisconnectCommand() {
+    if (Loop) {
+        Loop->KillTimer(this, TIMER_RETRY);
+        Loop->KillTimer(this, TIMER_WATCHDOG);
+    }
+    Disconnect();
+}
+
+void TNews::GracefulDisconnectCommand() {
+    TBoxAnswer answer = View.MessageBox(
+        "This will cause Vantrel to disconnect after the current action has "
+        "completed. Do you wish to auto-exit as well?",
+        "Confirm", BOX_YES_NO_CANCEL);
+    if (answer == ANSWER_CANCEL) return;
+    RequestGracefulDisconnect(answer == ANSWER_YES);
+}
+
+void TNews::RequestGracefulDisconnect(bool exitAfter) {
+    TerminateGroupFlag = 1;
+    StopFlag = 1;
+    if (exitAfter) ExitAfterStopFlag = 1;
+}
+
+void TNews::JumpToCommand(const std::vector<int>& selection) {
+    if (selection.size() > 1) {
+        View.MessageBox("Please select only one item when using this button", "Error", BOX_OK);
+        return;
+    }
+    TNewsGroup* group = selection.empty() ? nullptr : Store().GetGroup(selection[0]);
+    if (!group) {
+        Status.ShowMessageById(5, 1, BOX_OK);
+        return;
+    }
+    group->Done = 0;
+    NextGroupOverride = selection[0];
+    TerminateGroupFlag = 1;
+    Status.ShowMessageById(7, 8, BOX_OK);
+}
+
+bool TNews::SetPointerCommand(int index, TArticleNo pointer) {
+    TNewsGroup* group = Store().GetGroup(index);
+    if (!group || !Groups) return false;
+    TArticleNo before = group->Pointer;
+    if (!Groups->SetPointer(group, pointer)) return false;
+    if (group == CurGroup && group->Pointer != before) TerminateGroupFlag = 1;
+    return true;
 }
 
 bool TNews::DecodeFile(const std::string& path) {

@@ -1,13 +1,22 @@
 // TNews: the main object of a download run. The NNTP client asks it for
 // every decision and hands it every article line; it passes the lines to
-// the article-to-file driver and prints what the client reports. The
-// window side is a TNewsView, so the same object serves the desktop
-// program and the headless one.
+// the article-to-file driver, answers the client's questions from the
+// settings and controls the run: connect and retry, the time-out watchdog,
+// the pause between articles, the free-space guard, graceful disconnect,
+// group switches and the end of a run (idle, restart, catalogs or exit).
+// Socket messages and timers reach it through the event loop. The window
+// side is a TNewsView, so the same object serves the desktop program and
+// the headless one.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "app/eventloop.h"
 #include "app/settings.h"
+#include "app/startup.h"
 #include "decode/driver.h"
 #include "nntp/newsio.h"
 
@@ -15,8 +24,19 @@ namespace zorvex {
 
 class TStatusLog;
 class TNewsView;
+class TGroupList;
+class TCrossPostTally;
 
-class TNews : public TNewsIo {
+constexpr unsigned RETRY_DELAY_MS = 5000;
+constexpr unsigned AUTO_EXIT_DELAY_MS = 1000;
+constexpr unsigned AFTER_START_DELAY_MS = 100;
+constexpr unsigned PAUSE_TICK_MS = 250;
+constexpr int PAUSE_TICKS_PER_SECOND = 4;
+// The frame's command message and the Exit command's id.
+constexpr uint32_t MSG_COMMAND = 0x111;
+constexpr uintptr_t CM_EXIT = 24310;
+
+class TNews : public TNewsIo, public TMessageTarget {
   public:
     TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view,
           TArticleChecks& checks = TAcceptEverything::Instance(),
@@ -24,12 +44,77 @@ class TNews : public TNewsIo {
           TNewsStore& store = TNewsStore::Global());
     ~TNews() override;
 
+    // Socket messages and timers run on loop from now on; starts the pause
+    // ticker. Must be called before the first connect.
+    void AttachLoop(TEventLoop& loop);
+    // The group list that pointers are saved to (none: the group-list bit
+    // of the settings store).
+    void SetGroupList(TGroupList* groups) { Groups = groups; }
+    // Counts the groups of fetched articles' Xref lines for the
+    // similar-groups dialog; cleared when the walk changes groups.
+    void SetCrossPostTally(TCrossPostTally* tally) { Tally = tally; }
+    // The unattended modes; the start sets them from the command line.
+    TStartupSwitches Switches;
+    // Runs the Exit command (the frame's; the headless program's shutdown).
+    std::function<void()> ExitCommand;
+
+    // ---- the client's operations ----
+    int UseXover() override;
+    int MaintainNewsrc() override;
+    int AuthAtLogon() override;
+    int LoadXrefHeaders() override;
+    int MaxXref() override;
+    int LoadPostingHostHeaders() override;
+    int FollowPoster() override;
+    int UseSsl() override;
     void Log(const char* text) override;
-    void OnArticleFollows() override;
-    void HeaderLine(const char* line, int length) override;
-    void OnArticleHeaderEnd() override;
+    void ReportError(const char* where, int code, int fatal) override;
     void BodyLine(const char* line, int length) override;
+    void HeaderLine(const char* line, int length) override;
+    void Connected() override;
+    void Disconnected() override;
+    void ConnectionLost(int code) override;
+    void UnexpectedArticle() override;
+    void GroupChanged() override;
+    void RequestArticle() override;
+    void AllGroupsDone() override;
+    void ExpectCount(long count) override;
+    const char* AuthName() override;
+    const char* AuthPassword() override;
+    int UseSpa() override;
+    void OnGroupSelected() override;
+    void OnArticleFollows() override;
     void OnArticleEnd() override;
+    void OnArticleHeaderEnd() override;
+    void OnNoSuchArticle() override;
+
+    // ---- the window ----
+    void OnMessage(const TMessage& msg) override;
+    void OnTimer(uint32_t id) override;
+
+    // ---- commands ----
+    // Connect: shortens a running pause to one tick; asks before it drops
+    // an open connection. False when nothing was started.
+    bool ConnectCommand();
+    // Disconnect: stops the retry and the watchdog, then disconnects.
+    void DisconnectCommand();
+    // Graceful disconnect: asks, then stops after the current article.
+    void GracefulDisconnectCommand();
+    void RequestGracefulDisconnect(bool exitAfter);
+    // Jump-To: the walk moves to the one selected group after the current
+    // article.
+    void JumpToCommand(const std::vector<int>& selection);
+    // Pointers: sets a group's article pointer; the current group is left
+    // when its pointer changed. False when the value was refused.
+    bool SetPointerCommand(int index, TArticleNo pointer);
+    // The server disconnect handler: any path that finds the server gone.
+    void ServerDisconnected();
+    // Connects to [connection] host; false with a status line when it
+    // cannot start.
+    bool Connect();
+    bool IsConnected();
+    // The header listing window opened or closed (messages 1128, 1129).
+    bool HeaderWindowOpen() const { return HeaderWindow; }
 
     // Feeds every line of a text file through the driver as an article of
     // the first group; false (with a message) when it cannot be read.
@@ -37,15 +122,45 @@ class TNews : public TNewsIo {
 
     TArticleDriver& Driver() { return FileDriver; }
     TSettingsStore& SettingsStore() { return Settings; }
+    int PauseTicks() const { return DelayTicks; }
+    int TimeoutCount() const { return Timeouts; }
+    uint64_t BytesReceived() const { return TotalBytes; }
+
+  protected:
+    // The end of a download run: a graceful stop, a restart, the catalogs
+    // or the automatic exit.
+    void EndOfDownloadRun();
+    void AutomaticExitCheck();
 
   private:
     void RunAutosave();
+    void Watchdog();
+    void StartRetry();
+    // False (after disconnecting) when the download drive is below
+    // [misc] minfreespace.
+    bool CheckFreeSpace();
+    // An article the connection cut is offered again after the reconnect.
+    void ReleaseCutArticle();
+    void ShowProgress();
 
     TSettingsStore& Settings;
     TStatusLog& Status;
     TNewsView& View;
     TArticleDriver FileDriver;
     TAutosave Autosave;
+    TEventLoop* Loop = nullptr;
+    TGroupList* Groups = nullptr;
+    TCrossPostTally* Tally = nullptr;
+    // Bytes taken since the last watchdog tick.
+    uint64_t Traffic = 0;
+    uint64_t TotalBytes = 0;
+    int Timeouts = 0;
+    int DelayTicks = 0;
+    bool HeaderWindow = false;
+    // The requested article whose end has not arrived, and whether its
+    // lines started.
+    THeader* InTransfer = nullptr;
+    bool TransferStarted = false;
     // The header a decoded text file is filed under; it outlives the file's
     // entries in the received list.
     THeader FileHeader{};

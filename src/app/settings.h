@@ -169,6 +169,9 @@ class TSettingsStore {
     TSettingsStore(std::string path, TSettingsPeers& peers, TStatusSink* status = nullptr);
 
     const std::string& Path() const { return SettingsPath; }
+    // Where a failed save is reported; the status log is built after the
+    // store, since it reads the store's block.
+    void SetStatus(TStatusSink* status) { Status = status; }
     TSettings& Settings() { return Block; }
     const TSettings& Settings() const { return Block; }
     bool Loaded() const { return IsLoaded; }

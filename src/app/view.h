@@ -4,12 +4,23 @@
 // question with the safe choice.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace zorvex {
 
 struct THeader;
+
+// Where a download run stands, after every socket message.
+struct TProgress {
+    const char* Group = "";
+    long long Article = 0;  // the article being fetched, 0 when none
+    int Lines = 0;          // its line count from the header, 0 when unknown
+    int LinesReceived = 0;
+    uint64_t BytesReceived = 0;  // since the program started
+};
 
 enum TBoxStyle { BOX_OK, BOX_OK_CANCEL, BOX_YES_NO, BOX_YES_NO_CANCEL };
 enum TBoxAnswer { ANSWER_OK, ANSWER_CANCEL, ANSWER_YES, ANSWER_NO };
@@ -32,6 +43,11 @@ class TNewsView {
     // the view shows its progress from these and the engine's line count.
     virtual void ArticleStarted(long long number, int lines) { (void)number, (void)lines; }
     virtual void ArticleEnded() {}
+    // The walk selected a group; its last article number on the server.
+    virtual void GroupShown(std::string_view name, long long last) { (void)name, (void)last; }
+    // Header loading expects this many lines (the progress bar's range).
+    virtual void ExpectCount(long count) { (void)count; }
+    virtual void Progress(const TProgress& progress) { (void)progress; }
 };
 
 // The answer that never does anything the user did not ask for.
@@ -54,18 +70,42 @@ class TSilentView final : public TNewsView {
 };
 
 // Status lines as they are, log lines behind "log: ", message boxes as a
-// status line "caption: text" answered with the safe choice.
+// status line "caption: text" answered with the safe choice; error boxes go
+// to err. With a progress line (for a terminal), one live line at the
+// bottom shows the group, the article and the transfer; it is cleared
+// before every printed line and drawn again after it.
 class THeadlessView : public TNewsView {
   public:
-    explicit THeadlessView(FILE* out = stdout) : Out(out) {}
+    explicit THeadlessView(FILE* out = stdout, FILE* err = stderr, bool progressLine = false)
+        : Out(out), Err(err), ProgressLine(progressLine) {}
     void StatusLineAdded(std::string_view line, bool firstDropped) override;
     void LogLineAdded(std::string_view line, const THeader* header, bool firstDropped) override;
     void ShowHint(std::string_view) override {}
     TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
                           TBoxStyle style) override;
+    void GroupShown(std::string_view name, long long last) override;
+    void Progress(const TProgress& progress) override;
+    // Removes the progress line for good (at exit).
+    void EndProgress();
+    // The progress text for a moment, with the rate in bytes per second.
+    static std::string ProgressText(const std::string& group, const TProgress& p,
+                                    double bytesPerSecond);
 
   private:
+    void Print(FILE* to, const char* prefix, std::string_view line);
+    void ClearProgress();
+    void DrawProgress();
+
     FILE* Out;
+    FILE* Err;
+    bool ProgressLine;
+    bool ProgressShown = false;
+    std::string Group;
+    TProgress Last;
+    uint64_t LastDrawMs = 0;
+    uint64_t RateStartMs = 0;
+    uint64_t RateStartBytes = 0;
+    double Rate = 0;
 };
 
 }  // namespace zorvex

@@ -1,6 +1,8 @@
 #include "decode/driver.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -67,6 +69,7 @@ void TArticleDriver::ArticleStart(const TNewsGroup* group, const THeader* header
                         header ? header->Lines : 0);
     Mime = MIME_NONE;
     PreviousKind = LINE_OTHER;
+    BegunHere = AppendedHere = FinishedHere = false;
     Dec.SetViewerEnabled(Store.Settings().ViewerEnable != 0);
 }
 
@@ -238,6 +241,7 @@ void TArticleDriver::Announce(const std::string& directory, const std::string& n
     Status.PrintStatusF("Decoding%s file %s%s", encrypting ? " and encrypting" : "",
                         directory.c_str(), name.c_str());
     State = DS_DECODING;
+    if (!continuation) BegunHere = true;
 }
 
 bool TArticleDriver::BeginLine(std::string_view line, TNameParser parse, std::string* directory,
@@ -305,6 +309,8 @@ void TArticleDriver::StartYenc(std::string_view line) {
     }
     Status.PrintStatusF("multipart yenc: continue (part=%" PRId64 ") %s", part, name.c_str());
     LastPart = part;
+    AppendedHere = true;
+    SizeBeforePart = static_cast<int64_t>(st.st_size);
     Dec.SetDecodeMode(MODE_YENC);
     Announce(directory, name, false, true);
 }
@@ -411,6 +417,8 @@ void TArticleDriver::FinishPrevious() {
 int TArticleDriver::Finish(int result) {
     const TSettings& s = Store.Settings();
     File.Size = Dec.EndFile();
+    FinishedHere = true;
+    BegunHere = AppendedHere = false;
     // Bytes lost at the last flush make a file that looks whole a failure.
     if (Dec.EndFailed() && (result == RESULT_RECEIVED || result == RESULT_INCOMPLETE)) {
         Status.PrintStatusF("Decode aborted(write failed: %s%s)", File.Directory.c_str(),
@@ -495,6 +503,56 @@ bool TArticleDriver::AbortCurrentFile() {
     Finish(RESULT_USER_ABORT);
     Status.PrintStatusF("Deleting %s", name.c_str());
     DeleteInDirectory(directory, name);
+    return true;
+}
+
+bool TArticleDriver::ArticleCut() {
+    View.ArticleEnded();
+    if (State == DS_IDLE) return !FinishedHere;
+    // Still waiting for the first full line: nothing of this article went in.
+    if (State == DS_AWAITING_CONTINUATION) return true;
+    std::string path = File.Directory + File.FileName;
+    if (BegunHere) {
+        Dec.EndFile();
+        Status.PrintStatusF("Transfer cut: %s removed until the article comes again",
+                            File.FileName.c_str());
+        DeleteInDirectory(File.Directory, File.FileName);
+        if (Dec.DecodeMode() == MODE_YENC) {
+            LastPart = -1;
+            FirstCleanName.clear();
+            FirstFinalName.clear();
+        }
+        File = TCurrentFile{};
+        State = DS_IDLE;
+        MoreParts = false;
+    } else if (AppendedHere) {
+        Dec.EndFile();
+        Dec.DiscardPart();
+        // The part goes back out; O_NOFOLLOW as for every write to the tree.
+        int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        bool taken = fd >= 0 && ftruncate(fd, SizeBeforePart) == 0;
+        if (fd >= 0) close(fd);
+        State = DS_IDLE;
+        if (taken) {
+            Status.PrintStatusF("Transfer cut: part %" PRId64 " taken back out of %s", LastPart,
+                                File.FileName.c_str());
+            --LastPart;
+            MoreParts = true;
+        } else {
+            Status.PrintStatusF("Transfer cut: part %" PRId64 " could not be taken out of %s",
+                                LastPart, File.FileName.c_str());
+            YencEnded = true;
+            File.Errors += 1;
+            Finish(RESULT_ERROR);
+        }
+    } else {
+        // Carried over from an earlier article: its lines cannot be told
+        // apart from a second copy of this one's.
+        Status.PrintStatus("EOM reached -- Decode aborted");
+        Finish(RESULT_INCOMPLETE);
+    }
+    BegunHere = AppendedHere = false;
+    UpdateIndicator();
     return true;
 }
 

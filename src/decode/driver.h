@@ -134,6 +134,13 @@ class TArticleDriver {
     // The user deleted the file being received: it is closed with the user
     // abort tag and deleted. False when no file was being decoded.
     bool AbortCurrentFile();
+    // The connection cut the article off before its end. A file it began is
+    // removed and a multipart part it appended is taken back out, so that
+    // fetching the article again makes them whole; a file carried over from
+    // an earlier article ends incomplete. Returns whether the article must
+    // be fetched again: false when what it carried was finished before the
+    // cut.
+    bool ArticleCut();
 
     int DecodeState() const { return State; }
     int MimeState() const { return Mime; }
@@ -200,6 +207,13 @@ class TArticleDriver {
     bool YencEnded = false;     // deleted: later parts are ignored
     int64_t YencFileBytes = 0;  // decoded by the parts so far
     int CarriedErrors = 0;
+
+    // What the current article did, for a cut: it began the open file, it
+    // appended a part to it (the file's size before), it finished a file.
+    bool BegunHere = false;
+    bool AppendedHere = false;
+    int64_t SizeBeforePart = 0;
+    bool FinishedHere = false;
 };
 
 }  // namespace zorvex

@@ -161,6 +161,13 @@ class TDecoder {
     int64_t PartBytes() const { return PartByteCount; }
     uint32_t FileCrc() const;
     const TYencTrailer& YencTrailer() const { return Trailer; }
+    // After EndFile: forgets the bytes of the last part, as when the part
+    // was taken back out of the file, so FileCrc() covers the parts before.
+    void DiscardPart() {
+        PartCrcValue = 0;
+        PartByteCount = 0;
+        CrcPending = false;
+    }
 
   private:
     bool Begin(std::string_view directory, std::string_view name, bool append, bool base64);

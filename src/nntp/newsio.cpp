@@ -141,7 +141,10 @@ int TNewsIo::HandleSocketMessage(uintptr_t what) {
     Diagnostic("state", "handlesocketmessage what=%d", static_cast<int>(what));
     switch (what) {
         case ASYNC_RECEIVED:
-            if (Socket->IsConnected()) return ProcessLines() ? 1 : 0;
+            if (Socket->IsConnected()) {
+                size_t taken = ProcessLines();
+                return taken > INT32_MAX ? INT32_MAX : static_cast<int>(taken);
+            }
             break;
         case ASYNC_CONNECT_ENDED:
             if (Socket->ErrorCode() != 0)
@@ -231,6 +234,7 @@ bool TNewsIo::GetLine() {
             }
             ChunkPos = 0;
             ChunkLen = count;
+            BytesTaken += count;
         }
         const char* start = Chunk.get() + ChunkPos;
         size_t left = ChunkLen - ChunkPos;
@@ -279,11 +283,10 @@ void TNewsIo::UpdateStatistics() {
     }
 }
 
-bool TNewsIo::ProcessLines() {
+size_t TNewsIo::ProcessLines() {
     Diagnostic("state", "start updatecomm");
-    bool any = false;
+    BytesTaken = 0;
     while (GetLine()) {
-        any = true;
         UpdateStatistics();
         char* line = CommLineIn.get();
         if (MultiLine) {
@@ -310,7 +313,7 @@ bool TNewsIo::ProcessLines() {
         }
     }
     Diagnostic("state", "finish updatecomm");
-    return any;
+    return BytesTaken;
 }
 
 void TNewsIo::Dispatch(int code) {

@@ -116,6 +116,7 @@ class TNewsIo {
     // 1 when the request went to the worker, 0 on an immediate failure.
     int ConnectToServer(TEventLoop* loop, TMessageTarget* window);
     // For every socket message the worker posts; wparam is its code.
+    // Returns the bytes taken from the worker (0 for other messages).
     int HandleSocketMessage(uintptr_t what);
     void Disconnect();
     void SendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -156,7 +157,8 @@ class TNewsIo {
 
   private:
     bool GetLine();
-    bool ProcessLines();
+    // The bytes taken from the worker while splitting.
+    size_t ProcessLines();
     void UpdateStatistics();
     void ConnectionEstablished();
     void Dispatch(int code);
@@ -221,6 +223,7 @@ class TNewsIo {
     std::unique_ptr<char[]> Chunk;
     size_t ChunkPos = 0;
     size_t ChunkLen = 0;
+    size_t BytesTaken = 0;
 };
 
 }  // namespace zorvex

@@ -136,7 +136,7 @@ struct TKeepingView : TNewsView {
     }
 };
 
-class TDownloader : public TNews, public TMessageTarget {
+class TDownloader : public TNews {
   public:
     TDownloader(TSettingsStore& settings, TStatusLog& log, TNewsView& view, TNewsStore& store,
                 TPlainEventLoop& loop)
@@ -145,9 +145,6 @@ class TDownloader : public TNews, public TMessageTarget {
           Loop(loop) {}
     ~TDownloader() override { Loop.Detach(this); }
 
-    void OnMessage(const TMessage& msg) override {
-        if (msg.Msg == MSG_SOCKET) HandleSocketMessage(msg.WParam);
-    }
     void OnArticleFollows() override {
         if (CurMsg) ++Articles;
         TNews::OnArticleFollows();

@@ -1,0 +1,130 @@
+#include "app/newsapp.h"
+
+#include "app/messages.h"
+#include "app/statusqueue.h"
+#include "app/strings.h"
+#include "app/view.h"
+#include "decode/fileutil.h"
+#include "library/profile.h"
+
+namespace zorvex {
+
+namespace {
+
+constexpr const char* VERSION_TEXT = "version 10.3";
+
+std::string WordSizeText() {
+    return std::to_string(sizeof(void*) * 8) + "-bit";
+}
+
+}  // namespace
+
+TNewsApp::TNewsApp(const TStartup& startup, TNewsView& view, TEventLoop& loop, TNewsStore& store)
+    : Start_(startup),
+      View(view),
+      Loop(loop),
+      Groups_(store),
+      GroupList(store),
+      NewsrcList(startup.HomeDir),
+      Peers(GroupList),
+      Store(startup.SettingsPath, Peers),
+      Diagnostics(startup.HomeDir + "/" + DIAGNOSTIC_LOG_NAME) {}
+
+TNewsApp::~TNewsApp() {
+    TStatusQueue::Global().Detach();
+    Loop.Detach(this);
+    // The client's worker threads end with it, before the logs it prints to.
+    Main.reset();
+    Store.SetStatus(nullptr);
+}
+
+TStartResult TNewsApp::Start() {
+    TStartResult result;
+    if (!Store.LoadSettings()) {
+        result.ExitCode = EXIT_SETTINGS_UNUSABLE;
+        result.Error = "Cannot read the settings file " + Store.Path();
+        return result;
+    }
+    TSettings& s = Store.Settings();
+    if (s.Host.empty()) {
+        result.ExitCode = EXIT_SETTINGS_UNUSABLE;
+        result.Error =
+            "No news server is set: add \"host=NAME[:PORT]\" under [connection] in " + Store.Path();
+        return result;
+    }
+    if (s.DownloadPath.empty()) {
+        result.ExitCode = EXIT_SETTINGS_UNUSABLE;
+        result.Error =
+            "No download directory is set: add \"download=DIRECTORY\" under [paths] in " +
+            Store.Path();
+        return result;
+    }
+    std::string download;
+    if (!AcceptDownloadPath(s.DownloadPath, &download)) {
+        result.ExitCode = EXIT_SETTINGS_UNUSABLE;
+        result.Error = "The download directory \"" + s.DownloadPath + "\" ([paths] download in " +
+                       Store.Path() + ") cannot be used or created";
+        return result;
+    }
+    s.DownloadPath = download;
+
+    Diagnostics.SetEnabled(Start_.Switches.DiagnosticLog != 0);
+    Log = std::make_unique<TStatusLog>(View, s, Start_.HomeDir, Diagnostics);
+    Store.SetStatus(Log.get());
+    Main = std::make_unique<TNews>(Store, *Log, View, TAcceptEverything::Instance(),
+                                   TNoPlugInsNoPreview::Instance(), Groups_);
+    TNews& news = *Main;
+    news.Switches = Start_.Switches;
+    news.SetGroupList(&GroupList);
+    news.SetCrossPostTally(&Tally);
+    news.SetNewsrc(&NewsrcList);
+    news.SetDiagnostics(&Diagnostics);
+    news.ExitCommand = [this] { Loop.Post(this, MSG_COMMAND, CM_EXIT, 0); };
+    news.AttachLoop(Loop);
+    TStatusQueue::Global().Attach(Loop, *this);
+
+    if (Log->KeepsDailyLog() && s.LogTrimOldLogs) Log->TrimOldLogs();
+    NewsrcList.Read();
+    TProfile profile;
+    profile.Load(Store.Path());
+    GroupList.Load(profile);
+
+    Log->PrintStatusF("Zorvex/Vantrel %s, %s: Initialized.", WordSizeText().c_str(), VERSION_TEXT);
+    Log->PrintStatusF("Build date: %s", __DATE__);
+    if (Start_.Switches.Autostart) {
+        Log->PrintStatusString(STR_AUTOSTART);
+        news.Connect();
+    } else {
+        Log->PrintStatusString(STR_PRESS_CONNECT);
+    }
+    Log->PrintStatus("...");
+    if (Start_.Switches.DiagnosticLog)
+        View.MessageBox(
+            "Diagnostic logging is enabled. Program state will be logged to "
+            "Diagnost.Log",
+            "Note", BOX_OK);
+    Loop.SetTimer(Main.get(), TIMER_AFTER_START, AFTER_START_DELAY_MS, false);
+    return result;
+}
+
+void TNewsApp::OnMessage(const TMessage& msg) {
+    if (msg.Msg == MSG_COMMAND && msg.WParam == CM_EXIT) {
+        Exit();
+    } else if (msg.Msg == MSG_STATUS_QUEUE && Log) {
+        for (const std::string& text : TStatusQueue::Global().TakeAll()) Log->PrintStatus(text);
+    }
+}
+
+void TNewsApp::Exit() {
+    if (Done) return;
+    Done = true;
+    if (Main) {
+        Main->DisconnectCommand();
+        GroupList.SaveGroupList(Store);
+        Store.SaveWithSet(Store.DefaultSaveSet());
+        Log->CloseDailyLog();
+    }
+    Loop.Stop();
+}
+
+}  // namespace zorvex

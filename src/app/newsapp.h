@@ -1,0 +1,90 @@
+// TNewsApp: the program around TNews. Builds the main objects in their
+// order (settings, logs, group list, newsrc list), prints the banner,
+// starts the run when asked to, and shuts down in the fixed order whatever
+// ends it: the Exit command, a signal or the automatic exit. The desktop
+// program and the headless one differ only in their view and loop.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/eventloop.h"
+#include "app/news.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/statuslog.h"
+#include "nntp/grouplist.h"
+#include "nntp/newsrc.h"
+
+namespace zorvex {
+
+class TNewsView;
+
+// Of the units with their own part of a save, only the group list exists
+// yet; the others save nothing and read nothing.
+class TOnlyGroupListKept final : public TSettingsPeers {
+  public:
+    explicit TOnlyGroupListKept(TGroupList& groups) : Groups(groups) {}
+    void ReadPluginList(const TProfile&) override {}
+    bool CoordinatorManagesDupes() const override { return false; }
+    bool SaveDupeSubjects(std::string*) override { return true; }
+    bool SaveDupeFiles(std::string*) override { return true; }
+    bool SaveUrlGrabberFiles(std::string*) override { return true; }
+    bool SaveLockouts(std::string*) override { return true; }
+    void WriteEncryptionMasks(TProfile&) override {}
+    void WriteViewerSettings(TProfile&) override {}
+    void WriteGroupList(TProfile& profile) override { Groups.WriteGroupList(profile); }
+
+  private:
+    TGroupList& Groups;
+};
+
+struct TStartResult {
+    int ExitCode = 0;   // 0: running; the loop may start
+    std::string Error;  // why the settings cannot be used
+};
+
+constexpr int EXIT_SETTINGS_UNUSABLE = 2;
+
+class TNewsApp final : public TMessageTarget {
+  public:
+    TNewsApp(const TStartup& startup, TNewsView& view, TEventLoop& loop,
+             TNewsStore& store = TNewsStore::Global());
+    ~TNewsApp() override;
+    TNewsApp(const TNewsApp&) = delete;
+    TNewsApp& operator=(const TNewsApp&) = delete;
+
+    // Loads everything and starts; a non-zero code means the program ends
+    // at once with Error, having written nothing.
+    TStartResult Start();
+    // The Exit command: disconnect, save the group list, save the default
+    // set, close the daily log, then the loop stops. Runs once.
+    void Exit();
+    bool Exited() const { return Done; }
+
+    void OnMessage(const TMessage& msg) override;
+
+    TNews& News() { return *Main; }
+    TGroupList& Groups() { return GroupList; }
+    TNewsrcList& Newsrc() { return NewsrcList; }
+    TSettingsStore& Settings() { return Store; }
+    TStatusLog& Status() { return *Log; }
+    const TStartup& StartupValues() const { return Start_; }
+
+  private:
+    TStartup Start_;
+    TNewsView& View;
+    TEventLoop& Loop;
+    TNewsStore& Groups_;
+    TGroupList GroupList;
+    TNewsrcList NewsrcList;
+    TOnlyGroupListKept Peers;
+    TSettingsStore Store;
+    TDiagnosticLog Diagnostics;
+    TCrossPostTally Tally;
+    std::unique_ptr<TStatusLog> Log;
+    std::unique_ptr<TNews> Main;
+    bool Done = false;
+};
+
+}  // namespace zorvex
