@@ -149,6 +149,7 @@ void TNewsrcList::EndListing() {
 }
 
 void TNewsrcList::RequestFresh() {
+    Error.clear();
     if (unlink(FilePath.c_str()) != 0 && errno != ENOENT) Error = std::strerror(errno);
     Loaded = false;
     DateText.clear();

@@ -55,6 +55,9 @@ class TNewsrcList final : public TNewsrcKeeper {
     using TClock = std::function<time_t()>;
 
     explicit TNewsrcList(std::string homeDir, size_t maxNames = NEWSRC_NAMES_MAX);
+    // The lookup set points into the names.
+    TNewsrcList(const TNewsrcList&) = delete;
+    TNewsrcList& operator=(const TNewsrcList&) = delete;
 
     // Replaces the list, date and time with the file's; an absent or
     // unreadable file leaves them empty, so the next logon sends LIST.

@@ -86,14 +86,17 @@ TEST_F(NewsrcTest, NoListUntilALineOrAFile) {
 }
 
 TEST_F(NewsrcTest, NewgroupsCarriesTheMomentOfThePreviousRequest) {
-    List.SetClock([] { return kFirstRequest; });
+    // The clock moves on by an hour at every look, so a moment taken when a
+    // listing ends (or at connect) would show.
+    time_t now = kFirstRequest - 3600;
+    List.SetClock([&] { return now += 3600; });
     EXPECT_EQ(List.BeginRequest(), "LIST");
     EXPECT_EQ(List.Date(), "240305");
     EXPECT_EQ(List.Time(), "060708");
     List.AddNewsrcLine("a.b 1 1 y");
     List.EndListing();
 
-    List.SetClock([] { return kSecondRequest; });
+    now = kSecondRequest - 3600;
     EXPECT_EQ(List.BeginRequest(), "NEWGROUPS 240305 060708 GMT");
     EXPECT_EQ(List.Date(), "240306");
     EXPECT_EQ(List.Time(), "070809");
@@ -101,6 +104,7 @@ TEST_F(NewsrcTest, NewgroupsCarriesTheMomentOfThePreviousRequest) {
     List.AddNewsrcLine("c.d");
     List.EndListing();
     EXPECT_EQ(List.BeginRequest(), "NEWGROUPS 240306 070809 GMT");
+    EXPECT_EQ(NamesOf(List), (Names{"a.b", "c.d"}));
 }
 
 TEST_F(NewsrcTest, AListWithoutADateIsAskedForAgainAndEmptiedFirst) {
