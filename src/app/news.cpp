@@ -23,7 +23,9 @@ TNews::TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view, TArticl
       Settings(settings),
       Status(log),
       View(view),
-      FileDriver(settings, log, view, checks, observers) {}
+      FileDriver(settings, log, view, checks, observers) {
+    FreeSpaceOf = FreeBytes;
+}
 
 TNews::~TNews() {
     if (Loop) {
@@ -162,7 +164,7 @@ void TNews::ServerDisconnected() {
 bool TNews::CheckFreeSpace() {
     const TSettings& s = Settings.Settings();
     if (s.MinFreeSpace <= 0) return true;
-    double free = FreeBytes(s.DownloadPath);
+    double free = FreeSpaceOf ? FreeSpaceOf(s.DownloadPath) : -1;
     if (free < 0 || free >= static_cast<double>(s.MinFreeSpace)) return true;
     Status.PrintStatusF("Low disk space (%1.0f bytes) on download drive", free);
     if (IsConnected()) Disconnect();

@@ -57,6 +57,8 @@ class TNews : public TNewsIo, public TMessageTarget {
     TStartupSwitches Switches;
     // Runs the Exit command (the frame's; the headless program's shutdown).
     std::function<void()> ExitCommand;
+    // Free bytes of the file system holding a path, -1 when unknown.
+    std::function<double(const std::string&)> FreeSpaceOf;
 
     // ---- the client's operations ----
     int UseXover() override;
@@ -107,6 +109,9 @@ class TNews : public TNewsIo, public TMessageTarget {
     // Pointers: sets a group's article pointer; the current group is left
     // when its pointer changed. False when the value was refused.
     bool SetPointerCommand(int index, TArticleNo pointer);
+    // The group being downloaded, which no command may delete; null when
+    // not connected.
+    const TNewsGroup* DownloadingGroup() { return IsConnected() ? CurGroup : nullptr; }
     // The server disconnect handler: any path that finds the server gone.
     void ServerDisconnected();
     // Connects to [connection] host; false with a status line when it

@@ -395,11 +395,15 @@ void TNewsIo::UnhandledResponse() {
         case NS_XHDR_DATE:
         case NS_XHDR_LINES:
         case NS_XHDR_XREF:
-        case NS_NEWSRC:
         case NS_XHDR_HOST:
         case NS_XOVER:
             // A field the server will not give stays empty; the step is over.
             EndOfResponse();
+            break;
+        case NS_NEWSRC:
+            Newsrc->EndListing(false);
+            State = NS_LOGGED_ON;
+            StartGroupWalk();
             break;
         default:
             break;
@@ -581,7 +585,7 @@ void TNewsIo::EndOfResponse() {
             OnArticleEnd();
             break;
         case NS_NEWSRC:
-            Newsrc->EndListing();
+            Newsrc->EndListing(true);
             State = NS_LOGGED_ON;
             StartGroupWalk();
             break;
@@ -605,6 +609,18 @@ void TNewsIo::SelectGroup(int index) {
 
 void TNewsIo::ClearDoneFlags() {
     for (int i = 0; i < Headers.GroupCount(); ++i) Headers.GetGroup(i)->Done = 0;
+}
+
+void TNewsIo::ChangeGroupTable(const std::function<void()>& change) {
+    const char* current = CurGroup ? CurGroup->Name : nullptr;
+    const char* announced = LastAnnouncedGroup ? LastAnnouncedGroup->Name : nullptr;
+    TNewsGroup* next = Headers.GetGroup(NextGroupOverride);
+    const char* nextName = next ? next->Name : nullptr;
+    change();
+    CurGroup = current ? Headers.FindGroup(current) : nullptr;
+    LastAnnouncedGroup = announced ? Headers.FindGroup(announced) : nullptr;
+    next = nextName ? Headers.FindGroup(nextName) : nullptr;
+    NextGroupOverride = next ? Headers.IndexOf(next) : -1;
 }
 
 void TNewsIo::SelectNextGroup() {

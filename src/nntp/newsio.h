@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -123,6 +124,10 @@ class TNewsIo {
     void SelectGroup(int index);
     void SelectNextGroup();
     void ClearDoneFlags();
+    // Runs a change of the group table (a group command). Its records move,
+    // so the walk's current group and a pending switch are found again by
+    // name afterwards; a group that is gone is no longer current.
+    void ChangeGroupTable(const std::function<void()>& change);
 
     void SetDiagnostics(TDiagnosticSink* sink);
     void SetNtlm(TNtlmBuilder* builder);

@@ -109,6 +109,8 @@ bool TNewsrcList::Write() {
 }
 
 std::string TNewsrcList::BeginRequest() {
+    PreviousDate = DateText;
+    PreviousTime = TimeText;
     std::string command;
     if (!DateText.empty() && Exists) {
         command = "NEWGROUPS " + DateText + " " + TimeText + " GMT";
@@ -136,8 +138,16 @@ std::string TNewsrcList::BeginRequest() {
     return command;
 }
 
-void TNewsrcList::EndListing() {
+void TNewsrcList::EndListing(bool received) {
     Loaded = true;
+    if (!received) {
+        // Asked again next time from the same moment; the file keeps the
+        // last listing that arrived.
+        DateText = PreviousDate;
+        TimeText = PreviousTime;
+        FullListRequested = false;
+        return;
+    }
     // A refused LIST ends here too, with nothing received. Without a date
     // the next logon asks again instead of only for newer groups.
     if (FullListRequested && Order.empty()) {

@@ -23,8 +23,9 @@ class TNewsrcKeeper {
     // The command to send ("NEWGROUPS ..." or "LIST"); stamps the moment.
     virtual std::string BeginRequest() = 0;
     virtual void AddLine(const char* line) = 0;
-    // Marks the listing loaded for this run and writes the file.
-    virtual void EndListing() = 0;
+    // Marks the listing loaded for this run and, when the server sent one,
+    // writes the file; a refused request keeps the moment of the last one.
+    virtual void EndListing(bool received) = 0;
 };
 
 class TNewsrcNotKept final : public TNewsrcKeeper {
@@ -33,7 +34,7 @@ class TNewsrcNotKept final : public TNewsrcKeeper {
     bool LoadedThisRun() const override { return false; }
     std::string BeginRequest() override { return {}; }
     void AddLine(const char*) override {}
-    void EndListing() override {}
+    void EndListing(bool) override {}
     static TNewsrcNotKept& Instance() {
         static TNewsrcNotKept keeper;
         return keeper;
@@ -77,7 +78,7 @@ class TNewsrcList final : public TNewsrcKeeper {
     bool LoadedThisRun() const override { return Loaded; }
     std::string BeginRequest() override;
     void AddLine(const char* line) override { AddNewsrcLine(line); }
-    void EndListing() override;
+    void EndListing(bool received) override;
 
     const std::string& Date() const { return DateText; }
     const std::string& Time() const { return TimeText; }
@@ -98,6 +99,7 @@ class TNewsrcList final : public TNewsrcKeeper {
     std::deque<std::string> Order;  // a deque never moves its strings
     std::unordered_set<std::string_view> Seen;
     std::string DateText, TimeText;
+    std::string PreviousDate, PreviousTime;  // before the request in progress
     bool Exists = false;
     bool Loaded = false;
     bool FullListRequested = false;

@@ -747,7 +747,7 @@ TEST(BrowseFilter, FreshListButtonAsksThenForgetsTheDate) {
     newsrc.SetClock([] { return time_t{86400}; });
     newsrc.BeginRequest();
     newsrc.AddNewsrcLine("a.b");
-    newsrc.EndListing();
+    newsrc.EndListing(true);
     ASSERT_EQ(access(newsrc.Path().c_str(), F_OK), 0);
 
     TScriptedView cancel;

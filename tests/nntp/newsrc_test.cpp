@@ -94,7 +94,7 @@ TEST_F(NewsrcTest, NewgroupsCarriesTheMomentOfThePreviousRequest) {
     EXPECT_EQ(List.Date(), "240305");
     EXPECT_EQ(List.Time(), "060708");
     List.AddNewsrcLine("a.b 1 1 y");
-    List.EndListing();
+    List.EndListing(true);
 
     now = kSecondRequest - 3600;
     EXPECT_EQ(List.BeginRequest(), "NEWGROUPS 240305 060708 GMT");
@@ -102,7 +102,7 @@ TEST_F(NewsrcTest, NewgroupsCarriesTheMomentOfThePreviousRequest) {
     EXPECT_EQ(List.Time(), "070809");
     EXPECT_EQ(NamesOf(List), Names{"a.b"});  // NEWGROUPS adds to the list
     List.AddNewsrcLine("c.d");
-    List.EndListing();
+    List.EndListing(true);
     EXPECT_EQ(List.BeginRequest(), "NEWGROUPS 240306 070809 GMT");
     EXPECT_EQ(NamesOf(List), (Names{"a.b", "c.d"}));
 }
@@ -120,23 +120,37 @@ TEST_F(NewsrcTest, AListWithoutADateIsAskedForAgainAndEmptiedFirst) {
     EXPECT_EQ(List.BeginRequest(), "LIST");
     EXPECT_EQ(NamesOf(List), Names{});
     List.AddNewsrcLine("new.one 1 1 y");
-    List.EndListing();
+    List.EndListing(true);
     EXPECT_EQ(FileText(), "240305\n060708\nnew.one\n");
 }
 
-TEST_F(NewsrcTest, ARefusedListLeavesNoDateBehind) {
-    // A refused LIST ends the step like an empty listing; with its date kept
-    // every later logon would ask only for newer groups and never get the
-    // whole list.
-    List.SetClock([] { return kFirstRequest; });
+TEST_F(NewsrcTest, ARefusedRequestKeepsTheMomentOfTheLastListing) {
+    // A refused LIST must leave no date behind, or every later logon would
+    // ask only for newer groups and never get the whole list; a refused
+    // NEWGROUPS must keep the old moment, or the groups made since then
+    // would never be asked for. Neither touches the file.
+    time_t now = kFirstRequest;
+    List.SetClock([&] { return now; });
     EXPECT_EQ(List.BeginRequest(), "LIST");
-    List.EndListing();
+    List.EndListing(false);
     EXPECT_TRUE(List.LoadedThisRun());
     EXPECT_EQ(List.Date(), "");
-    EXPECT_EQ(FileText(), "\n\n");
+    EXPECT_EQ(access(List.Path().c_str(), F_OK), -1);
     TNewsrcList next(Dir.Path());
     next.Read();
     EXPECT_EQ(next.BeginRequest(), "LIST");
+
+    EXPECT_EQ(List.BeginRequest(), "LIST");
+    List.AddNewsrcLine("a.b");
+    List.EndListing(true);
+    std::string written = FileText();
+    now = kSecondRequest;
+    EXPECT_EQ(List.BeginRequest(), "NEWGROUPS 240305 060708 GMT");
+    List.EndListing(false);
+    EXPECT_EQ(List.Date(), "240305");
+    EXPECT_EQ(List.Time(), "060708");
+    EXPECT_EQ(FileText(), written);
+    EXPECT_EQ(List.BeginRequest(), "NEWGROUPS 240305 060708 GMT");
 }
 
 TEST_F(NewsrcTest, FileRoundTrip) {
@@ -218,7 +232,7 @@ TEST_F(NewsrcTest, AFileThatCannotBeWrittenKeepsTheListInMemory) {
     list.AddNewsrcLine("a.b");
     EXPECT_FALSE(list.Write());
     EXPECT_FALSE(list.LastError().empty());
-    list.EndListing();
+    list.EndListing(true);
     EXPECT_TRUE(list.LoadedThisRun());
     EXPECT_EQ(NamesOf(list), Names{"a.b"});
     EXPECT_EQ(list.BeginRequest(), "NEWGROUPS 240305 060708 GMT");

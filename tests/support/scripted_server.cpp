@@ -29,7 +29,11 @@ std::string TScriptedServer::HostString() const {
 }
 
 void TScriptedServer::Serve(TStep greeting, std::vector<TStep> steps) {
-    Worker = std::thread([this, greeting, steps] { Run(greeting, steps); });
+    ServeSessions({TSession{std::move(greeting), std::move(steps)}});
+}
+
+void TScriptedServer::ServeSessions(std::vector<TSession> sessions) {
+    Worker = std::thread([this, sessions = std::move(sessions)] { Run(sessions); });
 }
 
 std::vector<std::string> TScriptedServer::Received() {
@@ -69,18 +73,26 @@ void TScriptedServer::SendStep(int fd, const TStep& step) {
     }
 }
 
-void TScriptedServer::Run(TStep greeting, std::vector<TStep> steps) {
-    int fd = -1;
-    while (!Stopping) {
-        pollfd p{Listener.Fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) > 0) {
-            fd = Listener.Accept();
-            break;
+void TScriptedServer::Run(std::vector<TSession> sessions) {
+    for (const TSession& session : sessions) {
+        int fd = -1;
+        while (!Stopping) {
+            pollfd p{Listener.Fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0) {
+                fd = Listener.Accept();
+                break;
+            }
         }
+        if (fd < 0) return;
+        ++AcceptedCount;
+        RunSession(fd, session);
+        ::close(fd);
     }
-    if (fd < 0) return;
-    SendStep(fd, greeting);
-    bool open = !greeting.CloseAfter;
+}
+
+void TScriptedServer::RunSession(int fd, const TSession& session) {
+    SendStep(fd, session.Greeting);
+    bool open = !session.Greeting.CloseAfter;
     size_t next = 0;
     std::string pending;
     char buf[4096];
@@ -101,14 +113,13 @@ void TScriptedServer::Run(TStep greeting, std::vector<TStep> steps) {
                 std::lock_guard<std::mutex> guard(Lock);
                 Lines.push_back(line);
             }
-            if (next < steps.size()) {
-                const TStep& step = steps[next++];
+            if (next < session.Steps.size()) {
+                const TStep& step = session.Steps[next++];
                 SendStep(fd, step);
                 if (step.CloseAfter) open = false;
             }
         }
     }
-    ::close(fd);
 }
 
 }  // namespace zorvex::test

@@ -29,6 +29,16 @@ class TScriptedServer {
     // Starts serving one connection: the greeting, then one step per command.
     // Commands beyond the script are recorded and get no answer.
     void Serve(TStep greeting, std::vector<TStep> steps);
+    // Serves connections one after another, one script each: a session ends
+    // when its connection closes (either side), and the next connection
+    // gets the next script. Connections beyond them are not accepted.
+    struct TSession {
+        TStep Greeting;
+        std::vector<TStep> Steps;
+    };
+    void ServeSessions(std::vector<TSession> sessions);
+    // Connections accepted so far.
+    int Accepted() const { return AcceptedCount; }
     // Every command line received so far, without CR LF.
     std::vector<std::string> Received();
     bool SawCommand(const std::string& prefix);
@@ -36,7 +46,8 @@ class TScriptedServer {
     bool WaitClientClosed(int ms);
 
   private:
-    void Run(TStep greeting, std::vector<TStep> steps);
+    void Run(std::vector<TSession> sessions);
+    void RunSession(int fd, const TSession& session);
     static void SendStep(int fd, const TStep& step);
 
     TLoopbackListener Listener;
@@ -45,6 +56,7 @@ class TScriptedServer {
     std::vector<std::string> Lines;
     std::atomic<bool> ClientClosed{false};
     std::atomic<bool> Stopping{false};
+    std::atomic<int> AcceptedCount{0};
 };
 
 // Reply lines joined with '\n'.

@@ -1,0 +1,481 @@
+// The download controller as the headless program runs it: TNewsApp with
+// its settings file in a temporary home directory, against the scripted
+// server. Watchdog, retry, the pause between articles, the free-space
+// guard, graceful disconnect and the end of a run.
+#include "app/news.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/newsapp.h"
+#include "app/view.h"
+#include "library/profile.h"
+#include "support/encoders.h"
+#include "support/scripted_server.h"
+#include "support/tempdir.h"
+
+namespace zorvex::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+using TSession = TScriptedServer::TSession;
+
+class TRecordingView : public TNewsView {
+  public:
+    Lines Status, Logged, Boxes;
+    std::deque<TBoxAnswer> Answers;  // taken in order; then the safe answer
+    std::function<void(const std::string&)> OnStatus;
+
+    void StatusLineAdded(std::string_view line, bool) override {
+        Status.emplace_back(line);
+        if (OnStatus) OnStatus(Status.back());
+    }
+    void LogLineAdded(std::string_view line, const THeader*, bool) override {
+        Logged.emplace_back(line);
+    }
+    void ShowHint(std::string_view) override {}
+    TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
+                          TBoxStyle style) override {
+        Boxes.push_back(std::string(caption) + ": " + std::string(text));
+        if (Answers.empty()) return SafeAnswer(style);
+        TBoxAnswer a = Answers.front();
+        Answers.pop_front();
+        return a;
+    }
+    int Count(const std::string& line) const {
+        return static_cast<int>(std::count(Status.begin(), Status.end(), line));
+    }
+    bool Has(const std::string& line) const { return Count(line) > 0; }
+};
+
+const TStep kGreeting{"200 scripted server ready\n"};
+const TStep kModeReader{"200 reader mode\n"};
+
+std::string YencArticle(TArticleNo n, const std::string& name, const std::string& data) {
+    std::string out = "220 " + std::to_string(n) + " <" + std::to_string(n) +
+                      "@test> article\nSubject: " + name + "\nFrom: p" + std::to_string(n) +
+                      "\n\n=ybegin line=128 size=" + std::to_string(data.size()) + " name=" + name +
+                      "\n";
+    for (const std::string& l : YencDataLines(data)) out += l + "\n";
+    char crc[16];
+    snprintf(crc, sizeof crc, "%08x", BitwiseCrc32(data));
+    return out + "=yend size=" + std::to_string(data.size()) + " crc32=" + crc + "\n.\n";
+}
+
+// Mode reader, the group and, on the first visit, its overview of the
+// given articles; a reconnect finds the headers loaded and skips it.
+std::vector<TStep> GroupSteps(int articles, bool overview = true) {
+    std::string text = "224 overview follows\n";
+    for (int i = 1; i <= articles; ++i)
+        text += std::to_string(i) + "\tfile" + std::to_string(i) + "\tp" + std::to_string(i) +
+                "\td\t<" + std::to_string(i) + "@test>\t\t100\t10\n";
+    std::vector<TStep> steps = {kModeReader, TStep{"211 " + std::to_string(articles) + " 1 " +
+                                                   std::to_string(articles) + " a.b\n"}};
+    if (overview) steps.push_back(TStep{text + ".\n"});
+    return steps;
+}
+
+class NewsControlTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(Home.Path().empty());
+        Data = {Noise(3000, 1), Noise(5000, 2), Noise(700, 3)};
+    }
+    void TearDown() override {
+        App.reset();
+        if (!HasFailure()) return;
+        std::string dump = "status lines (last 60):\n";
+        size_t from = View.Status.size() > 60 ? View.Status.size() - 60 : 0;
+        for (size_t i = from; i < View.Status.size(); ++i) dump += "  " + View.Status[i] + "\n";
+        std::fputs(dump.c_str(), stderr);
+    }
+
+    // One session: the articles from..to are sent as they are asked for.
+    TSession FullSession(int articles, bool overview = true, int from = 1) {
+        std::vector<TStep> steps = GroupSteps(articles, overview);
+        for (int i = from; i <= articles; ++i) steps.push_back(TStep{Article(i)});
+        return {kGreeting, steps};
+    }
+    std::string Article(int i) { return YencArticle(i, Name(i), Data[i - 1]); }
+    static std::string Name(int i) { return "file" + std::to_string(i) + ".bin"; }
+
+    void WriteIni(const std::string& extra, const std::string& groups = "0=a.b 1 0\n") {
+        std::ofstream out(Home.File("vantrel.ini"));
+        out << "[connection]\nhost=" << Server.HostString()
+            << "\n[paths]\ndownload=" << Home.File("dl")
+            << "\n[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n"
+            << "[log]\ntrim_old_logs=0\n"
+            << extra << "\n[grouplist]\n"
+            << groups;
+    }
+    void StartApp(TStartupSwitches switches) {
+        TStartup startup;
+        startup.HomeDir = Home.Path();
+        startup.SettingsPath = Home.File("vantrel.ini");
+        startup.Switches = switches;
+        App = std::make_unique<TNewsApp>(startup, View, Loop, Store);
+        TStartResult r = App->Start();
+        ASSERT_EQ(r.ExitCode, 0) << r.Error;
+    }
+    static TStartupSwitches AutoExit() {
+        TStartupSwitches s;
+        s.Autostart = 1;
+        s.Autoexit = 1;
+        return s;
+    }
+    bool RunUntil(const std::function<bool()>& done, int ms = 8000) {
+        return Loop.RunUntil(done, std::chrono::milliseconds(ms));
+    }
+    bool RunUntilExited(int ms = 8000) {
+        return RunUntil([&] { return App->Exited(); }, ms);
+    }
+    std::string FileBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return in ? s.str() : std::string("<missing>");
+    }
+    // The file is exactly what was posted (no bytes dumped when not).
+    bool Whole(int i) { return FileBytes(Home.File("dl/") + Name(i)) == Data[i - 1]; }
+    int Asked(const std::string& command) {
+        Lines seen = Server.Received();
+        return static_cast<int>(std::count(seen.begin(), seen.end(), command));
+    }
+    std::string GroupListValue(const std::string& key) {
+        TProfile p;
+        p.Load(Home.File("vantrel.ini"));
+        return p.GetString("grouplist", key, "<absent>", 255);
+    }
+
+    TTempDir Home;
+    TPlainEventLoop Loop;
+    TNewsStore Store;
+    TRecordingView View;
+    TScriptedServer Server;
+    std::unique_ptr<TNewsApp> App;
+    std::vector<std::string> Data;
+};
+
+TEST_F(NewsControlTest, RunDownloadsSavesPointersAndExitsThroughExit) {
+    Server.ServeSessions({FullSession(3)});
+    WriteIni("");
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntilExited());
+    for (int i = 1; i <= 3; ++i) EXPECT_TRUE(Whole(i)) << Name(i);
+    EXPECT_TRUE(View.Has("Finished all groups..."));
+    EXPECT_TRUE(View.Has("Executing Automatic Exit..."));
+    EXPECT_EQ(GroupListValue("0"), "a.b 1 3");
+    // The exit-time save wrote the main settings too.
+    TProfile p;
+    p.Load(Home.File("vantrel.ini"));
+    EXPECT_TRUE(p.Has("timeout", "msgdelay"));
+    EXPECT_EQ(Server.Accepted(), 1);
+}
+
+TEST_F(NewsControlTest, EmptyGroupListEndsAtOnceWithTheHints) {
+    Server.ServeSessions({{kGreeting, {kModeReader}}});
+    WriteIni("", "");
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntilExited());
+    auto hint = std::find(View.Status.begin(), View.Status.end(),
+                          ">>>> Use the <Add> button to add some groups");
+    ASSERT_NE(hint, View.Status.end());
+    ASSERT_NE(hint + 1, View.Status.end());
+    EXPECT_EQ(*(hint + 1), ">>>> Then <connect> again");
+    EXPECT_FALSE(View.Has("Finished all groups..."));
+}
+
+TEST_F(NewsControlTest, AutorestartWinsOverAutoexit) {
+    Server.ServeSessions({FullSession(3), FullSession(3)});
+    WriteIni("");
+    TStartupSwitches sw = AutoExit();
+    sw.Autorestart = 1;
+    StartApp(sw);
+    ASSERT_TRUE(RunUntil([&] { return View.Count("Finished all groups...") == 2; }));
+    RunUntil([] { return false; }, 1500);
+    EXPECT_EQ(View.Count("Executing Automatic Restart"), 2);
+    EXPECT_FALSE(View.Has("Executing Automatic Exit..."));
+    EXPECT_FALSE(App->Exited());
+    EXPECT_GE(Server.Accepted(), 2);
+}
+
+TEST_F(NewsControlTest, AutocatSaysNoCatalogsThenExits) {
+    Server.ServeSessions({FullSession(1)});
+    WriteIni("");
+    TStartupSwitches sw = AutoExit();
+    sw.Autocat = 1;
+    StartApp(sw);
+    ASSERT_TRUE(RunUntilExited());
+    auto cat = std::find(View.Status.begin(), View.Status.end(),
+                         "Executing Automatic Catalog All Groups...");
+    auto exit = std::find(View.Status.begin(), View.Status.end(), "Executing Automatic Exit...");
+    ASSERT_NE(cat, View.Status.end());
+    ASSERT_NE(exit, View.Status.end());
+    EXPECT_LT(cat, exit);
+    EXPECT_TRUE(View.Has("Catalogs are not built by this version: no catalog made"));
+}
+
+// A server that answers the logon and the group, then never answers the
+// first article: the watchdog ends the silence.
+TSession StallingAtArticle(int articles, bool overview = true) {
+    return {kGreeting, GroupSteps(articles, overview)};
+}
+
+TEST_F(NewsControlTest, WatchdogRecoversAStallAndTheArticleIsAskedAgain) {
+    Server.ServeSessions({StallingAtArticle(3), FullSession(3, false)});
+    WriteIni("[timeout]\ndelay=1\n");
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntilExited(12000));
+    EXPECT_TRUE(View.Has("Timeout has occurred (1 secs)"));
+    EXPECT_NE(std::find(View.Logged.begin(), View.Logged.end(), "Timeout"), View.Logged.end());
+    EXPECT_TRUE(View.Has("Article #1 was cut off; it will be asked for again"));
+    EXPECT_EQ(Asked("article 1"), 2);
+    for (int i = 1; i <= 3; ++i) EXPECT_TRUE(Whole(i)) << Name(i);
+    EXPECT_EQ(Server.Accepted(), 2);
+    EXPECT_EQ(GroupListValue("0"), "a.b 1 3");
+}
+
+struct TQuietCase {
+    const char* Name;
+    int Delay;
+    int MaxCount;
+    bool TimesOut;
+    bool Exits;
+};
+
+class WatchdogLimitTest : public NewsControlTest,
+                          public ::testing::WithParamInterface<TQuietCase> {};
+
+TEST_P(WatchdogLimitTest, DelayAndMaxCount) {
+    const TQuietCase& c = GetParam();
+    Server.ServeSessions({StallingAtArticle(1), StallingAtArticle(1, false)});
+    WriteIni("[timeout]\ndelay=" + std::to_string(c.Delay) +
+             "\nmaxcount=" + std::to_string(c.MaxCount) + "\n");
+    StartApp(AutoExit());
+    bool exited = RunUntilExited(3500);
+    EXPECT_EQ(View.Has("Timeout has occurred (1 secs)"), c.TimesOut);
+    EXPECT_EQ(View.Has("Maximum timeout count exceeded, shutting down"), c.Exits);
+    EXPECT_EQ(exited, c.Exits);
+    // Over the limit the run ends without a second connection.
+    if (c.Exits) {
+        EXPECT_EQ(Server.Accepted(), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WatchdogLimitTest,
+                         ::testing::Values(TQuietCase{"NoWatchdog", 0, 1000, false, false},
+                                           TQuietCase{"FirstTimeoutEnds", 1, 0, true, true},
+                                           TQuietCase{"Reconnects", 1, 5, true, false}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(NewsControlTest, CloseMidArticleIsRetriedAndTheFileComesWhole) {
+    // The first session cuts article 2 after its first data line.
+    std::vector<TStep> steps = GroupSteps(3);
+    steps.push_back(TStep{Article(1)});
+    std::string cut = Article(2);
+    cut = cut.substr(0, cut.find('\n', cut.find("=ybegin")) + 130);
+    steps.push_back(TStep{cut, true, true});
+    Server.ServeSessions({{kGreeting, steps}, FullSession(3, false, 2)});
+    WriteIni("");
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntil([&] { return View.Has("Automatic retry in 5 seconds..."); }));
+    EXPECT_TRUE(View.Has("Article #2 was cut off; it will be asked for again"));
+    ASSERT_TRUE(RunUntilExited(12000));
+    for (int i = 1; i <= 3; ++i) EXPECT_TRUE(Whole(i)) << Name(i);
+    // Article 1 was finished before the cut and is not fetched again.
+    EXPECT_EQ(Asked("article 1"), 1);
+    EXPECT_EQ(Asked("article 2"), 2);
+    EXPECT_EQ(FileBytes(Home.File("dl/file2(1).bin")), "<missing>");
+    int received = 0;
+    for (const auto& l : View.Logged) received += l.rfind("[RECEIVED]", 0) == 0;
+    EXPECT_EQ(received, 3);
+}
+
+TEST_F(NewsControlTest, PauseBetweenArticlesIsTwelveTicksAndConnectShortensIt) {
+    for (bool press : {false, true}) {
+        SCOPED_TRACE(press ? "Connect pressed" : "no press");
+        TScriptedServer server;
+        std::vector<TStep> steps = GroupSteps(2);
+        steps.push_back(TStep{Article(1)});
+        steps.push_back(TStep{Article(2)});
+        server.ServeSessions({{kGreeting, steps}});
+        Lines seenAtPause;
+        int ticksAtPause = -1;
+        TRecordingView view;
+        view.OnStatus = [&](const std::string& line) {
+            if (line == "Delaying 3 seconds" && ticksAtPause < 0) {
+                ticksAtPause = App->News().PauseTicks();
+            }
+        };
+        {
+            std::ofstream out(Home.File("vantrel.ini"));
+            out << "[connection]\nhost=" << server.HostString()
+                << "\n[paths]\ndownload=" << Home.File(press ? "dl2" : "dl1")
+                << "\n[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n[timeout]\nmsgdelay=3\n"
+                << "[grouplist]\n0=a.b 1 0\n";
+        }
+        TStartup startup;
+        startup.HomeDir = Home.Path();
+        startup.SettingsPath = Home.File("vantrel.ini");
+        startup.Switches = AutoExit();
+        TNewsStore store;
+        App = std::make_unique<TNewsApp>(startup, view, Loop, store);
+        ASSERT_EQ(App->Start().ExitCode, 0);
+        ASSERT_TRUE(RunUntil([&] { return ticksAtPause >= 0; }));
+        EXPECT_EQ(ticksAtPause, 12);
+        if (press) {
+            EXPECT_TRUE(App->News().ConnectCommand());
+            EXPECT_EQ(App->News().PauseTicks(), 1);
+        } else {
+            ASSERT_TRUE(RunUntil([&] { return App->News().PauseTicks() == 1; }));
+        }
+        // Nothing is asked for while the pause runs.
+        Lines seen = server.Received();
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), "article 2"), 0);
+        ASSERT_TRUE(RunUntil([&] { return App->Exited(); }));
+        seen = server.Received();
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), "article 2"), 1);
+        App.reset();
+    }
+}
+
+TEST_F(NewsControlTest, FreeSpaceGuard) {
+    struct {
+        int MinFree;
+        double Free;
+        bool Stops;
+    } cases[] = {{0, 10, false}, {1000, -1, false}, {1000, 5000, false}, {1000, 999, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.MinFree) + " vs " + std::to_string(c.Free));
+        TScriptedServer server;
+        server.ServeSessions({{kGreeting, {kModeReader, TStep{"211 0 0 0 a.b\n"}}}});
+        TRecordingView view;
+        {
+            std::ofstream out(Home.File("vantrel.ini"));
+            out << "[connection]\nhost=" << server.HostString()
+                << "\n[paths]\ndownload=" << Home.File("dl")
+                << "\n[misc]\nmaintain_newsrc=0\nminfreespace=" << c.MinFree
+                << "\n[grouplist]\n0=a.b 1 0\n";
+        }
+        TStartup startup;
+        startup.HomeDir = Home.Path();
+        startup.SettingsPath = Home.File("vantrel.ini");
+        startup.Switches = AutoExit();
+        TNewsStore store;
+        App = std::make_unique<TNewsApp>(startup, view, Loop, store);
+        ASSERT_EQ(App->Start().ExitCode, 0);
+        double free = c.Free;
+        App->News().FreeSpaceOf = [free](const std::string&) { return free; };
+        ASSERT_TRUE(RunUntil([&] { return App->Exited(); }));
+        bool warned =
+            std::find(view.Status.begin(), view.Status.end(),
+                      "Low disk space (999 bytes) on download drive") != view.Status.end();
+        EXPECT_EQ(warned, c.Stops);
+        Lines seen = server.Received();
+        bool walked = std::find(seen.begin(), seen.end(), "group a.b") != seen.end();
+        EXPECT_EQ(walked, !c.Stops);
+        App.reset();
+    }
+}
+
+struct TGracefulCase {
+    const char* Name;
+    TBoxAnswer Answer;
+    bool Stops;
+    bool Exits;
+};
+
+class GracefulTest : public NewsControlTest, public ::testing::WithParamInterface<TGracefulCase> {};
+
+TEST_P(GracefulTest, AnswerDecides) {
+    const TGracefulCase& c = GetParam();
+    Server.ServeSessions({FullSession(3)});
+    WriteIni("");
+    View.Answers.push_back(c.Answer);
+    bool asked = false;
+    View.OnStatus = [&](const std::string& line) {
+        if (line == "Asking for message #1" && !asked) {
+            asked = true;
+            App->News().GracefulDisconnectCommand();
+        }
+    };
+    TStartupSwitches sw;
+    sw.Autostart = 1;
+    StartApp(sw);
+    ASSERT_TRUE(RunUntil([&] {
+        return View.Has("Finished all groups...") ||
+               View.Has("Graceful disconnect requested; Shutting Down.");
+    }));
+    RunUntil([&] { return App->Exited(); }, 1600);
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0],
+              "Confirm: This will cause Vantrel to disconnect after the current action has "
+              "completed. Do you wish to auto-exit as well?");
+    EXPECT_EQ(View.Has("Graceful disconnect requested; Shutting Down."), c.Stops);
+    EXPECT_EQ(App->Exited(), c.Exits);
+    // The current article is finished either way.
+    EXPECT_TRUE(Whole(1));
+    EXPECT_EQ(Asked("article 2"), c.Stops ? 0 : 1);
+    EXPECT_FALSE(App->News().IsConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, GracefulTest,
+                         ::testing::Values(TGracefulCase{"Cancel", ANSWER_CANCEL, false, false},
+                                           TGracefulCase{"No", ANSWER_NO, true, false},
+                                           TGracefulCase{"Yes", ANSWER_YES, true, true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(NewsControlTest, JumpToNeedsExactlyOneGroup) {
+    WriteIni("", "0=a.b 1 0\n1=c.d 1 0\n");
+    StartApp(TStartupSwitches{});
+    TNews& news = App->News();
+    news.JumpToCommand({0, 1});
+    news.JumpToCommand({});
+    news.JumpToCommand({7});
+    EXPECT_EQ(news.TerminateGroupFlag, 0);
+    Store.GetGroup(1)->Done = 1;
+    news.JumpToCommand({1});
+    EXPECT_EQ(View.Boxes,
+              (Lines{"Error: Please select only one item when using this button",
+                     "Error!: Please select a newsgroup in the group list first!",
+                     "Error!: Please select a newsgroup in the group list first!",
+                     "Group switch confirmed: Group switch will take place as soon as current "
+                     "action has completed."}));
+    EXPECT_EQ(news.TerminateGroupFlag, 1);
+    EXPECT_EQ(news.NextGroupOverride, 1);
+    EXPECT_EQ(Store.GetGroup(1)->Done, 0);
+}
+
+TEST_F(NewsControlTest, GroupCommandsKeepTheWalksPlace) {
+    WriteIni("", "0=a.b 1 0\n1=c.d 1 0\n2=e.f 1 0\n");
+    StartApp(TStartupSwitches{});
+    TNews& news = App->News();
+    news.CurGroup = Store.GetGroup(2);  // e.f is being walked
+    news.NextGroupOverride = 1;         // and c.d comes next
+    news.ChangeGroupTable([&] { App->Groups().Promote(2, View, App->Settings()); });
+    ASSERT_NE(news.CurGroup, nullptr);
+    EXPECT_STREQ(news.CurGroup->Name, "e.f");
+    EXPECT_EQ(news.NextGroupOverride, 2);
+    news.ChangeGroupTable([&] { App->Groups().Sort(View, App->Settings()); });
+    // The headless answer to "Sort the newsgroup listing?" is No.
+    EXPECT_STREQ(news.CurGroup->Name, "e.f");
+    View.Answers.push_back(ANSWER_YES);
+    news.ChangeGroupTable([&] { App->Groups().DeleteGroups({0}, nullptr, View, App->Settings()); });
+    EXPECT_STREQ(news.CurGroup->Name, "e.f");
+    EXPECT_EQ(news.NextGroupOverride, 1);
+    EXPECT_STREQ(Store.GetGroup(news.NextGroupOverride)->Name, "c.d");
+    EXPECT_EQ(GroupListValue("0"), "e.f 1 0");
+    EXPECT_EQ(GroupListValue("2"), "<absent>");
+}
+
+}  // namespace
+}  // namespace zorvex::test
