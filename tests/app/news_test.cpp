@@ -455,6 +455,22 @@ TEST_F(NewsControlTest, JumpToNeedsExactlyOneGroup) {
     EXPECT_EQ(Store.GetGroup(1)->Done, 0);
 }
 
+TEST_F(NewsControlTest, PointersAreAutosavedBeforeTheRunEnds) {
+    // Three articles, the third never answered: what a killed run leaves.
+    std::vector<TStep> steps = GroupSteps(3);
+    steps.push_back(TStep{Article(1)});
+    steps.push_back(TStep{Article(2)});
+    Server.ServeSessions({{kGreeting, steps}});
+    WriteIni("[autosave]\npointers=2\n[timeout]\ndelay=0\n");
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntil([&] { return Asked("article 3") == 1; }));
+    RunUntil([] { return false; }, 200);
+    // Saved when the second article began: the first was dealt with.
+    EXPECT_EQ(GroupListValue("0"), "a.b 1 1");
+    EXPECT_TRUE(View.Has("Autosave: Pointers"));
+    EXPECT_FALSE(App->Exited());
+}
+
 TEST_F(NewsControlTest, GroupCommandsKeepTheWalksPlace) {
     WriteIni("", "0=a.b 1 0\n1=c.d 1 0\n2=e.f 1 0\n");
     StartApp(TStartupSwitches{});
