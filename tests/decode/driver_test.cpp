@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -658,6 +659,225 @@ TEST_F(DriverTest, UserAbortClosesLogsAndDeletesTheFile) {
     EXPECT_FALSE(Exists(Dl() + "stop.bin"));
     EXPECT_EQ(View.Indicator, "");
     EXPECT_FALSE(Driver->AbortCurrentFile());
+}
+
+// ---- articles cut off by the connection ----
+
+constexpr int WHOLE = -1;          // the article arrives to its end
+constexpr int CUT_IN_HEADER = -2;  // cut after its first header line
+
+// One fetch of an article of the case: whole, or cut after CutAt body lines.
+struct TFetch {
+    int Article;  // 1-based within the case
+    Lines Body;
+    int CutAt = WHOLE;
+    bool Again = true;        // what ArticleCut() answers
+    std::string After = "-";  // the file after this fetch; "-": not looked at
+};
+
+std::vector<std::string> Listing(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class ArticleCutTest : public DriverTest {
+  protected:
+    // Fetches as the client would, with ArticleCut() in place of the end.
+    void Fetch(THeader* h, const TFetch& f) {
+        if (f.CutAt == WHOLE) {
+            Article(h, f.Body);
+            return;
+        }
+        Driver->ArticleStart(Group, h, "<" + std::to_string(h->Number) + "@test>");
+        if (f.CutAt == CUT_IN_HEADER) {
+            Driver->HeaderLine("Subject: " + SubjectOf(h));
+        } else {
+            Driver->HeaderEnd();
+            ASSERT_LE(static_cast<size_t>(f.CutAt), f.Body.size());
+            for (int n = 0; n < f.CutAt; ++n) Driver->BodyLine(f.Body[n], n + 1);
+        }
+        EXPECT_EQ(Driver->ArticleCut(), f.Again);
+        EXPECT_EQ(View.Ended, View.Started);
+        EXPECT_EQ(View.Indicator, "");
+    }
+    static std::string SubjectOf(const THeader* h) { return h->Subject ? h->Subject : ""; }
+};
+
+TEST_F(ArticleCutTest, FetchingTheCutArticleAgainMakesTheFileWhole) {
+    // Parts larger than the decoder's buffer, so a cut comes after bytes of
+    // the part have already reached the disk.
+    const std::string data = Noise(120000, 31);
+    const std::string d1 = data.substr(0, 40000), d2 = data.substr(0, 80000);
+    const Lines single = YencArticle("one.bin", data, 0, 0, data.size());
+    const Lines p1 = YencArticle("multi.bin", data, 1, 0, 40000, true);
+    const Lines p2 = YencArticle("multi.bin", data, 2, 40000, 80000, true);
+    const Lines p3 = YencArticle("multi.bin", data, 3, 80000, 120000, true);
+    const Lines singleTail = Concat({single, {"", "-- ", "signature"}});
+    const Lines p2Tail = Concat({p2, {"trailing text"}});
+    const std::string uu = Noise(45 * 120, 32);
+    const Lines uuBody = Concat({{"begin 644 u.bin"}, UuLines(uu), {"end"}});
+    const Lines uuTail = Concat({uuBody, {"-- sig"}});
+    const std::string b64 = Noise(57 * 100, 33);
+    Lines mime = {"Content-Type: application/octet-stream; name=\"m.dat\"",
+                  "Content-Transfer-Encoding: base64", ""};
+    for (size_t i = 0; i < b64.size(); i += 57) mime.push_back(Base64Line(b64.substr(i, 57)));
+    const std::string resumed = Noise(45 * 20, 34);
+    const Lines r = UuLines(resumed);
+    const Lines rFirst = Concat({{"begin 644 r.bin"}, Lines(r.begin(), r.begin() + 8)});
+    const Lines rSecond = Concat({{"part 2 of r.bin"}, Lines(r.begin() + 8, r.end()), {"end"}});
+    const std::string missing = "<missing>";
+
+    struct Case {
+        const char* Name;
+        std::string File;
+        std::vector<TFetch> Fetches;
+        std::string Final;
+        Lines Logs;  // the tag of each log line, in order
+        int DeleteIncomplete = 0;
+    } cases[] = {
+        {"single-part yEnc cut mid-body",
+         "one.bin",
+         {{1, single, 400, true, missing}, {1, single}},
+         data,
+         {"[RECEIVED]"}},
+        {"single-part yEnc cut right after =ybegin",
+         "one.bin",
+         {{1, single, 1, true, missing}, {1, single}},
+         data,
+         {"[RECEIVED]"}},
+        {"part 2 of 3 cut mid-body",
+         "multi.bin",
+         {{1, p1}, {2, p2, 250, true, d1}, {2, p2, WHOLE, true, d2}, {3, p3}},
+         data,
+         {"[RECEIVED]"}},
+        {"part 2 cut twice",
+         "multi.bin",
+         {{1, p1}, {2, p2, 100, true, d1}, {2, p2, 250, true, d1}, {2, p2}, {3, p3}},
+         data,
+         {"[RECEIVED]"}},
+        {"part 2 cut before its data",
+         "multi.bin",
+         {{1, p1}, {2, p2, 2, true, d1}, {2, p2}, {3, p3}},
+         data,
+         {"[RECEIVED]"}},
+        {"last part cut",
+         "multi.bin",
+         {{1, p1}, {2, p2}, {3, p3, 250, true, d2}, {3, p3}},
+         data,
+         {"[RECEIVED]"}},
+        {"part 1 cut",
+         "multi.bin",
+         {{1, p1, 250, true, missing}, {1, p1, WHOLE, true, d1}, {2, p2}, {3, p3}},
+         data,
+         {"[RECEIVED]"}},
+        {"single-part cut after =yend",
+         "one.bin",
+         {{1, singleTail, static_cast<int>(single.size()) + 1, false, data}},
+         data,
+         {"[RECEIVED]"}},
+        {"part 2 cut after its =yend",
+         "multi.bin",
+         {{1, p1}, {2, p2Tail, static_cast<int>(p2.size()) + 1, false, d2}, {3, p3}},
+         data,
+         {"[RECEIVED]"}},
+        {"uuencoded file cut mid-body",
+         "u.bin",
+         {{1, uuBody, 60, true, missing}, {1, uuBody}},
+         uu,
+         {"[RECEIVED]"}},
+        {"uuencoded file cut after end",
+         "u.bin",
+         {{1, uuTail, static_cast<int>(uuBody.size()), false, uu}},
+         uu,
+         {"[RECEIVED]"}},
+        {"base64 part cut",
+         "m.dat",
+         {{1, mime, 40, true, missing}, {1, mime}},
+         b64,
+         {"[RECEIVED]"}},
+        {"cut in the header", "one.bin", {{1, single, CUT_IN_HEADER, true, missing}}, missing, {}},
+        {"continued uu file cut",
+         "r.bin",
+         {{1, rFirst}, {2, rSecond, 5, true, resumed.substr(0, 45 * 12)}},
+         resumed.substr(0, 45 * 12),
+         {"[INCOMPLETE]"}},
+        {"continued uu file cut, incomplete files deleted",
+         "r.bin",
+         {{1, rFirst}, {2, rSecond, 5, true, missing}},
+         missing,
+         {"[INCOMPLETE]"},
+         1},
+        {"uu file awaiting its continuation cut before it",
+         "r.bin",
+         {{1, rFirst}, {2, rSecond, 1, true}, {2, rSecond}},
+         resumed,
+         {"[RECEIVED]"}},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ++index;
+        const std::string dir = Home.Path() + "/cut" + std::to_string(index) + "/";
+        Settings.Settings().DownloadPath = dir;
+        Settings.Settings().DeleteIncomplete = c.DeleteIncomplete;
+        Rebuild();
+        View = TRecordingView{};
+        // One poster's articles, so an open uu file waits for the next.
+        std::vector<THeader*> headers;
+        for (const auto& f : c.Fetches) {
+            while (static_cast<int>(headers.size()) < f.Article)
+                headers.push_back(Header(static_cast<TArticleNo>(index * 100 + headers.size())));
+        }
+        for (size_t i = 1; i < headers.size(); ++i) {
+            headers[i - 1]->PosterNext = headers[i];
+            headers[i]->PosterPrev = headers[i - 1];
+        }
+        for (size_t i = 0; i < c.Fetches.size(); ++i) {
+            SCOPED_TRACE("fetch " + std::to_string(i + 1));
+            const TFetch& f = c.Fetches[i];
+            Fetch(headers[f.Article - 1], f);
+            if (f.After != "-") {
+                EXPECT_EQ(ReadFile(dir + c.File), f.After);
+            }
+        }
+        EXPECT_EQ(ReadFile(dir + c.File), c.Final);
+        // Under its own name: no "(1)" copy beside it, no fragment left.
+        EXPECT_EQ(Listing(dir), c.Final == missing ? Lines{} : Lines{c.File});
+        ASSERT_EQ(View.Logged.size(), c.Logs.size());
+        for (size_t i = 0; i < c.Logs.size(); ++i)
+            EXPECT_EQ(View.Logged[i].rfind(c.Logs[i] + " " + dir + c.File + " ", 0), 0u)
+                << View.Logged[i];
+        EXPECT_FALSE(Contains(View.Status, "has CRC32"));
+        EXPECT_EQ(Driver->DecodeState(), DS_IDLE);
+    }
+}
+
+TEST_F(ArticleCutTest, PartThatCannotBeTakenBackOutEndsTheFile) {
+    const std::string data = Noise(60000, 35);
+    THeader* h1 = Header(1);
+    THeader* h2 = Header(2);
+    Fetch(h1, {1, YencArticle("gone.bin", data, 1, 0, 30000, true)});
+    // The user deletes the file while its second part arrives.
+    const Lines p2 = YencArticle("gone.bin", data, 2, 30000, 60000, true);
+    Driver->ArticleStart(Group, h2, "<2@test>");
+    Driver->HeaderEnd();
+    for (int n = 0; n < 100; ++n) Driver->BodyLine(p2[n], n + 1);
+    ASSERT_EQ(unlink((Dl() + "gone.bin").c_str()), 0);
+    EXPECT_TRUE(Driver->ArticleCut());
+    EXPECT_FALSE(Exists(Dl() + "gone.bin"));
+    ASSERT_EQ(View.Logged.size(), 1u);
+    EXPECT_EQ(View.Logged[0].rfind("[ERROR] (1 errors) " + Dl() + "gone.bin ", 0), 0u)
+        << View.Logged[0];
+    EXPECT_FALSE(Driver->MorePartsToCome());
+    // Fetching the part again brings no fragment back.
+    Fetch(h2, {2, p2});
+    EXPECT_FALSE(Exists(Dl() + "gone.bin"));
+    EXPECT_TRUE(Contains(View.Status, "multipart yenc: part 2 of a deleted file ignored"));
+    EXPECT_EQ(View.Logged.size(), 1u);
 }
 
 class DecodeFileTest : public DriverTest {};
