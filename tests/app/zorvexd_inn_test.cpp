@@ -1,0 +1,582 @@
+// zorvexd seen from outside, the way a scheduler runs it: a fresh home
+// directory with a vantrel.ini, "zorvexd -auto -autoexit", then only what it
+// leaves behind. Against the private INN of scripts/inn-up.sh it must decode
+// the set posted by scripts/post-samples.py into the group directories, log
+// one line per file, save the pointers and leave a second run nothing to do.
+// Skipped, with the reason, when INN is not running or zorvexd is not built.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/statuslog.h"
+#include "support/encoders.h"
+#include "support/inn_env.h"
+#include "support/tempdir.h"
+
+namespace zorvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+#ifdef ZORVEX_ZORVEXD
+const char* const ZORVEXD = ZORVEX_ZORVEXD;
+#else
+const char* const ZORVEXD = nullptr;
+#endif
+
+const char* const SAMPLE_GROUPS[] = {"alt.binaries.test.zorvex", "alt.binaries.pictures.test",
+                                     "misc.test"};
+// Listed with enable flag 0: the post put there must not be fetched.
+const char* const DISABLED_GROUP = "alt.binaries.multimedia.test";
+
+const char* const RESULT_TAGS[] = {"[RECEIVED]", "[ERROR]", "[INCOMPLETE]", "[USER ABORT]",
+                                   "[POSSIBLE VIRUS -- DELETED]"};
+
+constexpr auto RUN_LIMIT = std::chrono::seconds(120);
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string ReadWhole(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+Lines SplitLines(const std::string& text) {
+    Lines lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string Sha256(const fs::path& file) {
+    FILE* pipe = ::popen(("sha256sum -- '" + file.string() + "' 2>&1").c_str(), "r");
+    if (!pipe) return "<popen failed>";
+    std::string out;
+    char buffer[256];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    return ::pclose(pipe) == 0 ? out.substr(0, out.find(' ')) : "<sha256sum: " + out;
+}
+
+int RunShell(const std::string& command, std::string* output) {
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return -1;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
+    int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct TRun {
+    int Exit = -1;  // -1 unless it exited by itself
+    int Signal = 0;
+    bool TimedOut = false;
+    std::string Out, Err;
+};
+
+std::string Describe(const TRun& run) {
+    std::string text = "exit " + std::to_string(run.Exit);
+    if (run.Signal) text += ", killed by signal " + std::to_string(run.Signal);
+    if (run.TimedOut) text += " (still running after the time limit)";
+    std::string out =
+        run.Out.size() > 6000 ? "..." + run.Out.substr(run.Out.size() - 6000) : run.Out;
+    return text + "\n--- stdout ---\n" + out + "--- stderr ---\n" + run.Err;
+}
+
+// zorvexd with args in home; its output goes through files in capture, so
+// nothing but the program itself writes into home.
+TRun RunZorvexd(const std::string& home, const std::string& capture, const Lines& args) {
+    TRun run;
+    const std::string outPath = capture + "/stdout", errPath = capture + "/stderr";
+    const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    std::vector<char*> argv{const_cast<char*>(ZORVEXD)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const char* dir = home.c_str();
+    const pid_t pid = in >= 0 && out >= 0 && err >= 0 ? ::fork() : -1;
+    if (pid == 0) {
+        // Only async-signal-safe calls until exec: the test program has threads.
+        if (::chdir(dir) != 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+            ::_exit(126);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    for (int fd : {in, out, err})
+        if (fd >= 0) ::close(fd);
+    if (pid < 0) {
+        run.Err = "could not start " + std::string(ZORVEXD);
+        return run;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + RUN_LIMIT;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            run.TimedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (WIFEXITED(status)) run.Exit = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.Signal = WTERMSIG(status);
+    run.Out = ReadWhole(outPath);
+    run.Err = ReadWhole(errPath);
+    return run;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::string Trim(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// Section -> key -> value, names lower-cased (INI names ignore case). Read
+// here rather than through the settings store, so a fault there shows.
+using TIni = std::map<std::string, std::map<std::string, std::string>>;
+
+TIni ReadIni(const fs::path& file) {
+    TIni ini;
+    std::string section;
+    for (const std::string& raw : SplitLines(ReadWhole(file))) {
+        std::string line = Trim(raw);
+        if (line.empty() || line[0] == ';') continue;
+        if (line.front() == '[' && line.back() == ']') {
+            section = Lower(Trim(line.substr(1, line.size() - 2)));
+            ini[section];
+            continue;
+        }
+        size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            ini[section][Lower(Trim(line.substr(0, eq)))] = Trim(line.substr(eq + 1));
+    }
+    return ini;
+}
+
+struct TGroupEntry {
+    int Enabled = -1;
+    long long Pointer = -1;
+    bool operator==(const TGroupEntry&) const = default;
+};
+
+void PrintTo(const TGroupEntry& e, std::ostream* os) {
+    *os << "{enabled " << e.Enabled << ", pointer " << e.Pointer << "}";
+}
+
+// [grouplist] as name -> entry; a value that is not "NAME FLAG POINTER"
+// shows as an entry of its own under its raw text.
+std::map<std::string, TGroupEntry> GroupList(const TIni& ini) {
+    std::map<std::string, TGroupEntry> groups;
+    auto section = ini.find("grouplist");
+    if (section == ini.end()) return groups;
+    for (const auto& [key, value] : section->second) {
+        std::istringstream fields(value);
+        std::string name;
+        TGroupEntry e;
+        if (!(fields >> name >> e.Enabled >> e.Pointer))
+            name = "<unparsed key " + key + ": " + value + ">";
+        groups[name] = e;
+    }
+    return groups;
+}
+
+std::string DailyLogName(std::chrono::system_clock::time_point when) {
+    const time_t t = std::chrono::system_clock::to_time_t(when);
+    tm local{};
+    localtime_r(&t, &local);
+    char name[32];
+    std::snprintf(name, sizeof name, "news%02d%02d.log", local.tm_mon + 1, local.tm_mday);
+    return name;
+}
+
+std::set<std::string> FilesUnder(const fs::path& dir) {
+    std::set<std::string> files;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+         it.increment(ec))
+        if (!it->is_directory()) files.insert(it->path().string());
+    return files;
+}
+
+bool IsResultLine(const std::string& line) {
+    return std::any_of(std::begin(RESULT_TAGS), std::end(RESULT_TAGS),
+                       [&](const char* tag) { return StartsWith(line, tag); });
+}
+
+// Asks the server where a group ends.
+class TGroupProbe {
+  public:
+    explicit TGroupProbe(int port) : Nntp(port, "20") {}
+    ~TGroupProbe() { Nntp.Send("QUIT\r\n"); }
+    bool Ok() const { return Nntp.Ok(); }
+    // The last article number, or -1 when the reply is not "211 count first last".
+    long long Last(const std::string& group) {
+        Nntp.Send("GROUP " + group + "\r\n");
+        std::istringstream reply(Nntp.ReadLine());
+        int code = 0;
+        long long count = 0, first = 0, last = -1;
+        if (!(reply >> code >> count >> first >> last) || code != 211) return -1;
+        return last;
+    }
+    // A single-part yEnc post; empty when the server took it, else why not.
+    std::string PostYenc(const std::string& group, const std::string& subject,
+                         const std::string& name, const std::string& data) {
+        Nntp.Send("POST\r\n");
+        std::string reply = Nntp.ReadLine();
+        if (!StartsWith(reply, "340")) return "POST: " + reply;
+        const Lines body = YencDataLines(data);
+        std::string article =
+            "From: Zorvex Test <zorvexd-test@example.invalid>\r\nNewsgroups: " + group +
+            "\r\nSubject: " + subject + "\r\nLines: " + std::to_string(body.size() + 2) +
+            "\r\n\r\n=ybegin line=128 size=" + std::to_string(data.size()) + " name=" + name +
+            "\r\n";
+        for (const auto& line : body) article += (line[0] == '.' ? "." : "") + line + "\r\n";
+        char crc[16];
+        std::snprintf(crc, sizeof crc, "%08x", BitwiseCrc32(data));
+        article += "=yend size=" + std::to_string(data.size()) + " crc32=" + crc + "\r\n.\r\n";
+        Nntp.Send(article);
+        reply = Nntp.ReadLine();
+        return StartsWith(reply, "240") ? "" : "article: " + reply;
+    }
+
+  private:
+    TNntpLines Nntp;
+};
+
+struct TSample {
+    std::string Name;
+    std::string Expect;  // received, crc-error, incomplete, no-file
+    Lines Groups;
+    std::string Sha256;
+};
+
+// expect.tsv (name, expect, groups) joined with SHA256SUMS.
+std::vector<TSample> ReadSamples(const fs::path& dir) {
+    std::map<std::string, std::string> sums;
+    for (const std::string& line : SplitLines(ReadWhole(dir / "SHA256SUMS")))
+        if (line.size() > 66) sums[line.substr(66)] = line.substr(0, 64);
+    std::vector<TSample> samples;
+    for (const std::string& line : SplitLines(ReadWhole(dir / "expect.tsv"))) {
+        std::istringstream fields(line);
+        TSample s;
+        std::string groups, g;
+        if (!std::getline(fields, s.Name, '\t') || !std::getline(fields, s.Expect, '\t') ||
+            !std::getline(fields, groups))
+            continue;
+        std::istringstream list(groups);
+        while (std::getline(list, g, ',')) s.Groups.push_back(g);
+        s.Sha256 = sums[s.Name];
+        samples.push_back(s);
+    }
+    return samples;
+}
+
+class ZorvexdTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!ZORVEXD) GTEST_SKIP() << "zorvexd is not part of this build";
+        ASSERT_FALSE(Home.Path().empty());
+        ASSERT_FALSE(Capture.Path().empty());
+    }
+    TRun Run(const Lines& args) { return RunZorvexd(Home.Path(), Capture.Path(), args); }
+    void Write(const std::string& name, const std::string& text) {
+        std::ofstream(Home.File(name), std::ios::binary) << text;
+    }
+
+    TTempDir Home, Capture;
+};
+
+// ---------------------------------------------------------------- start --
+
+struct TStartCase {
+    const char* Name;
+    const char* IniName;  // written into the home directory unless Ini is null
+    const char* Ini;
+    Lines Args;
+    const char* MissingKey;  // stderr names it and the INI file
+};
+
+void PrintTo(const TStartCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+const TStartCase START_CASES[] = {
+    {"NoIniAtAll", "vantrel.ini", nullptr, {"-auto", "-autoexit"}, "host"},
+    {"NoHost",
+     "vantrel.ini",
+     "[paths]\ndownload=dl\n[grouplist]\n0=misc.test 1 0\n",
+     {"-auto", "-autoexit"},
+     "host"},
+    // Port 9 on loopback refuses: a program that went on would fail there.
+    {"NoDownloadPath",
+     "vantrel.ini",
+     "[connection]\nhost=127.0.0.1:9\n[grouplist]\n0=misc.test 1 0\n",
+     {"-auto", "-autoexit"},
+     "download"},
+    // Switches in capitals; the named file is read instead of vantrel.ini.
+    {"NamedIniWithoutHost",
+     "other.ini",
+     "[paths]\ndownload=dl\n",
+     {"-AUTO", "-I", "other.ini", "-AutoExit"},
+     "host"},
+};
+
+class ZorvexdStartTest : public ZorvexdTest, public ::testing::WithParamInterface<TStartCase> {};
+
+TEST_P(ZorvexdStartTest, AMissingSettingStopsTheRunAndNamesKeyAndFile) {
+    const TStartCase& c = GetParam();
+    if (c.Ini) Write(c.IniName, c.Ini);
+    const TRun run = Run(c.Args);
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    EXPECT_EQ(run.Exit, 2) << Describe(run);
+    EXPECT_NE(run.Err.find(c.MissingKey), std::string::npos) << Describe(run);
+    EXPECT_NE(run.Err.find(c.IniName), std::string::npos) << Describe(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, ZorvexdStartTest, ::testing::ValuesIn(START_CASES),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+class ZorvexdHelpTest : public ZorvexdTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ZorvexdHelpTest, PrintsUsageAndTouchesNothing) {
+    const TRun run = Run({GetParam()});
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    EXPECT_EQ(run.Exit, 0) << Describe(run);
+    for (const char* option : {"-i", "-auto", "-autoexit", "-diag"})
+        EXPECT_NE(run.Out.find(option), std::string::npos) << option << "\n" << Describe(run);
+    EXPECT_TRUE(FilesUnder(Home.Path()).empty()) << "files written in the home directory";
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, ZorvexdHelpTest, ::testing::Values("-h", "-H", "--help"));
+
+// ------------------------------------------------------------- download --
+
+struct TWalkCase {
+    const char* Name;
+    int Xover;           // headers by XOVER, else by XHDR
+    int MaintainNewsrc;  // LIST the server's groups before the walk
+};
+
+void PrintTo(const TWalkCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+const TWalkCase WALK_CASES[] = {{"XhdrAfterGroupList", 0, 1}, {"XoverOnly", 1, 0}};
+
+// What each expectation of the sample set means for the file and its line.
+struct TOutcome {
+    const char* Expect;
+    const char* Tag;
+    bool Whole;  // the file as posted; else a cut-short start of it
+};
+const TOutcome OUTCOMES[] = {
+    {"received", "[RECEIVED] ", true},
+    {"crc-error", "[RECEIVED] (1 errors) ", true},  // only "=yend" lies
+    {"incomplete", "[INCOMPLETE] ", false},
+};
+
+class ZorvexdInnTest : public ZorvexdTest, public ::testing::WithParamInterface<TWalkCase> {
+  protected:
+    void SetUp() override {
+        ZorvexdTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        Env = ReadInnEnv();
+        if (Env.count("ZORVEX_INN_PORT") == 0)
+            GTEST_SKIP() << "INN is not running (no " << InnEnvPath()
+                         << "); start it with scripts/inn-up.sh";
+        Port = std::stoi(Env.at("ZORVEX_INN_PORT"));
+    }
+
+    // Every enabled sample group and the disabled one, each at its last number.
+    std::map<std::string, long long> LastNumbers() {
+        std::map<std::string, long long> last;
+        TGroupProbe probe(Port);
+        EXPECT_TRUE(probe.Ok()) << "INN on 127.0.0.1:" << Port << " does not answer, yet "
+                                << InnEnvPath() << " says it runs";
+        for (const char* g : SAMPLE_GROUPS) last[g] = probe.Last(g);
+        last[DISABLED_GROUP] = probe.Last(DISABLED_GROUP);
+        return last;
+    }
+
+    std::string Dl() const { return Home.Path() + "/dl/"; }
+
+    std::map<std::string, std::string> Env;
+    int Port = 0;
+};
+
+TEST_P(ZorvexdInnTest, AutoExitRunDecodesEveryPostAndSavesPointersForTheNextRun) {
+    const TWalkCase& walk = GetParam();
+    const std::map<std::string, long long> before = LastNumbers();
+    for (const auto& [group, last] : before) ASSERT_GE(last, 0) << "GROUP " << group;
+
+    const std::string tag = "zd-" + std::to_string(::getpid()) + "-" +
+                            std::to_string(std::chrono::system_clock::now().time_since_epoch() /
+                                           std::chrono::milliseconds(1));
+    {
+        TGroupProbe poster(Port);
+        ASSERT_EQ(
+            poster.PostYenc(DISABLED_GROUP,
+                            "Zorvex disabled group [" + tag + "] - \"disabled.bin\" yEnc (1/1)",
+                            "disabled.bin", Noise(3000, 77)),
+            "");
+    }
+    const std::string samplesDir = Capture.Path() + "/samples";
+    std::string posted;
+    ASSERT_EQ(RunShell("python3 '" ZORVEX_SOURCE_DIR "/scripts/post-samples.py' --env '" +
+                           InnEnvPath() + "' --tag " + tag + " --out '" + samplesDir + "'",
+                       &posted),
+              0)
+        << posted;
+    const std::vector<TSample> samples = ReadSamples(samplesDir);
+    std::set<std::string> expectations;
+    for (const auto& s : samples) expectations.insert(s.Expect);
+    ASSERT_EQ(expectations,
+              (std::set<std::string>{"received", "crc-error", "incomplete", "no-file"}))
+        << "expect.tsv or SHA256SUMS unreadable in " << samplesDir;
+    const std::map<std::string, long long> after = LastNumbers();
+    for (const auto& [group, last] : after) ASSERT_GT(last, before.at(group)) << group;
+
+    // Pointers at the old ends: only this test's posts are new to the run.
+    std::string ini = "[connection]\nhost=127.0.0.1:" + std::to_string(Port) + "\n" +
+                      "[paths]\ndownload=" + Home.Path() + "/dl\n" + "[miscpref]\npathexpand=3\n" +
+                      "[misc]\nmaintain_newsrc=" + std::to_string(walk.MaintainNewsrc) +
+                      "\nxover=" + std::to_string(walk.Xover) + "\nminfreespace=0\n" +
+                      "[timeout]\ndelay=30\n[log]\ntrim_old_logs=0\n[grouplist]\n";
+    std::map<std::string, TGroupEntry> wantGroups;
+    int key = 0;
+    for (const char* g : SAMPLE_GROUPS) {
+        ini += std::to_string(key++) + "=" + g + " 1 " + std::to_string(before.at(g)) + "\n";
+        wantGroups[g] = {1, after.at(g)};
+    }
+    ini += std::to_string(key) + "=" + DISABLED_GROUP + " 0 " +
+           std::to_string(before.at(DISABLED_GROUP)) + "\n";
+    wantGroups[DISABLED_GROUP] = {0, before.at(DISABLED_GROUP)};
+    Write("vantrel.ini", ini);
+
+    const auto started = std::chrono::system_clock::now();
+    const TRun run = Run({"-auto", "-autoexit"});
+    const auto ended = std::chrono::system_clock::now();
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    ASSERT_EQ(run.Exit, 0) << Describe(run);
+    EXPECT_EQ(run.Err, "") << "a clean run reports no errors";
+    EXPECT_EQ(run.Out.find('\r'), std::string::npos) << "a progress line on a pipe";
+
+    // The daily log is named for the day the run started.
+    Lines log;
+    for (const std::string& file : FilesUnder(Home.Path())) {
+        const std::string name = fs::path(file).filename();
+        if (!StartsWith(Lower(name), "news") || fs::path(file).extension() != ".log") continue;
+        EXPECT_TRUE(name == DailyLogName(started) || name == DailyLogName(ended)) << name;
+        for (const std::string& line : SplitLines(ReadWhole(file))) log.push_back(line);
+    }
+    Lines listed;  // the log list, as printed
+    for (const std::string& line : SplitLines(run.Out))
+        if (StartsWith(line, "log: ")) listed.push_back(line.substr(5));
+
+    std::set<std::string> wantFiles;
+    size_t wantLines = 0;
+    for (const TSample& sample : samples) {
+        const TOutcome* outcome = nullptr;
+        for (const auto& o : OUTCOMES)
+            if (sample.Expect == o.Expect) outcome = &o;
+        if (!outcome) continue;  // the text post makes no file
+        for (const std::string& group : sample.Groups) {
+            SCOPED_TRACE(sample.Name + " in " + group);
+            const fs::path file = Dl() + group + "/" + sample.Name;
+            wantFiles.insert(file.string());
+            ++wantLines;
+            const std::string prefix = outcome->Tag + file.string() + " " + group + " ";
+            const auto at = std::find_if(log.begin(), log.end(),
+                                         [&](const auto& l) { return StartsWith(l, prefix); });
+            ASSERT_NE(at, log.end()) << "no log line starts \"" << prefix << "\"";
+            EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                                    [&](const auto& l) { return StartsWith(l, prefix); }),
+                      1);
+            // [log] subject defaults to on: the subject follows the line.
+            ASSERT_NE(at + 1, log.end());
+            EXPECT_TRUE(StartsWith(at[1], "  Subject: ") && at[1].find(tag) != std::string::npos &&
+                        at[1].find(sample.Name) != std::string::npos)
+                << at[1];
+            // The log list shows the line cut to its width.
+            const std::string shown = at->substr(0, LOG_LIST_LINE_MAX);
+            EXPECT_NE(std::find(listed.begin(), listed.end(), shown), listed.end())
+                << "not on stdout: \"log: " << shown << "\"";
+
+            ASSERT_TRUE(fs::is_regular_file(file));
+            if (outcome->Whole) {
+                EXPECT_EQ(Sha256(file), sample.Sha256);
+            } else {
+                const std::string whole = ReadWhole(samplesDir + "/files/" + sample.Name);
+                const std::string part = ReadWhole(file);
+                EXPECT_FALSE(part.empty());
+                EXPECT_LT(part.size(), whole.size());
+                EXPECT_EQ(whole.compare(0, part.size(), part), 0) << "not a start of the file";
+            }
+        }
+    }
+    // One line per file: none for the text post or the disabled group, no [ERROR].
+    Lines resultLines;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(resultLines), IsResultLine);
+    EXPECT_EQ(resultLines.size(), wantLines) << ::testing::PrintToString(resultLines);
+    // Nothing outside the group directories, nothing from the disabled group.
+    const std::set<std::string> files = FilesUnder(Dl());
+    EXPECT_EQ(files, wantFiles);
+    EXPECT_EQ(GroupList(ReadIni(Home.File("vantrel.ini"))), wantGroups)
+        << ReadWhole(Home.File("vantrel.ini"));
+
+    // The same INI again: the saved pointers are past everything.
+    const TRun again = Run({"-auto", "-autoexit"});
+    ASSERT_FALSE(again.TimedOut) << Describe(again);
+    EXPECT_EQ(again.Exit, 0) << Describe(again);
+    EXPECT_EQ(again.Err, "");
+    EXPECT_EQ(FilesUnder(Dl()), files);
+    size_t resultLinesAgain = 0;
+    for (const std::string& file : FilesUnder(Home.Path()))
+        if (fs::path(file).extension() == ".log" &&
+            StartsWith(Lower(fs::path(file).filename()), "news"))
+            for (const std::string& line : SplitLines(ReadWhole(file)))
+                resultLinesAgain += IsResultLine(line);
+    EXPECT_EQ(resultLinesAgain, wantLines) << "the second run logged files";
+    for (const std::string& line : SplitLines(again.Out))
+        EXPECT_FALSE(StartsWith(line, "log: ") && IsResultLine(line.substr(5))) << line;
+    EXPECT_EQ(GroupList(ReadIni(Home.File("vantrel.ini"))), wantGroups);
+}
+
+INSTANTIATE_TEST_SUITE_P(Walks, ZorvexdInnTest, ::testing::ValuesIn(WALK_CASES),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace zorvex::test
