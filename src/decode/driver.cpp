@@ -308,6 +308,7 @@ void TArticleDriver::StartYenc(std::string_view line) {
         return;
     }
     Status.PrintStatusF("multipart yenc: continue (part=%" PRId64 ") %s", part, name.c_str());
+    Dec.ContinueFileCrc(CarriedCrc);
     LastPart = part;
     AppendedHere = true;
     SizeBeforePart = static_cast<int64_t>(st.st_size);
@@ -444,6 +445,7 @@ int TArticleDriver::Finish(int result) {
         } else if (LastPart >= 1 && TotalSize >= 0 && File.Size < TotalSize) {
             MoreParts = true;
             CarriedErrors = File.Errors;
+            CarriedCrc = Dec.FileCrc();
             Status.PrintStatus("multipart yenc: more parts to come");
             UpdateIndicator();
             return result;

@@ -207,6 +207,9 @@ class TArticleDriver {
     bool YencEnded = false;     // deleted: later parts are ignored
     int64_t YencFileBytes = 0;  // decoded by the parts so far
     int CarriedErrors = 0;
+    // The whole-file CRC of the parts so far: the decoder's own belongs to
+    // the last file it decoded, which may be another post's.
+    uint32_t CarriedCrc = 0;
 
     // What the current article did, for a cut: it began the open file, it
     // appended a part to it (the file's size before), it finished a file.

@@ -161,6 +161,9 @@ class TDecoder {
     int64_t PartBytes() const { return PartByteCount; }
     uint32_t FileCrc() const;
     const TYencTrailer& YencTrailer() const { return Trailer; }
+    // After an append began: the whole-file CRC of the parts already in the
+    // file, when a file other than this one was decoded since its last part.
+    void ContinueFileCrc(uint32_t crcSoFar) { FileCrcBase = crcSoFar; }
     // After EndFile: forgets the bytes of the last part, as when the part
     // was taken back out of the file, so FileCrc() covers the parts before.
     void DiscardPart() {

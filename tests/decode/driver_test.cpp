@@ -313,6 +313,19 @@ TEST_F(DriverTest, YencPartWithAnotherNameIsNotAppended) {
     EXPECT_FALSE(Exists(Dl() + "other.bin"));
 }
 
+TEST_F(DriverTest, AnotherFileBetweenTwoPartsLeavesTheWholeFileCrcRight) {
+    // With follow-poster the poster's next article may carry another file;
+    // the multipart file's CRC must not pick up that file's.
+    const std::string data = Noise(4000, 31), other = Noise(900, 32);
+    Article(Header(1), YencArticle("multi.bin", data, 1, 0, 2000, true));
+    Article(Header(5), Concat({{"begin 644 other.bin"}, UuLines(other), {"end"}}));
+    Article(Header(2), YencArticle("multi.bin", data, 2, 2000, 4000, true));
+    EXPECT_EQ(ReadFile(Dl() + "multi.bin"), data);
+    EXPECT_EQ(ReadFile(Dl() + "other.bin"), other);
+    EXPECT_TRUE(Contains(View.Logged, "[RECEIVED] " + Dl() + "multi.bin"));
+    EXPECT_FALSE(Contains(View.Status, "has CRC32"));
+}
+
 TEST_F(DriverTest, PartOfAFileThatIsGoneIsNotStartedAfresh) {
     const std::string data = Noise(4000, 26);
     Article(Header(1), YencArticle("gone.bin", data, 1, 0, 2000));
