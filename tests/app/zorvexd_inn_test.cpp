@@ -24,8 +24,10 @@
 #include <vector>
 
 #include "app/statuslog.h"
+#include "library/profile.h"
 #include "support/encoders.h"
 #include "support/inn_env.h"
+#include "support/loopback.h"
 #include "support/tempdir.h"
 
 namespace zorvex::test {
@@ -109,8 +111,10 @@ std::string Describe(const TRun& run) {
 }
 
 // zorvexd with args in home; its output goes through files in capture, so
-// nothing but the program itself writes into home.
-TRun RunZorvexd(const std::string& home, const std::string& capture, const Lines& args) {
+// nothing but the program itself writes into home. With termAfterMs it gets
+// one SIGTERM after that long.
+TRun RunZorvexd(const std::string& home, const std::string& capture, const Lines& args,
+                int termAfterMs = -1) {
     TRun run;
     const std::string outPath = capture + "/stdout", errPath = capture + "/stderr";
     const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -134,9 +138,16 @@ TRun RunZorvexd(const std::string& home, const std::string& capture, const Lines
         run.Err = "could not start " + std::string(ZORVEXD);
         return run;
     }
-    const auto deadline = std::chrono::steady_clock::now() + RUN_LIMIT;
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + RUN_LIMIT;
     int status = 0;
+    bool termed = false;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (termAfterMs >= 0 && !termed &&
+            std::chrono::steady_clock::now() > start + std::chrono::milliseconds(termAfterMs)) {
+            ::kill(pid, SIGTERM);
+            termed = true;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
@@ -311,7 +322,9 @@ class ZorvexdTest : public ::testing::Test {
         ASSERT_FALSE(Home.Path().empty());
         ASSERT_FALSE(Capture.Path().empty());
     }
-    TRun Run(const Lines& args) { return RunZorvexd(Home.Path(), Capture.Path(), args); }
+    TRun Run(const Lines& args, int termAfterMs = -1) {
+        return RunZorvexd(Home.Path(), Capture.Path(), args, termAfterMs);
+    }
     void Write(const std::string& name, const std::string& text) {
         std::ofstream(Home.File(name), std::ios::binary) << text;
     }
@@ -381,6 +394,35 @@ TEST_P(ZorvexdHelpTest, PrintsUsageAndTouchesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, ZorvexdHelpTest, ::testing::Values("-h", "-H", "--help"));
+
+// -------------------------------------------------------------- signals --
+
+// SIGTERM runs the Exit command: a clean end with the exit-time save, both
+// while waiting for a start and while connected to a server that says
+// nothing (a listener that never answers needs no INN).
+TEST_F(ZorvexdTest, SigtermSavesAndEndsCleanly) {
+    TLoopbackListener silent;
+    ASSERT_TRUE(silent.Ok);
+    for (bool connect : {false, true}) {
+        SCOPED_TRACE(connect ? "connected" : "waiting");
+        Write("vantrel.ini", "[connection]\nhost=" + silent.HostString() +
+                                 "\n[paths]\ndownload=dl\n[grouplist]\n0=a.b 1 5\n");
+        const TRun run = Run(connect ? Lines{"-auto", "-autoexit"} : Lines{}, 1500);
+        ASSERT_FALSE(run.TimedOut) << Describe(run);
+        EXPECT_EQ(run.Exit, 0) << Describe(run);
+        if (connect) {
+            EXPECT_NE(run.Out.find("Disconnecting.... successful!"), std::string::npos)
+                << Describe(run);
+        } else {
+            EXPECT_NE(run.Out.find("Press <Connect> to begin downloading."), std::string::npos)
+                << Describe(run);
+        }
+        TProfile saved;
+        ASSERT_TRUE(saved.Load(Home.File("vantrel.ini")));
+        EXPECT_TRUE(saved.Has("timeout", "msgdelay")) << "no exit-time save";
+        EXPECT_EQ(saved.GetString("grouplist", "0", "", 255), "a.b 1 5");
+    }
+}
 
 // ------------------------------------------------------------- download --
 
