@@ -22,17 +22,9 @@ class TNewsView;
 
 // Of the units with their own part of a save, only the group list exists
 // yet; the others save nothing and read nothing.
-class TOnlyGroupListKept final : public TSettingsPeers {
+class TOnlyGroupListKept final : public TNoOtherSettingsKept {
   public:
     explicit TOnlyGroupListKept(TGroupList& groups) : Groups(groups) {}
-    void ReadPluginList(const TProfile&) override {}
-    bool CoordinatorManagesDupes() const override { return false; }
-    bool SaveDupeSubjects(std::string*) override { return true; }
-    bool SaveDupeFiles(std::string*) override { return true; }
-    bool SaveUrlGrabberFiles(std::string*) override { return true; }
-    bool SaveLockouts(std::string*) override { return true; }
-    void WriteEncryptionMasks(TProfile&) override {}
-    void WriteViewerSettings(TProfile&) override {}
     void WriteGroupList(TProfile& profile) override { Groups.WriteGroupList(profile); }
 
   private:

@@ -146,8 +146,9 @@ class TSettingsPeers {
     virtual void WriteGroupList(TProfile& profile) = 0;
 };
 
-// Until those units exist, nothing else is read or saved.
-class TNoOtherSettingsKept final : public TSettingsPeers {
+// Until those units exist, nothing else is read or saved. Units that exist
+// already derive from it and keep their own part.
+class TNoOtherSettingsKept : public TSettingsPeers {
   public:
     void ReadPluginList(const TProfile&) override {}
     bool CoordinatorManagesDupes() const override { return false; }

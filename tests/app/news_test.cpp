@@ -20,6 +20,7 @@
 #include "app/view.h"
 #include "library/profile.h"
 #include "support/encoders.h"
+#include "support/recording_view.h"
 #include "support/scripted_server.h"
 #include "support/tempdir.h"
 
@@ -28,34 +29,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using TSession = TScriptedServer::TSession;
-
-class TRecordingView : public TNewsView {
-  public:
-    Lines Status, Logged, Boxes;
-    std::deque<TBoxAnswer> Answers;  // taken in order; then the safe answer
-    std::function<void(const std::string&)> OnStatus;
-
-    void StatusLineAdded(std::string_view line, bool) override {
-        Status.emplace_back(line);
-        if (OnStatus) OnStatus(Status.back());
-    }
-    void LogLineAdded(std::string_view line, const THeader*, bool) override {
-        Logged.emplace_back(line);
-    }
-    void ShowHint(std::string_view) override {}
-    TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
-                          TBoxStyle style) override {
-        Boxes.push_back(std::string(caption) + ": " + std::string(text));
-        if (Answers.empty()) return SafeAnswer(style);
-        TBoxAnswer a = Answers.front();
-        Answers.pop_front();
-        return a;
-    }
-    int Count(const std::string& line) const {
-        return static_cast<int>(std::count(Status.begin(), Status.end(), line));
-    }
-    bool Has(const std::string& line) const { return Count(line) > 0; }
-};
 
 const TStep kGreeting{"200 scripted server ready\n"};
 const TStep kModeReader{"200 reader mode\n"};
@@ -108,12 +81,13 @@ class NewsControlTest : public ::testing::Test {
     std::string Article(int i) { return YencArticle(i, Name(i), Data[i - 1]); }
     static std::string Name(int i) { return "file" + std::to_string(i) + ".bin"; }
 
-    void WriteIni(const std::string& extra, const std::string& groups = "0=a.b 1 0\n") {
+    void WriteIni(const std::string& extra, const std::string& groups = "0=a.b 1 0\n",
+                  int minFreeSpace = 0) {
         std::ofstream out(Home.File("vantrel.ini"));
         out << "[connection]\nhost=" << Server.HostString()
             << "\n[paths]\ndownload=" << Home.File("dl")
-            << "\n[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n"
-            << "[log]\ntrim_old_logs=0\n"
+            << "\n[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=" << minFreeSpace
+            << "\n[log]\ntrim_old_logs=0\n"
             << extra << "\n[grouplist]\n"
             << groups;
     }
@@ -300,92 +274,67 @@ TEST_F(NewsControlTest, CloseMidArticleIsRetriedAndTheFileComesWhole) {
     EXPECT_EQ(received, 3);
 }
 
-TEST_F(NewsControlTest, PauseBetweenArticlesIsTwelveTicksAndConnectShortensIt) {
-    for (bool press : {false, true}) {
-        SCOPED_TRACE(press ? "Connect pressed" : "no press");
-        TScriptedServer server;
-        std::vector<TStep> steps = GroupSteps(2);
-        steps.push_back(TStep{Article(1)});
-        steps.push_back(TStep{Article(2)});
-        server.ServeSessions({{kGreeting, steps}});
-        Lines seenAtPause;
-        int ticksAtPause = -1;
-        TRecordingView view;
-        view.OnStatus = [&](const std::string& line) {
-            if (line == "Delaying 3 seconds" && ticksAtPause < 0) {
-                ticksAtPause = App->News().PauseTicks();
-            }
-        };
-        {
-            std::ofstream out(Home.File("vantrel.ini"));
-            out << "[connection]\nhost=" << server.HostString()
-                << "\n[paths]\ndownload=" << Home.File(press ? "dl2" : "dl1")
-                << "\n[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n[timeout]\nmsgdelay=3\n"
-                << "[grouplist]\n0=a.b 1 0\n";
-        }
-        TStartup startup;
-        startup.HomeDir = Home.Path();
-        startup.SettingsPath = Home.File("vantrel.ini");
-        startup.Switches = AutoExit();
-        TNewsStore store;
-        App = std::make_unique<TNewsApp>(startup, view, Loop, store);
-        ASSERT_EQ(App->Start().ExitCode, 0);
-        ASSERT_TRUE(RunUntil([&] { return ticksAtPause >= 0; }));
-        EXPECT_EQ(ticksAtPause, 12);
-        if (press) {
-            EXPECT_TRUE(App->News().ConnectCommand());
-            EXPECT_EQ(App->News().PauseTicks(), 1);
-        } else {
-            ASSERT_TRUE(RunUntil([&] { return App->News().PauseTicks() == 1; }));
-        }
-        // Nothing is asked for while the pause runs.
-        Lines seen = server.Received();
-        EXPECT_EQ(std::count(seen.begin(), seen.end(), "article 2"), 0);
-        ASSERT_TRUE(RunUntil([&] { return App->Exited(); }));
-        seen = server.Received();
-        EXPECT_EQ(std::count(seen.begin(), seen.end(), "article 2"), 1);
-        App.reset();
+class PauseTest : public NewsControlTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PauseTest, TwelveTicksBetweenArticlesAndConnectShortensThem) {
+    const bool press = GetParam();
+    std::vector<TStep> steps = GroupSteps(2);
+    steps.push_back(TStep{Article(1)});
+    steps.push_back(TStep{Article(2)});
+    Server.ServeSessions({{kGreeting, steps}});
+    int ticksAtPause = -1;
+    View.OnStatus = [&](const std::string& line) {
+        if (line == "Delaying 3 seconds" && ticksAtPause < 0)
+            ticksAtPause = App->News().PauseTicks();
+    };
+    WriteIni("[timeout]\nmsgdelay=3\n");
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntil([&] { return ticksAtPause >= 0; }));
+    EXPECT_EQ(ticksAtPause, 12);
+    if (press) {
+        EXPECT_TRUE(App->News().ConnectCommand());
+        EXPECT_EQ(App->News().PauseTicks(), 1);
+    } else {
+        ASSERT_TRUE(RunUntil([&] { return App->News().PauseTicks() == 1; }));
     }
+    // Nothing is asked for while the pause runs.
+    EXPECT_EQ(Asked("article 2"), 0);
+    ASSERT_TRUE(RunUntilExited());
+    EXPECT_EQ(Asked("article 2"), 1);
+    EXPECT_TRUE(Whole(2));
 }
 
-TEST_F(NewsControlTest, FreeSpaceGuard) {
-    struct {
-        int MinFree;
-        double Free;
-        bool Stops;
-    } cases[] = {{0, 10, false}, {1000, -1, false}, {1000, 5000, false}, {1000, 999, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.MinFree) + " vs " + std::to_string(c.Free));
-        TScriptedServer server;
-        server.ServeSessions({{kGreeting, {kModeReader, TStep{"211 0 0 0 a.b\n"}}}});
-        TRecordingView view;
-        {
-            std::ofstream out(Home.File("vantrel.ini"));
-            out << "[connection]\nhost=" << server.HostString()
-                << "\n[paths]\ndownload=" << Home.File("dl")
-                << "\n[misc]\nmaintain_newsrc=0\nminfreespace=" << c.MinFree
-                << "\n[grouplist]\n0=a.b 1 0\n";
-        }
-        TStartup startup;
-        startup.HomeDir = Home.Path();
-        startup.SettingsPath = Home.File("vantrel.ini");
-        startup.Switches = AutoExit();
-        TNewsStore store;
-        App = std::make_unique<TNewsApp>(startup, view, Loop, store);
-        ASSERT_EQ(App->Start().ExitCode, 0);
-        double free = c.Free;
-        App->News().FreeSpaceOf = [free](const std::string&) { return free; };
-        ASSERT_TRUE(RunUntil([&] { return App->Exited(); }));
-        bool warned =
-            std::find(view.Status.begin(), view.Status.end(),
-                      "Low disk space (999 bytes) on download drive") != view.Status.end();
-        EXPECT_EQ(warned, c.Stops);
-        Lines seen = server.Received();
-        bool walked = std::find(seen.begin(), seen.end(), "group a.b") != seen.end();
-        EXPECT_EQ(walked, !c.Stops);
-        App.reset();
-    }
+INSTANTIATE_TEST_SUITE_P(Connect, PauseTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Pressed" : "NotPressed"; });
+
+struct TFreeSpaceCase {
+    const char* Name;
+    int MinFree;
+    double Free;  // what the file system reports; -1 unknown
+    bool Stops;
+};
+
+class FreeSpaceTest : public NewsControlTest,
+                      public ::testing::WithParamInterface<TFreeSpaceCase> {};
+
+TEST_P(FreeSpaceTest, GuardStopsOnlyBelowTheMinimum) {
+    const TFreeSpaceCase& c = GetParam();
+    Server.ServeSessions({{kGreeting, {kModeReader, TStep{"211 0 0 0 a.b\n"}}}});
+    WriteIni("", "0=a.b 1 0\n", c.MinFree);
+    StartApp(AutoExit());
+    double free = c.Free;
+    App->News().FreeSpaceOf = [free](const std::string&) { return free; };
+    ASSERT_TRUE(RunUntilExited());
+    EXPECT_EQ(View.Has("Low disk space (999 bytes) on download drive"), c.Stops);
+    EXPECT_EQ(Asked("group a.b"), c.Stops ? 0 : 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, FreeSpaceTest,
+                         ::testing::Values(TFreeSpaceCase{"GuardOff", 0, 10, false},
+                                           TFreeSpaceCase{"Unknown", 1000, -1, false},
+                                           TFreeSpaceCase{"Enough", 1000, 5000, false},
+                                           TFreeSpaceCase{"TooLittle", 1000, 999, true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 struct TGracefulCase {
     const char* Name;

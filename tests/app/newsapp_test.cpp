@@ -15,6 +15,7 @@
 #include "app/eventloop.h"
 #include "app/view.h"
 #include "support/loopback.h"
+#include "support/recording_view.h"
 #include "support/tempdir.h"
 
 namespace zorvex::test {
@@ -22,20 +23,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 namespace fs = std::filesystem;
-
-struct TRecordingView : TNewsView {
-    Lines Status, Logged, Boxes;
-    void StatusLineAdded(std::string_view line, bool) override { Status.emplace_back(line); }
-    void LogLineAdded(std::string_view line, const THeader*, bool) override {
-        Logged.emplace_back(line);
-    }
-    void ShowHint(std::string_view) override {}
-    TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
-                          TBoxStyle style) override {
-        Boxes.push_back(std::string(caption) + ": " + std::string(text));
-        return SafeAnswer(style);
-    }
-};
 
 // Every name under a directory with its kind and, for files, the bytes.
 std::map<std::string, std::string> Snapshot(const std::string& dir) {

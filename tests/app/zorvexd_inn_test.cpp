@@ -28,6 +28,7 @@
 #include "support/encoders.h"
 #include "support/inn_env.h"
 #include "support/loopback.h"
+#include "support/samples.h"
 #include "support/tempdir.h"
 
 namespace zorvex::test {
@@ -72,26 +73,6 @@ Lines SplitLines(const std::string& text) {
         lines.push_back(line);
     }
     return lines;
-}
-
-std::string Sha256(const fs::path& file) {
-    FILE* pipe = ::popen(("sha256sum -- '" + file.string() + "' 2>&1").c_str(), "r");
-    if (!pipe) return "<popen failed>";
-    std::string out;
-    char buffer[256];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    return ::pclose(pipe) == 0 ? out.substr(0, out.find(' ')) : "<sha256sum: " + out;
-}
-
-int RunShell(const std::string& command, std::string* output) {
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
-    int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 struct TRun {
@@ -287,34 +268,6 @@ class TGroupProbe {
     TNntpLines Nntp;
 };
 
-struct TSample {
-    std::string Name;
-    std::string Expect;  // received, crc-error, incomplete, no-file
-    Lines Groups;
-    std::string Sha256;
-};
-
-// expect.tsv (name, expect, groups) joined with SHA256SUMS.
-std::vector<TSample> ReadSamples(const fs::path& dir) {
-    std::map<std::string, std::string> sums;
-    for (const std::string& line : SplitLines(ReadWhole(dir / "SHA256SUMS")))
-        if (line.size() > 66) sums[line.substr(66)] = line.substr(0, 64);
-    std::vector<TSample> samples;
-    for (const std::string& line : SplitLines(ReadWhole(dir / "expect.tsv"))) {
-        std::istringstream fields(line);
-        TSample s;
-        std::string groups, g;
-        if (!std::getline(fields, s.Name, '\t') || !std::getline(fields, s.Expect, '\t') ||
-            !std::getline(fields, groups))
-            continue;
-        std::istringstream list(groups);
-        while (std::getline(list, g, ',')) s.Groups.push_back(g);
-        s.Sha256 = sums[s.Name];
-        samples.push_back(s);
-    }
-    return samples;
-}
-
 class ZorvexdTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -496,18 +449,8 @@ TEST_P(ZorvexdInnTest, AutoExitRunDecodesEveryPostAndSavesPointersForTheNextRun)
             "");
     }
     const std::string samplesDir = Capture.Path() + "/samples";
-    std::string posted;
-    ASSERT_EQ(RunShell("python3 '" ZORVEX_SOURCE_DIR "/scripts/post-samples.py' --env '" +
-                           InnEnvPath() + "' --tag " + tag + " --out '" + samplesDir + "'",
-                       &posted),
-              0)
-        << posted;
-    const std::vector<TSample> samples = ReadSamples(samplesDir);
-    std::set<std::string> expectations;
-    for (const auto& s : samples) expectations.insert(s.Expect);
-    ASSERT_EQ(expectations,
-              (std::set<std::string>{"received", "crc-error", "incomplete", "no-file"}))
-        << "expect.tsv or SHA256SUMS unreadable in " << samplesDir;
+    std::vector<TSample> samples;
+    ASSERT_EQ(PostSampleSet(ZORVEX_SOURCE_DIR, InnEnvPath(), tag, samplesDir, &samples), "");
     const std::map<std::string, long long> after = LastNumbers();
     for (const auto& [group, last] : after) ASSERT_GT(last, before.at(group)) << group;
 

@@ -23,6 +23,7 @@
 #include "decode/fileutil.h"
 #include "library/fileio.h"
 #include "support/encoders.h"
+#include "support/recording_view.h"
 #include "support/tempdir.h"
 
 namespace zorvex {
@@ -38,19 +39,9 @@ using test::YencDataLines;
 using Lines = std::vector<std::string>;
 using namespace std::string_literals;
 
-struct TRecordingView : TNewsView {
-    Lines Status, Logged, Boxes;
+struct TDriverView : test::TRecordingView {
     std::string Indicator;
     int Started = 0, Ended = 0;
-    void StatusLineAdded(std::string_view line, bool) override { Status.emplace_back(line); }
-    void LogLineAdded(std::string_view line, const THeader*, bool) override {
-        Logged.emplace_back(line);
-    }
-    void ShowHint(std::string_view) override {}
-    TBoxAnswer MessageBox(std::string_view text, std::string_view caption, TBoxStyle) override {
-        Boxes.push_back(std::string(caption) + ": " + std::string(text));
-        return ANSWER_OK;
-    }
     void ShowIndicator(std::string_view text) override { Indicator = text; }
     void ArticleStarted(long long, int) override { ++Started; }
     void ArticleEnded() override { ++Ended; }
@@ -202,7 +193,7 @@ class DriverTest : public ::testing::Test {
 
     TTempDir Home;
     TSettingsStore Settings{Home.Path() + "/vantrel.ini", TNoOtherSettingsKept::Instance()};
-    TRecordingView View;
+    TDriverView View;
     TDiagnosticLog Diagnostics{Home.Path() + "/diagnost.log"};
     TRecordingChecks Checks;
     std::unique_ptr<TStatusLog> Log;
@@ -838,7 +829,7 @@ TEST_F(ArticleCutTest, FetchingTheCutArticleAgainMakesTheFileWhole) {
         Settings.Settings().DownloadPath = dir;
         Settings.Settings().DeleteIncomplete = c.DeleteIncomplete;
         Rebuild();
-        View = TRecordingView{};
+        View = TDriverView{};
         // One poster's articles, so an open uu file waits for the next.
         std::vector<THeader*> headers;
         for (const auto& f : c.Fetches) {

@@ -29,6 +29,8 @@
 #include "app/statuslog.h"
 #include "app/view.h"
 #include "support/inn_env.h"
+#include "support/recording_view.h"
+#include "support/samples.h"
 #include "support/tempdir.h"
 
 namespace zorvex::test {
@@ -61,22 +63,6 @@ class TGroupProbe {
 };
 
 // Runs a command; its output and exit status.
-int RunCommand(const std::string& command, std::string* output) {
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
-    int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Sha256(const fs::path& file) {
-    std::string out;
-    if (RunCommand("sha256sum -- '" + file.string() + "'", &out) != 0) return "<sha256sum: " + out;
-    return out.substr(0, out.find(' '));
-}
-
 std::string ReadWhole(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream s;
@@ -89,52 +75,6 @@ std::string Hex32(uint32_t v) {
     std::snprintf(text, sizeof text, "%08x", v);
     return text;
 }
-
-struct TSample {
-    std::string Name;
-    std::string Expect;  // received, crc-error, incomplete, no-file
-    Lines Groups;
-    std::string Sha256;
-};
-
-// expect.tsv (name, expect, groups) joined with SHA256SUMS.
-std::vector<TSample> ReadSamples(const fs::path& dir) {
-    std::map<std::string, std::string> sums;
-    std::ifstream sumFile(dir / "SHA256SUMS");
-    std::string line;
-    while (std::getline(sumFile, line))
-        if (line.size() > 66) sums[line.substr(66)] = line.substr(0, 64);
-    std::vector<TSample> samples;
-    std::ifstream expectFile(dir / "expect.tsv");
-    while (std::getline(expectFile, line)) {
-        std::istringstream fields(line);
-        TSample s;
-        std::string groups, g;
-        if (!std::getline(fields, s.Name, '\t') || !std::getline(fields, s.Expect, '\t') ||
-            !std::getline(fields, groups))
-            continue;
-        std::istringstream list(groups);
-        while (std::getline(list, g, ',')) s.Groups.push_back(g);
-        s.Sha256 = sums[s.Name];
-        samples.push_back(s);
-    }
-    return samples;
-}
-
-// Keeps every line: the window's lists drop their oldest past 250.
-struct TKeepingView : TNewsView {
-    Lines Status, Logged, Boxes;
-    void StatusLineAdded(std::string_view line, bool) override { Status.emplace_back(line); }
-    void LogLineAdded(std::string_view line, const THeader*, bool) override {
-        Logged.emplace_back(line);
-    }
-    void ShowHint(std::string_view) override {}
-    TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
-                          TBoxStyle style) override {
-        Boxes.push_back(std::string(caption) + ": " + std::string(text));
-        return SafeAnswer(style);
-    }
-};
 
 class TDownloader : public TNews {
   public:
@@ -195,7 +135,7 @@ class InnDownloadTest : public ::testing::Test {
 
     std::map<std::string, std::string> Env;
     TTempDir Home;
-    TKeepingView View;
+    TRecordingView View;
 };
 
 TEST_F(InnDownloadTest, PostedSamplesAreDecodedIntoTheirGroupDirectories) {
@@ -215,18 +155,8 @@ TEST_F(InnDownloadTest, PostedSamplesAreDecodedIntoTheirGroupDirectories) {
     const std::string tag = "dl-" + std::to_string(::getpid()) + "-" +
                             std::to_string(std::chrono::system_clock::now().time_since_epoch() /
                                            std::chrono::milliseconds(1));
-    std::string posted;
-    ASSERT_EQ(RunCommand("python3 '" ZORVEX_SOURCE_DIR "/scripts/post-samples.py' --env '" +
-                             InnEnvPath() + "' --tag " + tag + " --out '" + out + "'",
-                         &posted),
-              0)
-        << posted;
-    const std::vector<TSample> samples = ReadSamples(out);
-    std::set<std::string> expectations;
-    for (const auto& s : samples) expectations.insert(s.Expect);
-    ASSERT_EQ(expectations,
-              (std::set<std::string>{"received", "crc-error", "incomplete", "no-file"}))
-        << "expect.tsv or SHA256SUMS unreadable in " << out;
+    std::vector<TSample> samples;
+    ASSERT_EQ(PostSampleSet(ZORVEX_SOURCE_DIR, InnEnvPath(), tag, out, &samples), "");
 
     TSettingsStore settings(Home.Path() + "/vantrel.ini", TNoOtherSettingsKept::Instance());
     settings.LoadSettings();

@@ -27,15 +27,7 @@ using Names = std::vector<std::string>;
 
 // Hands the group-list part of a save set to the list, as the program's
 // peers do.
-struct TListPeers : TSettingsPeers {
-    void ReadPluginList(const TProfile&) override {}
-    bool CoordinatorManagesDupes() const override { return false; }
-    bool SaveDupeSubjects(std::string*) override { return true; }
-    bool SaveDupeFiles(std::string*) override { return true; }
-    bool SaveUrlGrabberFiles(std::string*) override { return true; }
-    bool SaveLockouts(std::string*) override { return true; }
-    void WriteEncryptionMasks(TProfile&) override {}
-    void WriteViewerSettings(TProfile&) override {}
+struct TListPeers : TNoOtherSettingsKept {
     void WriteGroupList(TProfile& profile) override {
         ++GroupListWrites;
         if (List) List->WriteGroupList(profile);

@@ -1,0 +1,46 @@
+// A view that keeps every status line, log line and message box
+// ("caption: text"), answering boxes from a script and then with the safe
+// answer. The window's lists drop their oldest lines; this one never does.
+#pragma once
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/view.h"
+
+namespace zorvex::test {
+
+class TRecordingView : public TNewsView {
+  public:
+    std::vector<std::string> Status, Logged, Boxes;
+    std::deque<TBoxAnswer> Answers;
+    // Called with each status line as it is added.
+    std::function<void(const std::string&)> OnStatus;
+
+    void StatusLineAdded(std::string_view line, bool) override {
+        Status.emplace_back(line);
+        if (OnStatus) OnStatus(Status.back());
+    }
+    void LogLineAdded(std::string_view line, const THeader*, bool) override {
+        Logged.emplace_back(line);
+    }
+    void ShowHint(std::string_view) override {}
+    TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
+                          TBoxStyle style) override {
+        Boxes.push_back(std::string(caption) + ": " + std::string(text));
+        if (Answers.empty()) return SafeAnswer(style);
+        TBoxAnswer a = Answers.front();
+        Answers.pop_front();
+        return a;
+    }
+    int Count(const std::string& line) const {
+        return static_cast<int>(std::count(Status.begin(), Status.end(), line));
+    }
+    bool Has(const std::string& line) const { return Count(line) > 0; }
+};
+
+}  // namespace zorvex::test

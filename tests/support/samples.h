@@ -1,0 +1,86 @@
+// The sample set that scripts/post-samples.py --out DIR describes: each
+// file's name, what a downloader should make of it, its groups and its
+// sha256.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace zorvex::test {
+
+struct TSample {
+    std::string Name;
+    std::string Expect;  // received, crc-error, incomplete, no-file
+    std::vector<std::string> Groups;
+    std::string Sha256;
+};
+
+// expect.tsv (name, expect, groups) joined with SHA256SUMS.
+inline std::vector<TSample> ReadSamples(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> sums;
+    std::ifstream sumFile(dir / "SHA256SUMS");
+    std::string line;
+    while (std::getline(sumFile, line))
+        if (line.size() > 66) sums[line.substr(66)] = line.substr(0, 64);
+    std::vector<TSample> samples;
+    std::ifstream expectFile(dir / "expect.tsv");
+    while (std::getline(expectFile, line)) {
+        std::istringstream fields(line);
+        TSample s;
+        std::string groups, g;
+        if (!std::getline(fields, s.Name, '\t') || !std::getline(fields, s.Expect, '\t') ||
+            !std::getline(fields, groups))
+            continue;
+        std::istringstream list(groups);
+        while (std::getline(list, g, ',')) s.Groups.push_back(g);
+        s.Sha256 = sums[s.Name];
+        samples.push_back(s);
+    }
+    return samples;
+}
+
+// Runs a shell command; its standard output and error go to output.
+inline int RunCommand(const std::string& command, std::string* output) {
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return -1;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
+    int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline std::string Sha256(const std::filesystem::path& file) {
+    std::string out;
+    if (RunCommand("sha256sum -- '" + file.string() + "'", &out) != 0) return "<sha256sum: " + out;
+    return out.substr(0, out.find(' '));
+}
+
+// Posts a fresh sample set with every subject tagged, through the script
+// in the source tree, and reads its description from outDir. Returns what
+// went wrong, or "" when the set is there with all four kinds of sample.
+inline std::string PostSampleSet(const std::string& sourceDir, const std::string& envPath,
+                                 const std::string& tag, const std::string& outDir,
+                                 std::vector<TSample>* samples) {
+    std::string posted;
+    if (RunCommand("python3 '" + sourceDir + "/scripts/post-samples.py' --env '" + envPath +
+                       "' --tag " + tag + " --out '" + outDir + "'",
+                   &posted) != 0)
+        return "post-samples.py failed:\n" + posted;
+    *samples = ReadSamples(outDir);
+    std::set<std::string> kinds;
+    for (const auto& s : *samples) kinds.insert(s.Expect);
+    if (kinds != std::set<std::string>{"received", "crc-error", "incomplete", "no-file"})
+        return "expect.tsv or SHA256SUMS unreadable in " + outDir;
+    return "";
+}
+
+}  // namespace zorvex::test
