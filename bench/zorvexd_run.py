@@ -49,10 +49,10 @@ LINE_LEN = 128
 
 def load_poster():
     """scripts/post-samples.py as a module: its NNTP client and env reader."""
-    spec = importlib.util.spec_from_file_location(
+    found = importlib.util.spec_from_file_location(
         'post_samples', os.path.join(REPO, 'scripts', 'post-samples.py'))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
