@@ -28,12 +28,9 @@ TNews::TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view, TArticl
 }
 
 TNews::~TNews() {
-    if (Loop) {
-        Loop->KillTimer(this, TIMER_RETRY);
-        Loop->KillTimer(this, TIMER_WATCHDOG);
-        Loop->KillTimer(this, TIMER_AUTO_EXIT);
-        Loop->KillTimer(this, TIMER_PAUSE_TICKER);
-    }
+    // Its timers and queued messages go; the client's destructor drops what
+    // its worker posts until it has joined.
+    if (Loop) Loop->Detach(this);
 }
 
 void TNews::AttachLoop(TEventLoop& loop) {

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -105,7 +104,6 @@ int main(int argc, char** argv) {
 
     THeadlessView view(stdout, stderr, isatty(STDOUT_FILENO) != 0);
     TPlainEventLoop loop;
-    int code = 0;
     {
         TNewsApp app(startup, view, loop);
         TStartResult started = app.Start();
@@ -122,5 +120,5 @@ int main(int argc, char** argv) {
         app.Exit();
     }
     view.EndProgress();
-    return code;
+    return 0;
 }
