@@ -140,8 +140,11 @@ void TNews::StartRetry() {
     if (Loop) Loop->SetTimer(this, TIMER_RETRY, RETRY_DELAY_MS, false);
 }
 
-void TNews::ConnectionLost(int) {
-    StartRetry();
+void TNews::ConnectionLost(int code) {
+    if (code == SOCKET_RECV_CLOSED)
+        ServerDisconnected();
+    else
+        StartRetry();
     Status.PrintStatusF("Automatic retry in %d seconds...",
                         static_cast<int>(RETRY_DELAY_MS / 1000));
 }
@@ -429,10 +432,8 @@ void TNews::JumpToCommand(const std::vector<int>& selection) {
 
 bool TNews::SetPointerCommand(int index, TArticleNo pointer) {
     TNewsGroup* group = Store().GetGroup(index);
-    if (!group || !Groups) return false;
-    TArticleNo before = group->Pointer;
-    if (!Groups->SetPointer(group, pointer)) return false;
-    if (group == CurGroup && group->Pointer != before) TerminateGroupFlag = 1;
+    if (!group || !Groups || pointer < 0) return false;
+    if (Groups->SetPointer(group, pointer) && group == CurGroup) TerminateGroupFlag = 1;
     return true;
 }
 

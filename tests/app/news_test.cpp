@@ -262,6 +262,7 @@ TEST_F(NewsControlTest, CloseMidArticleIsRetriedAndTheFileComesWhole) {
     WriteIni("");
     StartApp(AutoExit());
     ASSERT_TRUE(RunUntil([&] { return View.Has("Automatic retry in 5 seconds..."); }));
+    EXPECT_TRUE(View.Has("The server disconnected us -- trying again!"));
     EXPECT_TRUE(View.Has("Article #2 was cut off; it will be asked for again"));
     ASSERT_TRUE(RunUntilExited(12000));
     for (int i = 1; i <= 3; ++i) EXPECT_TRUE(Whole(i)) << Name(i);
@@ -402,6 +403,45 @@ TEST_F(NewsControlTest, JumpToNeedsExactlyOneGroup) {
     EXPECT_EQ(news.TerminateGroupFlag, 1);
     EXPECT_EQ(news.NextGroupOverride, 1);
     EXPECT_EQ(Store.GetGroup(1)->Done, 0);
+}
+
+TEST_F(NewsControlTest, AnArticleNobodyAskedForIsRetried) {
+    // The group command answered with an article: the reply cannot be
+    // trusted, so the connection starts over after the retry delay.
+    Server.ServeSessions(
+        {{kGreeting, {kModeReader, TStep{"220 9 <9@test> article\n\nx\n.\n"}}}, FullSession(1)});
+    WriteIni("");
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntil(
+        [&] { return View.Has("[Error] CurMsg==NULL in ArticleReady(), retrying ..."); }, 3000));
+    EXPECT_FALSE(App->News().IsConnected());
+    ASSERT_TRUE(RunUntilExited(12000));
+    EXPECT_EQ(Server.Accepted(), 2);
+    EXPECT_TRUE(Whole(1));
+}
+
+TEST_F(NewsControlTest, PointersCommandLeavesTheCurrentGroupOnlyWhenItMoved) {
+    WriteIni("", "0=a.b 1 10\n1=c.d 1 20\n");
+    StartApp(TStartupSwitches{});
+    TNews& news = App->News();
+    news.CurGroup = Store.GetGroup(0);
+    struct {
+        int Index;
+        TArticleNo Pointer;
+        bool Accepted;
+        TArticleNo After;
+        int Terminates;
+    } cases[] = {{1, 25, true, 25, 0},
+                 {0, 10, true, 10, 0},
+                 {0, -3, false, 10, 0},
+                 {0, 15, true, 15, 1},
+                 {5, 15, false, 15, 0}};
+    for (const auto& c : cases) {
+        news.TerminateGroupFlag = 0;
+        EXPECT_EQ(news.SetPointerCommand(c.Index, c.Pointer), c.Accepted) << c.Pointer;
+        EXPECT_EQ(news.TerminateGroupFlag, c.Terminates) << c.Pointer;
+        EXPECT_EQ(Store.GetGroup(c.Index == 5 ? 0 : c.Index)->Pointer, c.After) << c.Pointer;
+    }
 }
 
 TEST_F(NewsControlTest, PointersAreAutosavedBeforeTheRunEnds) {
