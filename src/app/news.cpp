@@ -197,7 +197,6 @@ void TNews::OnArticleFollows() {
     if (!CurMsg) return;
     TransferStarted = true;
     FileDriver.ArticleStart(CurGroup, CurMsg, MessageId());
-    if (Tally && CurMsg->CrossPosts) Tally->CountCrossPosts(CurMsg->CrossPosts);
     RunAutosave();
 }
 

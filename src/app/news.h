@@ -50,8 +50,9 @@ class TNews : public TNewsIo, public TMessageTarget {
     // The group list that pointers are saved to (none: the group-list bit
     // of the settings store).
     void SetGroupList(TGroupList* groups) { Groups = groups; }
-    // Counts the groups of fetched articles' Xref lines for the
-    // similar-groups dialog; cleared when the walk changes groups.
+    // The similar-groups tally: the article-header checks count the groups
+    // of each fetched article's Xref line into it; it starts over when the
+    // walk changes groups.
     void SetCrossPostTally(TCrossPostTally* tally) { Tally = tally; }
     // The unattended modes; the start sets them from the command line.
     TStartupSwitches Switches;
