@@ -231,7 +231,6 @@ void TNews::OnArticleEnd() {
     InTransfer = nullptr;
     TransferStarted = false;
     FollowPosterFlag = FileDriver.ArticleEnd() ? 1 : 0;
-    if (HeaderWindow && Loop) Loop->Post(this, MSG_HEADER_WINDOW_ARTICLE_END, 0, 0);
     if (!CheckFreeSpace()) {
         AutomaticExitCheck();
         return;
@@ -261,6 +260,7 @@ void TNews::EndOfDownloadRun() {
         StopFlag = 0;
         Status.PrintStatus("Graceful disconnect requested; Shutting Down.");
         Disconnect();
+        if (Groups) Groups->SavePointers(Settings);
         if (ExitAfterStopFlag) Switches.Autoexit = 1;
         ExitAfterStopFlag = 0;
     } else {
