@@ -20,10 +20,10 @@ std::string WordSizeText() {
 }  // namespace
 
 TNewsApp::TNewsApp(const TStartup& startup, TNewsView& view, TEventLoop& loop, TNewsStore& store)
-    : Start_(startup),
+    : Startup(startup),
       View(view),
       Loop(loop),
-      Groups_(store),
+      GroupTable(store),
       GroupList(store),
       NewsrcList(startup.HomeDir),
       Peers(GroupList),
@@ -68,13 +68,13 @@ TStartResult TNewsApp::Start() {
     }
     s.DownloadPath = download;
 
-    Diagnostics.SetEnabled(Start_.Switches.DiagnosticLog != 0);
-    Log = std::make_unique<TStatusLog>(View, s, Start_.HomeDir, Diagnostics);
+    Diagnostics.SetEnabled(Startup.Switches.DiagnosticLog != 0);
+    Log = std::make_unique<TStatusLog>(View, s, Startup.HomeDir, Diagnostics);
     Store.SetStatus(Log.get());
     Main = std::make_unique<TNews>(Store, *Log, View, TAcceptEverything::Instance(),
-                                   TNoPlugInsNoPreview::Instance(), Groups_);
+                                   TNoPlugInsNoPreview::Instance(), GroupTable);
     TNews& news = *Main;
-    news.Switches = Start_.Switches;
+    news.Switches = Startup.Switches;
     news.SetGroupList(&GroupList);
     news.SetCrossPostTally(&Tally);
     news.SetNewsrc(&NewsrcList);
@@ -91,14 +91,14 @@ TStartResult TNewsApp::Start() {
 
     Log->PrintStatusF("Zorvex/Vantrel %s, %s: Initialized.", WordSizeText().c_str(), VERSION_TEXT);
     Log->PrintStatusF("Build date: %s", __DATE__);
-    if (Start_.Switches.Autostart) {
+    if (Startup.Switches.Autostart) {
         Log->PrintStatusString(STR_AUTOSTART);
         news.Connect();
     } else {
         Log->PrintStatusString(STR_PRESS_CONNECT);
     }
     Log->PrintStatus("...");
-    if (Start_.Switches.DiagnosticLog)
+    if (Startup.Switches.DiagnosticLog)
         View.MessageBox(
             "Diagnostic logging is enabled. Program state will be logged to "
             "Diagnost.Log",

@@ -61,13 +61,13 @@ class TNewsApp final : public TMessageTarget {
     TNewsrcList& Newsrc() { return NewsrcList; }
     TSettingsStore& Settings() { return Store; }
     TStatusLog& Status() { return *Log; }
-    const TStartup& StartupValues() const { return Start_; }
+    const TStartup& StartupValues() const { return Startup; }
 
   private:
-    TStartup Start_;
+    TStartup Startup;
     TNewsView& View;
     TEventLoop& Loop;
-    TNewsStore& Groups_;
+    TNewsStore& GroupTable;
     TGroupList GroupList;
     TNewsrcList NewsrcList;
     TOnlyGroupListKept Peers;

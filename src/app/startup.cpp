@@ -31,16 +31,16 @@ int FindSwitch(std::string_view word) {
 
 void ParseCommandLine(int argc, const char* const* argv, TStartup& startup) {
     TStartupSwitches& sw = startup.Switches;
+    // The flag each switch turns on, in table order; null for the others.
+    int* flags[NUM_SWITCHES] = {nullptr,        nullptr,           &sw.Autostart, nullptr,
+                                &sw.Autoexit,   &sw.DiagnosticLog, &sw.Autocat,   &sw.Autorestart,
+                                &sw.MinTaskbar, &sw.Autoshrink,    &sw.NoResize};
     for (int i = 1; i < argc; ++i) {
         std::string_view word = argv[i] ? argv[i] : "";
         if (word == "--help") {
             startup.HelpAsked = true;
             continue;
         }
-        int* flags[NUM_SWITCHES] = {nullptr,        nullptr,         &sw.Autostart,
-                                    nullptr,        &sw.Autoexit,    &sw.DiagnosticLog,
-                                    &sw.Autocat,    &sw.Autorestart, &sw.MinTaskbar,
-                                    &sw.Autoshrink, &sw.NoResize};
         switch (int n = FindSwitch(word); n) {
             case -1:
                 if (!word.empty() && word[0] != '/' && word[0] != '-')

@@ -13,6 +13,16 @@ constexpr char ToUpperAscii(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// The blanks that separate words in protocol lines and list entries.
+constexpr bool IsBlankAscii(char c) {
+    return c == ' ' || c == '\t';
+}
+constexpr std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && IsBlankAscii(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlankAscii(s.back())) s.remove_suffix(1);
+    return s;
+}
+
 constexpr bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)

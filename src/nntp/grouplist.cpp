@@ -6,6 +6,7 @@
 
 #include "app/settings.h"
 #include "app/view.h"
+#include "library/ascii.h"
 #include "library/profile.h"
 #include "nntp/newsrc.h"
 
@@ -13,18 +14,8 @@ namespace zorvex {
 
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 bool IsSpace(char c) {
-    return IsBlank(c) || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
+    return IsBlankAscii(c) || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
 // A decimal field as the platform's scanf reads it: blanks, an optional

@@ -8,15 +8,12 @@
 #include <utility>
 
 #include "decode/fileutil.h"
+#include "library/ascii.h"
 #include "library/fileio.h"
 
 namespace zorvex {
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 bool IsControl(unsigned char c) {
     return c < 0x20 || c == 0x7f;
@@ -60,9 +57,9 @@ void TNewsrcList::Empty() {
 
 void TNewsrcList::AddNewsrcLine(const char* line) {
     Exists = true;
-    if (!line || !*line || IsBlank(*line)) return;
+    if (!line || !*line || IsBlankAscii(*line)) return;
     size_t len = 0;
-    while (line[len] && !IsBlank(line[len])) ++len;
+    while (line[len] && !IsBlankAscii(line[len])) ++len;
     // A name with control bytes can never be subscribed; keeping it would
     // only put junk in the browse list.
     for (size_t i = 0; i < len; ++i)

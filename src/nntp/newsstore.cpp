@@ -11,16 +11,13 @@
 
 #include "app/parsedate.h"
 #include "dupe/strman.h"
+#include "library/ascii.h"
 #include "library/check.h"
 #include "library/quicksort.h"
 
 namespace zorvex {
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 // Leading decimal value after optional white space and sign; 0 when none.
 // Clamped, so that absurd digit runs never overflow the range arithmetic.
@@ -230,8 +227,8 @@ void TNewsStore::AddFieldLine(TNewsGroup* group, int kind, const char* line) {
     const char* p;
     TArticleNo number = LineNumber(group, line, &p);
     if (number <= 0) return;
-    while (*p && !IsBlank(*p)) ++p;
-    while (IsBlank(*p)) ++p;
+    while (*p && !IsBlankAscii(*p)) ++p;
+    while (IsBlankAscii(*p)) ++p;
     if (!*p) return;
     THeader* h = FindOrAddHeader(group, number);
     if (!h) return;

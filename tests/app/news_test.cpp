@@ -18,6 +18,7 @@
 
 #include "app/newsapp.h"
 #include "app/view.h"
+#include "library/fileio.h"
 #include "library/profile.h"
 #include "support/encoders.h"
 #include "support/recording_view.h"
@@ -113,10 +114,8 @@ class NewsControlTest : public ::testing::Test {
         return RunUntil([&] { return App->Exited(); }, ms);
     }
     std::string FileBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return in ? s.str() : std::string("<missing>");
+        std::string bytes;
+        return ReadWholeFile(path, &bytes) ? bytes : "<missing>";
     }
     // The file is exactly what was posted (no bytes dumped when not).
     bool Whole(int i) { return FileBytes(Home.File("dl/") + Name(i)) == Data[i - 1]; }

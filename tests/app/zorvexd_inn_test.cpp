@@ -144,12 +144,6 @@ TRun RunZorvexd(const std::string& home, const std::string& capture, const Lines
     return run;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 std::string Trim(const std::string& text) {
     size_t first = text.find_first_not_of(" \t");
     if (first == std::string::npos) return "";
@@ -167,13 +161,13 @@ TIni ReadIni(const fs::path& file) {
         std::string line = Trim(raw);
         if (line.empty() || line[0] == ';') continue;
         if (line.front() == '[' && line.back() == ']') {
-            section = Lower(Trim(line.substr(1, line.size() - 2)));
+            section = LowerAscii(Trim(line.substr(1, line.size() - 2)));
             ini[section];
             continue;
         }
         size_t eq = line.find('=');
         if (eq != std::string::npos)
-            ini[section][Lower(Trim(line.substr(0, eq)))] = Trim(line.substr(eq + 1));
+            ini[section][LowerAscii(Trim(line.substr(0, eq)))] = Trim(line.substr(eq + 1));
     }
     return ini;
 }
@@ -227,46 +221,6 @@ bool IsResultLine(const std::string& line) {
     return std::any_of(std::begin(RESULT_TAGS), std::end(RESULT_TAGS),
                        [&](const char* tag) { return StartsWith(line, tag); });
 }
-
-// Asks the server where a group ends.
-class TGroupProbe {
-  public:
-    explicit TGroupProbe(int port) : Nntp(port, "20") {}
-    ~TGroupProbe() { Nntp.Send("QUIT\r\n"); }
-    bool Ok() const { return Nntp.Ok(); }
-    // The last article number, or -1 when the reply is not "211 count first last".
-    long long Last(const std::string& group) {
-        Nntp.Send("GROUP " + group + "\r\n");
-        std::istringstream reply(Nntp.ReadLine());
-        int code = 0;
-        long long count = 0, first = 0, last = -1;
-        if (!(reply >> code >> count >> first >> last) || code != 211) return -1;
-        return last;
-    }
-    // A single-part yEnc post; empty when the server took it, else why not.
-    std::string PostYenc(const std::string& group, const std::string& subject,
-                         const std::string& name, const std::string& data) {
-        Nntp.Send("POST\r\n");
-        std::string reply = Nntp.ReadLine();
-        if (!StartsWith(reply, "340")) return "POST: " + reply;
-        const Lines body = YencDataLines(data);
-        std::string article =
-            "From: Zorvex Test <zorvexd-test@example.invalid>\r\nNewsgroups: " + group +
-            "\r\nSubject: " + subject + "\r\nLines: " + std::to_string(body.size() + 2) +
-            "\r\n\r\n=ybegin line=128 size=" + std::to_string(data.size()) + " name=" + name +
-            "\r\n";
-        for (const auto& line : body) article += (line[0] == '.' ? "." : "") + line + "\r\n";
-        char crc[16];
-        std::snprintf(crc, sizeof crc, "%08x", BitwiseCrc32(data));
-        article += "=yend size=" + std::to_string(data.size()) + " crc32=" + crc + "\r\n.\r\n";
-        Nntp.Send(article);
-        reply = Nntp.ReadLine();
-        return StartsWith(reply, "240") ? "" : "article: " + reply;
-    }
-
-  private:
-    TNntpLines Nntp;
-};
 
 class ZorvexdTest : public ::testing::Test {
   protected:
@@ -483,7 +437,7 @@ TEST_P(ZorvexdInnTest, AutoExitRunDecodesEveryPostAndSavesPointersForTheNextRun)
     Lines log;
     for (const std::string& file : FilesUnder(Home.Path())) {
         const std::string name = fs::path(file).filename();
-        if (!StartsWith(Lower(name), "news") || fs::path(file).extension() != ".log") continue;
+        if (!StartsWith(LowerAscii(name), "news") || fs::path(file).extension() != ".log") continue;
         EXPECT_TRUE(name == DailyLogName(started) || name == DailyLogName(ended)) << name;
         for (const std::string& line : SplitLines(ReadWhole(file))) log.push_back(line);
     }
@@ -551,7 +505,7 @@ TEST_P(ZorvexdInnTest, AutoExitRunDecodesEveryPostAndSavesPointersForTheNextRun)
     size_t resultLinesAgain = 0;
     for (const std::string& file : FilesUnder(Home.Path()))
         if (fs::path(file).extension() == ".log" &&
-            StartsWith(Lower(fs::path(file).filename()), "news"))
+            StartsWith(LowerAscii(fs::path(file).filename().string()), "news"))
             for (const std::string& line : SplitLines(ReadWhole(file)))
                 resultLinesAgain += IsResultLine(line);
     EXPECT_EQ(resultLinesAgain, wantLines) << "the second run logged files";

@@ -42,26 +42,6 @@ using Lines = std::vector<std::string>;
 const char* const SAMPLE_GROUPS[] = {"alt.binaries.test.zorvex", "alt.binaries.pictures.test",
                                      "misc.test"};
 
-// Asks the server where a group ends, so the walk sees only what this test posts.
-class TGroupProbe {
-  public:
-    explicit TGroupProbe(int port) : Lines(port, "20") {}
-    ~TGroupProbe() { Lines.Send("QUIT\r\n"); }
-    // The last article number, or -1 when the reply is not "211 count first last".
-    long long Last(const std::string& group) {
-        Lines.Send("GROUP " + group + "\r\n");
-        std::istringstream reply(Lines.ReadLine());
-        int code = 0;
-        long long count = 0, first = 0, last = -1;
-        if (!(reply >> code >> count >> first >> last) || code != 211) return -1;
-        return last;
-    }
-    bool Ok() const { return Lines.Ok(); }
-
-  private:
-    TNntpLines Lines;
-};
-
 // Runs a command; its output and exit status.
 std::string ReadWhole(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);

@@ -8,10 +8,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
+#include <vector>
+
+#include "support/encoders.h"
 
 namespace zorvex::test {
 
@@ -65,6 +70,47 @@ class TNntpLines {
   private:
     int Fd = -1;
     bool Connected = false;
+};
+
+// Asks the server where a group ends, so a test sees only what it posts, and
+// posts a small yEnc file of its own.
+class TGroupProbe {
+  public:
+    explicit TGroupProbe(int port) : Nntp(port, "20") {}
+    ~TGroupProbe() { Nntp.Send("QUIT\r\n"); }
+    bool Ok() const { return Nntp.Ok(); }
+    // The last article number, or -1 when the reply is not "211 count first last".
+    long long Last(const std::string& group) {
+        Nntp.Send("GROUP " + group + "\r\n");
+        std::istringstream reply(Nntp.ReadLine());
+        int code = 0;
+        long long count = 0, first = 0, last = -1;
+        if (!(reply >> code >> count >> first >> last) || code != 211) return -1;
+        return last;
+    }
+    // A single-part yEnc post; empty when the server took it, else why not.
+    std::string PostYenc(const std::string& group, const std::string& subject,
+                         const std::string& name, const std::string& data) {
+        Nntp.Send("POST\r\n");
+        std::string reply = Nntp.ReadLine();
+        if (reply.rfind("340", 0) != 0) return "POST: " + reply;
+        const std::vector<std::string> body = YencDataLines(data);
+        std::string article =
+            "From: Zorvex Test <zorvexd-test@example.invalid>\r\nNewsgroups: " + group +
+            "\r\nSubject: " + subject + "\r\nLines: " + std::to_string(body.size() + 2) +
+            "\r\n\r\n=ybegin line=128 size=" + std::to_string(data.size()) + " name=" + name +
+            "\r\n";
+        for (const auto& line : body) article += (line[0] == '.' ? "." : "") + line + "\r\n";
+        char crc[16];
+        std::snprintf(crc, sizeof crc, "%08x", BitwiseCrc32(data));
+        article += "=yend size=" + std::to_string(data.size()) + " crc32=" + crc + "\r\n.\r\n";
+        Nntp.Send(article);
+        reply = Nntp.ReadLine();
+        return reply.rfind("240", 0) == 0 ? "" : "article: " + reply;
+    }
+
+  private:
+    TNntpLines Nntp;
 };
 
 }  // namespace zorvex::test
