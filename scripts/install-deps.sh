@@ -4,7 +4,10 @@
 # Idempotent: only packages dpkg does not report as installed are passed to
 # apt-get, so a second run does nothing and returns at once.  `apt-get update`
 # runs only when a missing package has no install candidate (no or stale apt
-# lists).  Runs as root, or through sudo otherwise.
+# lists).  Runs as root, or through sudo otherwise.  Then installs nyuu, an
+# uploader from npm that some end-to-end tests post with, through
+# scripts/install-nyuu.sh (skipped when already there; a failure there only
+# warns, and those tests skip).
 #
 # Usage: scripts/install-deps.sh
 
@@ -16,8 +19,16 @@ PKGS=(
     libssl-dev libntlm0-dev libjpeg-dev libfreetype-dev fonts-dejavu-core zlib1g-dev
     qt6-base-dev
     clang libclang-rt-14-dev
-    python3 openssl netbase
+    python3 openssl netbase make
 )
+
+# nyuu runs on Node.js; its native module is built by node-gyp against
+# Node's headers (Debian: libnode-dev, which npm pulls in anyway). A node
+# and npm already on the PATH are used as they are: NodeSource's nodejs, for
+# one, conflicts with Debian's npm package.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    PKGS+=(nodejs npm libnode-dev)
+fi
 
 log() { printf '[install-deps] %s\n' "$*" >&2; }
 
@@ -37,8 +48,11 @@ for p in "${PKGS[@]}"; do
     fi
 done
 
+install_nyuu() { "$(dirname "$0")/install-nyuu.sh"; }
+
 if [ ${#missing[@]} -eq 0 ]; then
     log "all ${#PKGS[@]} packages already installed"
+    install_nyuu
     exit 0
 fi
 
@@ -73,3 +87,4 @@ if [ ${#still[@]} -gt 0 ]; then
     exit 1
 fi
 log "done"
+install_nyuu

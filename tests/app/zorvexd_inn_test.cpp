@@ -2,8 +2,11 @@
 // directory with a vantrel.ini, "zorvexd -auto -autoexit", then only what it
 // leaves behind. Against the private INN of scripts/inn-up.sh it must decode
 // the set posted by scripts/post-samples.py into the group directories, log
-// one line per file, save the pointers and leave a second run nothing to do.
-// Skipped, with the reason, when INN is not running or zorvexd is not built.
+// one line per file, save the pointers and leave a second run nothing to do;
+// posts made the way uploaders make them (scripts/post-uploads.py, and nyuu
+// through scripts/nyuu-post.sh) must come out whole or be reported once.
+// Skipped, with the reason, when INN is not running or zorvexd is not built
+// (the nyuu test also when nyuu could not be installed).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -516,6 +519,176 @@ TEST_P(ZorvexdInnTest, AutoExitRunDecodesEveryPostAndSavesPointersForTheNextRun)
 
 INSTANTIATE_TEST_SUITE_P(Walks, ZorvexdInnTest, ::testing::ValuesIn(WALK_CASES),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// -------------------------------------------------------------- uploads --
+
+// Posts as uploaders make them: dozens of parts a second over several
+// connections, so parts share a Date and reach the server out of order. A
+// group of its own, none of inn.env's, so the other tests never walk them.
+const char* const UPLOAD_GROUP = "alt.binaries.test.zorvex.uploads";
+
+// What each expectation of the upload set means for its one log line and
+// for the download tree.
+enum class TOnDisk { WHOLE, START_MAY_STAY, NOTHING };
+struct TUploadOutcome {
+    const char* Expect;
+    const char* Tag;
+    TOnDisk Disk;
+};
+const TUploadOutcome UPLOAD_OUTCOMES[] = {
+    {"received", "[RECEIVED] ", TOnDisk::WHOLE},
+    {"incomplete", "[INCOMPLETE] ", TOnDisk::START_MAY_STAY},
+    {"virus", "[POSSIBLE VIRUS -- DELETED] ", TOnDisk::NOTHING},
+};
+
+class ZorvexdUploadTest : public ZorvexdTest {
+  protected:
+    void SetUp() override {
+        ZorvexdTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        if (ReadInnEnv().count("ZORVEX_INN_PORT") == 0)
+            GTEST_SKIP() << "INN is not running (no " << InnEnvPath()
+                         << "); start it with scripts/inn-up.sh";
+        Port = std::stoi(ReadInnEnv().at("ZORVEX_INN_PORT"));
+        ASSERT_EQ(EnsureGroup(ZORVEX_SOURCE_DIR, InnEnvPath(), UPLOAD_GROUP), "");
+        Tag = "zu-" + std::to_string(::getpid()) + "-" +
+              std::to_string(std::chrono::system_clock::now().time_since_epoch() /
+                             std::chrono::milliseconds(1));
+    }
+
+    long long Last() {
+        TGroupProbe probe(Port);
+        EXPECT_TRUE(probe.Ok()) << "INN on 127.0.0.1:" << Port << " does not answer";
+        return probe.Last(UPLOAD_GROUP);
+    }
+
+    // One run over the upload group from pointer on: only what the test
+    // posted after it is new. Names are kept as posted (caseconvert 0);
+    // headers come by XOVER, as nyuu sends no Lines header.
+    TRun Walk(long long pointer) {
+        Write("vantrel.ini", "[connection]\nhost=127.0.0.1:" + std::to_string(Port) +
+                                 "\n[paths]\ndownload=" + Home.Path() +
+                                 "/dl\n[miscpref]\npathexpand=3\ncaseconvert=0\n"
+                                 "[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n"
+                                 "[timeout]\ndelay=30\n[log]\ntrim_old_logs=0\n"
+                                 "[grouplist]\n0=" +
+                                 std::string(UPLOAD_GROUP) + " 1 " + std::to_string(pointer) +
+                                 "\n");
+        return Run({"-auto", "-autoexit"});
+    }
+
+    // The result lines of the daily log.
+    Lines Results() {
+        Lines results;
+        for (const std::string& file : FilesUnder(Home.Path()))
+            if (fs::path(file).extension() == ".log" &&
+                StartsWith(LowerAscii(fs::path(file).filename().string()), "news"))
+                for (const std::string& line : SplitLines(ReadWhole(file)))
+                    if (IsResultLine(line)) results.push_back(line);
+        return results;
+    }
+
+    std::string Dir() const { return Home.Path() + "/dl/" + UPLOAD_GROUP + "/"; }
+
+    int Port = 0;
+    std::string Tag;
+};
+
+// The result lines that name this path; "[RECEIVED] PATH GROUP ...".
+Lines Naming(const Lines& results, const std::string& path) {
+    Lines naming;
+    for (const std::string& line : results)
+        if (line.find(" " + path + " ") != std::string::npos) naming.push_back(line);
+    return naming;
+}
+
+// A 50 MB file in 70 parts, a file with its third part missing, a JPEG
+// whose bad comment segment sits in its second part, a hostile name, and
+// 44-byte uuencoded and xxencoded files (a data line shorter than 'M'),
+// all parts shuffled over four connections under one Date.
+TEST_F(ZorvexdUploadTest, UploaderStylePostsArriveWholeOrAreReportedOnce) {
+    const long long before = Last();
+    ASSERT_GE(before, 0) << "GROUP " << UPLOAD_GROUP;
+    std::vector<TSample> samples;
+    ASSERT_EQ(PostUploadSet(ZORVEX_SOURCE_DIR, InnEnvPath(), UPLOAD_GROUP, Tag,
+                            Capture.Path() + "/uploads", &samples),
+              "");
+    ASSERT_GT(Last(), before);
+
+    const TRun run = Walk(before);
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    ASSERT_EQ(run.Exit, 0) << Describe(run);
+
+    const Lines results = Results();
+    std::set<std::string> named;  // by their own log line
+    for (const TSample& sample : samples) {
+        SCOPED_TRACE(sample.Name + " (" + sample.Expect + ")");
+        const TUploadOutcome* outcome = nullptr;
+        for (const auto& o : UPLOAD_OUTCOMES)
+            if (sample.Expect == o.Expect) outcome = &o;
+        ASSERT_NE(outcome, nullptr);
+        const std::string path = Dir() + sample.Name;
+        const Lines naming = Naming(results, path);
+        EXPECT_EQ(naming.size(), 1u) << ::testing::PrintToString(results);
+        if (!naming.empty()) {
+            EXPECT_TRUE(StartsWith(naming[0], outcome->Tag + path + " " + UPLOAD_GROUP + " "))
+                << naming[0];
+            named.insert(path);
+        }
+        switch (outcome->Disk) {
+            case TOnDisk::WHOLE:
+                EXPECT_TRUE(fs::is_regular_file(path));
+                EXPECT_EQ(Sha256(path), sample.Sha256);
+                break;
+            case TOnDisk::START_MAY_STAY:
+                break;
+            case TOnDisk::NOTHING:
+                EXPECT_FALSE(fs::exists(path)) << "a possible virus stayed on disk";
+                break;
+        }
+    }
+    EXPECT_EQ(results.size(), samples.size()) << ::testing::PrintToString(results);
+    for (const std::string& file : FilesUnder(Home.Path() + "/dl"))
+        EXPECT_EQ(named.count(file), 1u) << "left on disk, named by no log line: " << file;
+}
+
+// nyuu itself, four connections and 700 KiB parts: 56 parts of 40 MB.
+TEST_F(ZorvexdUploadTest, NyuuUploadOverFourConnectionsArrivesWhole) {
+    const std::string script = ShellQuote(std::string(ZORVEX_SOURCE_DIR) + "/scripts/nyuu-post.sh");
+    std::string why;
+    if (RunCommand(script + " --check", &why) != 0) GTEST_SKIP() << why;
+
+    constexpr size_t SIZE = 40'000'000, PART = 700 * 1024;
+    const std::string name = "nyuu_40mb.bin";
+    const std::string data = Noise(SIZE, 4004);
+    const std::string source = Capture.Path() + "/" + name;
+    std::ofstream(source, std::ios::binary) << data;
+    ASSERT_EQ(fs::file_size(source), SIZE);
+
+    const long long before = Last();
+    ASSERT_GE(before, 0) << "GROUP " << UPLOAD_GROUP;
+    std::string said;
+    ASSERT_EQ(
+        RunCommand(script + " --env " + ShellQuote(InnEnvPath()) + " --group " + UPLOAD_GROUP +
+                       " --tag " + ShellQuote(Tag) + " -n 4 -a 700K " + ShellQuote(source),
+                   &said),
+        0)
+        << said;
+    ASSERT_EQ(Last() - before, static_cast<long long>((SIZE + PART - 1) / PART)) << said;
+
+    const TRun run = Walk(before);
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    ASSERT_EQ(run.Exit, 0) << Describe(run);
+    const std::string path = Dir() + name;
+    const Lines results = Results();
+    EXPECT_EQ(results.size(), 1u) << ::testing::PrintToString(results) << "\n" << Describe(run);
+    if (!results.empty()) {
+        EXPECT_TRUE(StartsWith(results[0], "[RECEIVED] " + path + " " + UPLOAD_GROUP + " "))
+            << results[0];
+    }
+    EXPECT_EQ(FilesUnder(Home.Path() + "/dl"), std::set<std::string>{path});
+    EXPECT_TRUE(ReadWhole(path) == data) << "decoded file differs from the one posted";
+}
 
 }  // namespace
 }  // namespace zorvex::test

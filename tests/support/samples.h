@@ -1,6 +1,6 @@
-// The sample set that scripts/post-samples.py --out DIR describes: each
-// file's name, what a downloader should make of it, its groups and its
-// sha256.
+// The sample sets that scripts/post-samples.py --out DIR and
+// scripts/post-uploads.py --set --out DIR describe: each file's name, what a
+// downloader should make of it, its groups and its sha256.
 #pragma once
 
 #include <sys/wait.h>
@@ -18,7 +18,7 @@ namespace zorvex::test {
 
 struct TSample {
     std::string Name;
-    std::string Expect;  // received, crc-error, incomplete, no-file
+    std::string Expect;  // received, crc-error, incomplete, no-file, virus
     std::vector<std::string> Groups;
     std::string Sha256;
 };
@@ -58,9 +58,18 @@ inline int RunCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// One word for /bin/sh whatever the text holds: names posted to the server
+// may carry quotes, '$', ';' or '*'.
+inline std::string ShellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 inline std::string Sha256(const std::filesystem::path& file) {
     std::string out;
-    if (RunCommand("sha256sum -- '" + file.string() + "'", &out) != 0) return "<sha256sum: " + out;
+    if (RunCommand("sha256sum -- " + ShellQuote(file.string()), &out) != 0)
+        return "<sha256sum: " + out;
     return out.substr(0, out.find(' '));
 }
 
@@ -71,14 +80,50 @@ inline std::string PostSampleSet(const std::string& sourceDir, const std::string
                                  const std::string& tag, const std::string& outDir,
                                  std::vector<TSample>* samples) {
     std::string posted;
-    if (RunCommand("python3 '" + sourceDir + "/scripts/post-samples.py' --env '" + envPath +
-                       "' --tag " + tag + " --out '" + outDir + "'",
+    if (RunCommand("python3 " + ShellQuote(sourceDir + "/scripts/post-samples.py") + " --env " +
+                       ShellQuote(envPath) + " --tag " + ShellQuote(tag) + " --out " +
+                       ShellQuote(outDir),
                    &posted) != 0)
         return "post-samples.py failed:\n" + posted;
     *samples = ReadSamples(outDir);
     std::set<std::string> kinds;
     for (const auto& s : *samples) kinds.insert(s.Expect);
     if (kinds != std::set<std::string>{"received", "crc-error", "incomplete", "no-file"})
+        return "expect.tsv or SHA256SUMS unreadable in " + outDir;
+    return "";
+}
+
+// Makes the group on the local server when it is missing, through
+// scripts/post-uploads.py (ctlinnd as user news). Returns what went wrong,
+// or "".
+inline std::string EnsureGroup(const std::string& sourceDir, const std::string& envPath,
+                               const std::string& group) {
+    std::string said;
+    if (RunCommand("python3 " + ShellQuote(sourceDir + "/scripts/post-uploads.py") + " --env " +
+                       ShellQuote(envPath) + " --group " + ShellQuote(group),
+                   &said) != 0)
+        return "post-uploads.py could not make " + group + ":\n" + said;
+    return "";
+}
+
+// Posts the upload set of scripts/post-uploads.py --set to group the way
+// uploaders do (parts shuffled over several connections, one Date for all),
+// every subject tagged, and reads its description from outDir. Returns what
+// went wrong, or "" when the set is there with its three kinds of file.
+inline std::string PostUploadSet(const std::string& sourceDir, const std::string& envPath,
+                                 const std::string& group, const std::string& tag,
+                                 const std::string& outDir, std::vector<TSample>* samples) {
+    std::string posted;
+    if (RunCommand("python3 " + ShellQuote(sourceDir + "/scripts/post-uploads.py") + " --env " +
+                       ShellQuote(envPath) + " --group " + ShellQuote(group) +
+                       " --set --connections 4 --tag " + ShellQuote(tag) + " --out " +
+                       ShellQuote(outDir),
+                   &posted) != 0)
+        return "post-uploads.py failed:\n" + posted;
+    *samples = ReadSamples(outDir);
+    std::set<std::string> kinds;
+    for (const auto& s : *samples) kinds.insert(s.Expect);
+    if (kinds != std::set<std::string>{"received", "incomplete", "virus"})
         return "expect.tsv or SHA256SUMS unreadable in " + outDir;
     return "";
 }
