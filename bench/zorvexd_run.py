@@ -2,19 +2,25 @@
 """Download benchmark: zorvexd against the local INN of scripts/inn-up.sh.
 
   bench/zorvexd_run.sh [--mb N] [--file-mb N] [--lines N] [--group NAME]
-                       [--xover 0|1] [--zorvexd PATH] [--env FILE]
-                       [--work DIR] [--keep] [--timeout S]
+                       [--xover 0|1] [--connections N] [--seed S]
+                       [--in-order] [--style bracket|plain] [--zorvexd PATH]
+                       [--env FILE] [--work DIR] [--keep] [--timeout S]
 
 Posts N MB (default 300; 1 MB = 1,000,000 bytes) of multipart yEnc to one
 group: files of --file-mb MB (default 25) of seeded pseudo-random bytes, the
 same every run, in parts of --lines data lines of 128 characters (default
-3000).  Then writes a fresh home directory whose vantrel.ini lists only that
-group, with the pointer just below the new posts, runs
+3000).  They go out the way uploaders post (scripts/post-uploads.py): over
+--connections connections at once (default 4), the parts of all files
+shuffled together (--seed; --in-order turns it off), every article with the
+same Date, subjects like  Zorvex bench [RUN] [1/12] - "bench_000.bin" yEnc
+(01/66).  Then writes a fresh home directory whose vantrel.ini lists only
+that group, with the pointer just below the new posts, runs
 `zorvexd -auto -autoexit` there and prints the figures of that run: MB,
 wall and CPU seconds, MB/s and how many decoded files match their sha256.
 Wall time runs from start to exit and so holds the one-second timer of the
 automatic exit; the "walk" line gives the time to the end of the walk.
-Exits non-zero when zorvexd fails or any file is missing or differs.
+Exits non-zero when zorvexd fails or any file is missing, differs or has
+no "[RECEIVED]" line.
 
 Python 3 standard library only.  Server and port come from inn.env
 ($ZORVEX_INN_DIR/inn.env, else /tmp/zorvex-inn/inn.env); any address that
@@ -31,7 +37,6 @@ import hashlib
 import importlib.util
 import ipaddress
 import os
-import random
 import re
 import shutil
 import subprocess
@@ -39,7 +44,6 @@ import sys
 import tempfile
 import threading
 import time
-import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
@@ -47,45 +51,18 @@ MB = 1000 * 1000
 LINE_LEN = 128
 
 
-def load_poster():
-    """scripts/post-samples.py as a module: its NNTP client and env reader."""
+def load_uploader():
+    """scripts/post-uploads.py as a module: the uploader-style poster, and
+    through it post-samples.py's NNTP client and env reader."""
     found = importlib.util.spec_from_file_location(
-        'post_samples', os.path.join(REPO, 'scripts', 'post-samples.py'))
+        'post_uploads', os.path.join(REPO, 'scripts', 'post-uploads.py'))
     module = importlib.util.module_from_spec(found)
     found.loader.exec_module(module)
     return module
 
 
-ps = load_poster()
-
-# The byte-wise encoder in post-samples.py would take minutes for 300 MB:
-# here whole parts go through translate() and replace() instead.
-SHIFT = bytes((b + 42) & 0xFF for b in range(256))
-ESCAPES = [(b'=', b'=}'), (b'\x00', b'=@'), (b'\n', b'=J'), (b'\r', b'=M')]
-
-
-def yenc_lines(data):
-    """yEnc data lines of LINE_LEN characters (one more when an escape pair
-    would be split); TAB and SPACE escaped at either end of a line.  A '.'
-    at a line start is left to the NNTP layer's dot-stuffing."""
-    s = data.translate(SHIFT)
-    for raw, esc in ESCAPES:
-        s = s.replace(raw, esc)
-    lines = []
-    n, pos = len(s), 0
-    while pos < n:
-        end = pos + LINE_LEN
-        # '=' only ever starts an escape here: never end a line on one.
-        if end < n and s[end - 1] == 0x3D:
-            end += 1
-        line = s[pos:end]
-        if line[0] in (0x09, 0x20):
-            line = bytes((0x3D, line[0] + 64)) + line[1:]
-        if line[-1] in (0x09, 0x20):
-            line = line[:-1] + bytes((0x3D, line[-1] + 64))
-        lines.append(line)
-        pos = end
-    return lines
+pu = load_uploader()
+ps = pu.ps
 
 
 def build_kind(program):
@@ -109,71 +86,6 @@ def find_zorvexd():
     found = [p for p in glob.glob(os.path.join(REPO, 'build*', 'zorvexd')) if os.access(p, os.X_OK)
              and build_kind(p) in ('Release', 'RelWithDebInfo', 'MinSizeRel')]
     return max(found, key=os.path.getmtime) if found else None
-
-
-def group_range(conn, group):
-    code, resp = conn.cmd('GROUP ' + group)
-    if code != 211:
-        raise ps.NntpError('GROUP %s: %s' % (group, resp))
-    _, count, first, last = resp.split()[:4]
-    return int(count), int(first), int(last)
-
-
-def ensure_group(host, port, env, group):
-    """Creates the group on the local instance when it is missing, with
-    ctlinnd as user news the way inn-up.sh makes its groups.  A group of its
-    own keeps hundreds of big articles out of the groups the tests walk."""
-    conn = ps.Nntp(host, port)
-    code, _ = conn.cmd('GROUP ' + group)
-    conn.quit()
-    if code == 211:
-        return
-    conf = os.path.join(env.get('ZORVEX_INN_DIR', ''), 'etc', 'inn.conf')
-    if not os.path.isfile(conf):
-        raise ps.NntpError('no group %s and no %s to create it with' % (group, conf))
-    cmd = ['setpriv', '--reuid=news', '--regid=news', '--init-groups', 'env', 'INNCONF=' + conf,
-           '/usr/lib/news/bin/ctlinnd', '-s', '-t', '30', 'newgroup', group, 'y',
-           'zorvex@localdomain']
-    if os.geteuid() != 0:
-        cmd = ['sudo', '-n'] + cmd
-    done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
-    if done.returncode != 0:
-        raise ps.NntpError('could not create %s (%s); run as root or give --group'
-                           % (group, done.stdout.decode('latin-1').strip()))
-    print('created group %s' % group)
-
-
-def post_files(conn, group, files, lines_per_part, run):
-    """Posts every file; -> (articles, bytes sent in bodies)."""
-    part_size = lines_per_part * LINE_LEN
-    articles = wire = 0
-    for name, data in files:
-        total = (len(data) + part_size - 1) // part_size
-        crc = '%08x' % (zlib.crc32(data) & 0xFFFFFFFF)
-        for i in range(total):
-            begin, end = i * part_size, min(len(data), (i + 1) * part_size)
-            part = data[begin:end]
-            body = [b'=ybegin part=%d total=%d line=%d size=%d name=%s'
-                    % (i + 1, total, LINE_LEN, len(data), name.encode()),
-                    b'=ypart begin=%d end=%d' % (begin + 1, end)]
-            body += yenc_lines(part)
-            tail = b'=yend size=%d part=%d pcrc32=%08x' % (len(part), i + 1,
-                                                            zlib.crc32(part) & 0xFFFFFFFF)
-            if i + 1 == total:
-                tail += b' crc32=' + crc.encode()
-            body.append(tail)
-            head = [('From', 'Zorvex Bench <bench@zorvex.invalid>'),
-                    ('Newsgroups', group),
-                    # Padded like real posters do: parts posted within
-                    # one second are walked in subject order.
-                    ('Subject', 'Zorvex bench [%s] - "%s" yEnc (%0*d/%d)'
-                     % (run, name, len(str(total)), i + 1, total)),
-                    ('Message-ID', '<bench.%s.%s.%d@zorvex.invalid>' % (run, name.replace('.', '_'), i + 1)),
-                    ('Lines', str(len(body)))]
-            conn.post([('%s: %s' % kv).encode('latin-1') for kv in head], body)
-            articles += 1
-            wire += sum(len(line) + 2 for line in body)
-    return articles, wire
 
 
 def write_ini(path, host, port, download, group, pointer, xover):
@@ -268,6 +180,13 @@ def main():
     ap.add_argument('--group', default='alt.binaries.test.zorvex.bench',
                     help='made on the local instance when missing (default %(default)s)')
     ap.add_argument('--xover', type=int, choices=(0, 1), default=1, help='[misc] xover (default 1)')
+    ap.add_argument('--connections', type=int, default=4,
+                    help='post over this many connections at once (default %(default)s)')
+    ap.add_argument('--seed', type=int, default=1, help='seed of the part shuffle (default %(default)s)')
+    ap.add_argument('--in-order', action='store_true', help='post the parts in order, not shuffled')
+    ap.add_argument('--style', choices=('bracket', 'plain'), default='bracket',
+                    help='subjects [1/4] - "name" yEnc (01/70), or "name" yEnc (1/70) '
+                    '(default %(default)s)')
     ap.add_argument('--zorvexd', default=os.environ.get('ZORVEXD') or find_zorvexd(),
                     help='the program (default: $ZORVEXD, else the newest optimised '
                     'build*/zorvexd without sanitizers)')
@@ -280,8 +199,9 @@ def main():
     if not args.zorvexd or not os.access(args.zorvexd, os.X_OK):
         print('zorvexd_run: no zorvexd (build it, or give --zorvexd PATH)', file=sys.stderr)
         return 2
-    if args.mb <= 0 or args.file_mb <= 0 or args.lines <= 0:
-        print('zorvexd_run: --mb, --file-mb and --lines must be positive', file=sys.stderr)
+    if args.mb <= 0 or args.file_mb <= 0 or args.lines <= 0 or args.connections <= 0:
+        print('zorvexd_run: --mb, --file-mb, --lines and --connections must be positive',
+              file=sys.stderr)
         return 2
     env = ps.read_env(args.env)
     if 'ZORVEX_INN_PORT' not in env:
@@ -296,22 +216,27 @@ def main():
     total = int(args.mb * MB)
     per_file = max(1, int(args.file_mb * MB))
     sizes = [per_file] * (total // per_file) + ([total % per_file] if total % per_file else [])
-    files = [('bench_%03d.bin' % i, random.Random(7000 + i).randbytes(size))
+    files = [('bench_%03d.bin' % i, pu.random_bytes(7000 + i, size))
              for i, size in enumerate(sizes)]
     sums = {name: hashlib.sha256(data).hexdigest() for name, data in files}
     run = '%x.%x' % (int(time.time() * 1000), os.getpid())
 
-    ensure_group(host, port, env, args.group)
+    if pu.ensure_group(host, port, env, args.group):
+        print('created group %s' % args.group)
+    uploads = [pu.Upload(name, data, part_size=args.lines * LINE_LEN) for name, data in files]
+    planned = pu.plan_articles(uploads, args.style, 'Zorvex bench [%s]' % run)
     conn = ps.Nntp(host, port)
-    _, _, pointer = group_range(conn, args.group)
-    t0 = time.monotonic()
-    articles, wire = post_files(conn, args.group, files, args.lines, run)
-    post_seconds = time.monotonic() - t0
-    _, _, last = group_range(conn, args.group)
+    _, _, pointer = pu.group_range(conn, args.group)
+    articles, wire, post_seconds = pu.post_parallel(
+        host, port, args.group, planned, args.connections, args.seed,
+        'Zorvex Bench <bench@zorvex.invalid>', run, shuffle=not args.in_order)
+    _, _, last = pu.group_range(conn, args.group)
     conn.quit()
-    del files
-    print('posted:   %.1f MB in %d files, %d articles (%.1f MB on the wire) to %s in %.1f s'
-          % (total / MB, len(sizes), articles, wire / MB, args.group, post_seconds))
+    del files, uploads, planned
+    print('posted:   %.1f MB in %d files, %d articles (%.1f MB on the wire) to %s in %.1f s '
+          'over %d connections, %s, one Date'
+          % (total / MB, len(sizes), articles, wire / MB, args.group, post_seconds,
+             args.connections, 'in order' if args.in_order else 'shuffled (seed %d)' % args.seed))
     if last - pointer != articles:
         print('note: %s grew by %d articles while %d were posted' % (args.group, last - pointer, articles))
 

@@ -187,8 +187,10 @@ def uu_body(up):
             + [b'+' if xx else b'`', b'end'])
 
 
-def plan_articles(uploads, style, tag, run):
-    """-> list of (upload, part, subject, body lines), dropped parts left out."""
+def plan_articles(uploads, style, tag):
+    """-> list of (upload, part, subject, function giving the body lines),
+    dropped parts left out.  Bodies are made only when posted, so hundreds
+    of MB are never held encoded at once."""
     out = []
     for filenum, up in enumerate(uploads, 1):
         parts = up.parts()
@@ -198,13 +200,13 @@ def plan_articles(uploads, style, tag, run):
             if up.encoding == 'yenc':
                 subj = subject(up.style or style, tag, filenum, len(uploads), up.name, part,
                                parts)
-                body = yenc_body(up, part, parts)
+                body = (lambda up=up, part=part, parts=parts: yenc_body(up, part, parts))
             else:
                 if parts != 1:
                     raise NntpError('%s: only single-article uu/xx posts' % up.name)
                 pre = tag + ' ' if tag else ''
                 subj = '%s[%d/%d] - "%s" (1/1)' % (pre, filenum, len(uploads), up.name)
-                body = uu_body(up)
+                body = (lambda up=up: uu_body(up))
             out.append((up, part, subj, body))
     return out
 
@@ -235,9 +237,10 @@ def post_parallel(host, port, group, articles, connections, seed, poster, run, d
         try:
             while not errors:
                 try:
-                    n, (up, part, subj, body) = work.get_nowait()
+                    n, (up, part, subj, make_body) = work.get_nowait()
                 except queue.Empty:
                     break
+                body = make_body()
                 head = [('From', poster), ('Newsgroups', group), ('Subject', subj),
                         ('Date', date),
                         ('Message-ID', '<up.%s.%d.%d@zorvex.invalid>' % (run, n, part)),
@@ -407,7 +410,7 @@ def main():
         return 0
 
     run = '%x.%x' % (int(time.time() * 1000), os.getpid())
-    articles = plan_articles(uploads, args.style, args.tag, run)
+    articles = plan_articles(uploads, args.style, args.tag)
     conn = ps.Nntp(host, port)
     _, _, before = group_range(conn, args.group)
     posted, wire, seconds = post_parallel(host, port, args.group, articles, args.connections,
