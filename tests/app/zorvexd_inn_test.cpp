@@ -602,10 +602,11 @@ Lines Naming(const Lines& results, const std::string& path) {
     return naming;
 }
 
-// A 50 MB file in 70 parts, a file with its third part missing, a JPEG
-// whose bad comment segment sits in its second part, a hostile name, and
-// 44-byte uuencoded and xxencoded files (a data line shorter than 'M'),
-// all parts shuffled over four connections under one Date.
+// A 50 MB file in 70 parts, a file of 12 parts with its third missing, a
+// JPEG whose bad comment segment sits in its second part, a file of 11 parts
+// with a hostile name (these two numbered "(2/12)", unpadded), and 44-byte
+// uuencoded and xxencoded files (a data line shorter than 'M'), all parts
+// shuffled over four connections under one Date.
 TEST_F(ZorvexdUploadTest, UploaderStylePostsArriveWholeOrAreReportedOnce) {
     const long long before = Last();
     ASSERT_GE(before, 0) << "GROUP " << UPLOAD_GROUP;
