@@ -163,9 +163,11 @@ void TNews::ServerDisconnected() {
 
 bool TNews::CheckFreeSpace() {
     const TSettings& s = Settings.Settings();
+    LowSpace = TLowSpace{};
     if (s.MinFreeSpace <= 0) return true;
     double free = FreeSpaceOf ? FreeSpaceOf(s.DownloadPath) : -1;
     if (free < 0 || free >= static_cast<double>(s.MinFreeSpace)) return true;
+    LowSpace = TLowSpace{true, s.DownloadPath, free};
     Status.PrintStatusF("Low disk space (%1.0f bytes) on download drive", free);
     if (IsConnected()) Disconnect();
     return false;
@@ -174,6 +176,8 @@ bool TNews::CheckFreeSpace() {
 // ---- the walk ----
 
 void TNews::GroupChanged() {
+    // The next article or part of a file cannot come from another group.
+    FileDriver.EndWaitingFiles("the group ended");
     if (Tally) Tally->ClearCounts();
 }
 
@@ -251,6 +255,7 @@ void TNews::OnNoSuchArticle() {
 }
 
 void TNews::AllGroupsDone() {
+    FileDriver.EndWaitingFiles("the run ended");
     TNewsIo::AllGroupsDone();
     EndOfDownloadRun();
 }

@@ -126,6 +126,18 @@ class TNews : public TNewsIo, public TMessageTarget {
     // the first group; false (with a message) when it cannot be read.
     bool DecodeFile(const std::string& path);
 
+    // The program exits: files waiting for a next article or part end
+    // incomplete, with their log lines.
+    void EndWaitingFiles() { FileDriver.EndWaitingFiles("the program exits"); }
+    // Whether the free-space guard stopped the run at its last check, the
+    // path it checked and the free bytes it found.
+    struct TLowSpace {
+        bool Stopped = false;
+        std::string Path;
+        double FreeBytes = 0;
+    };
+    const TLowSpace& LowSpaceStop() const { return LowSpace; }
+
     TArticleDriver& Driver() { return FileDriver; }
     TSettingsStore& SettingsStore() { return Settings; }
     int PauseTicks() const { return DelayTicks; }
@@ -163,6 +175,7 @@ class TNews : public TNewsIo, public TMessageTarget {
     int Timeouts = 0;
     int DelayTicks = 0;
     bool HeaderWindow = false;
+    TLowSpace LowSpace;
     // The requested article whose end has not arrived, and whether its
     // lines started.
     THeader* InTransfer = nullptr;

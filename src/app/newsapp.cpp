@@ -115,11 +115,24 @@ void TNewsApp::OnMessage(const TMessage& msg) {
     }
 }
 
+int TNewsApp::ExitCodeAfterRun(std::string* why) {
+    if (!Main || !Startup.Switches.Autoexit || !Main->LowSpaceStop().Stopped) return 0;
+    const TNews::TLowSpace& low = Main->LowSpaceStop();
+    char text[LOG_BUFFER_SIZE];
+    snprintf(text, sizeof text,
+             "stopped for low disk space: %.0f bytes free on %s, below [misc] minfreespace %lld",
+             low.FreeBytes, low.Path.c_str(),
+             static_cast<long long>(Store.Settings().MinFreeSpace));
+    *why = text;
+    return EXIT_LOW_SPACE;
+}
+
 void TNewsApp::Exit() {
     if (Done) return;
     Done = true;
     if (Main) {
         Main->DisconnectCommand();
+        Main->EndWaitingFiles();
         GroupList.SaveGroupList(Store);
         Store.SaveWithSet(Store.DefaultSaveSet());
         Log->CloseDailyLog();

@@ -38,6 +38,9 @@ struct TStartResult {
 
 constexpr int EXIT_SETTINGS_UNUSABLE = 2;
 
+// The run stopped because the download drive went below [misc] minfreespace.
+constexpr int EXIT_LOW_SPACE = 3;
+
 class TNewsApp final : public TMessageTarget {
   public:
     TNewsApp(const TStartup& startup, TNewsView& view, TEventLoop& loop,
@@ -49,10 +52,15 @@ class TNewsApp final : public TMessageTarget {
     // Loads everything and starts; a non-zero code means the program ends
     // at once with Error, having written nothing.
     TStartResult Start();
-    // The Exit command: disconnect, save the group list, save the default
-    // set, close the daily log, then the loop stops. Runs once.
+    // The Exit command: disconnect, end the files that wait for an article
+    // as incomplete, save the group list, save the default set, close the
+    // daily log, then the loop stops. Runs once.
     void Exit();
     bool Exited() const { return Done; }
+    // How an unattended program ends after the run: 0, or EXIT_LOW_SPACE
+    // with why when the free-space guard stopped it under -autoexit (nobody
+    // reads the status lines of such a run).
+    int ExitCodeAfterRun(std::string* why);
 
     void OnMessage(const TMessage& msg) override;
 

@@ -259,8 +259,9 @@ bool TArticleDriver::BeginLine(std::string_view line, TNameParser parse, std::st
 
 void TArticleDriver::StartUu(std::string_view line) {
     std::string directory, name;
-    if (!BeginLine(line, BeginLineName, &directory, &name) || !OpenChecked(directory, &name, false))
-        return;
+    if (!BeginLine(line, BeginLineName, &directory, &name)) return;
+    EndWaitingYenc("another file begins");
+    if (!OpenChecked(directory, &name, false)) return;
     Dec.SetDecodeMode(MODE_UU);
     Announce(directory, name, true, false);
 }
@@ -272,32 +273,36 @@ void TArticleDriver::StartYenc(std::string_view line) {
     int64_t size = YencSize(line);
 
     if (part <= 1) {
+        EndWaitingYenc("another file begins");
         std::string clean = name;
         if (!OpenChecked(directory, &name, false)) return;
         LastPart = part;
         TotalSize = size;
         FirstCleanName = clean;
         FirstFinalName = name;
-        YencEnded = false;
+        YencEnded = YencDeleted = false;
         YencFileBytes = 0;
         CarriedErrors = 0;
+        CarriedVirus = JpegVirusState{};
         Dec.SetDecodeMode(MODE_YENC);
         // Only a single-part post can carry the cipher header at its start.
         Announce(directory, name, part == -1, false);
         return;
     }
     if (YencEnded && name == FirstCleanName) {
-        Status.PrintStatusF("multipart yenc: part %" PRId64 " of a deleted file ignored (%s)", part,
-                            name.c_str());
+        Status.PrintStatusF("multipart yenc: part %" PRId64 " of a%s file ignored (%s)", part,
+                            YencDeleted ? " deleted" : "n ended", name.c_str());
         return;
     }
     if (part != LastPart + 1) {
         Status.PrintStatus("multipart yenc: part out of sequence");
+        EndWaitingYenc("a part is missing");
         return;
     }
     if (name == FirstCleanName) name = FirstFinalName;
     if (name != FirstFinalName) {
         Status.PrintStatus("multipart yenc: part is not current yenc file");
+        EndWaitingYenc("another file begins");
         return;
     }
     // Appending to a file that is no longer there would leave a fragment.
@@ -309,6 +314,7 @@ void TArticleDriver::StartYenc(std::string_view line) {
     }
     Status.PrintStatusF("multipart yenc: continue (part=%" PRId64 ") %s", part, name.c_str());
     Dec.ContinueFileCrc(CarriedCrc);
+    Dec.ContinueVirusScan(CarriedVirus);
     LastPart = part;
     AppendedHere = true;
     SizeBeforePart = static_cast<int64_t>(st.st_size);
@@ -328,6 +334,7 @@ void TArticleDriver::StartMime() {
     if (Dec.TransferEncoding() != TE_BASE64) return;
     ++DecodeAttempts;
     FinishPrevious();
+    EndWaitingYenc("another file begins");
     std::string directory, raw, name;
     if (!PrepareDirectory(&directory)) return;
     if (!MimeName.empty() && !TidyFileName(MimeName, &raw)) raw.clear();
@@ -357,6 +364,10 @@ void TArticleDriver::Decode(std::string_view line) {
     switch (Dec.DecodeLine(line)) {
         case DECODE_BOGUS:
             ShowLine("Decode bogus line", line);
+            ++File.Errors;
+            break;
+        case DECODE_SKIPPED:
+            ShowLine("Decode skipped stray characters", line);
             ++File.Errors;
             break;
         case DECODE_BAD_FIRST_LINE:
@@ -442,10 +453,12 @@ int TArticleDriver::Finish(int result) {
         bool over = deleted || result == RESULT_ERROR || result == RESULT_USER_ABORT;
         if (over) {
             YencEnded = true;
+            YencDeleted = deleted;
         } else if (LastPart >= 1 && TotalSize >= 0 && File.Size < TotalSize) {
             MoreParts = true;
             CarriedErrors = File.Errors;
             CarriedCrc = Dec.FileCrc();
+            CarriedVirus = Dec.VirusScanState();
             Status.PrintStatus("multipart yenc: more parts to come");
             UpdateIndicator();
             return result;
@@ -453,12 +466,19 @@ int TArticleDriver::Finish(int result) {
             Status.PrintStatus("multipart yenc: file is complete");
         }
     }
+    LogFinished(result, Dec.MethodName());
+    UpdateIndicator();
+    return result;
+}
+
+void TArticleDriver::LogFinished(int result, const char* method) {
+    const TSettings& s = Store.Settings();
     char line[LOG_BUFFER_SIZE];
     char errors[32] = "";
     if (File.Errors != 0) snprintf(errors, sizeof errors, " (%d errors)", File.Errors);
     snprintf(line, sizeof line, "%s%s %s%s %s %s %lld %s", ResultTag(result), errors,
              File.Directory.c_str(), File.FileName.c_str(), File.GroupName.c_str(),
-             File.MessageId.c_str(), static_cast<long long>(File.Article), Dec.MethodName());
+             File.MessageId.c_str(), static_cast<long long>(File.Article), method);
     Status.WriteLogLine(line, true, File.Header);
     if (Status.KeepsDailyLog() && File.Header) {
         if (s.LogSubject) {
@@ -473,8 +493,32 @@ int TArticleDriver::Finish(int result) {
     ReceivedFiles.push_back(File);
     File = TCurrentFile{};
     CarriedErrors = 0;
+}
+
+void TArticleDriver::EndWaitingYenc(const char* why) {
+    if (!MoreParts) return;
+    MoreParts = false;
+    YencEnded = true;
+    YencDeleted = false;
+    Status.PrintStatusF("multipart yenc: %s ends incomplete after part %" PRId64 " (%s)",
+                        File.FileName.c_str(), LastPart, why);
+    File.Result = RESULT_INCOMPLETE;
+    if (Store.Settings().DeleteIncomplete) {
+        Status.PrintStatusF("Deleting %s", File.FileName.c_str());
+        DeleteInDirectory(File.Directory, File.FileName);
+        File.Deleted = YencDeleted = true;
+    }
+    // The decoder may have moved on to another file: name the method here.
+    LogFinished(RESULT_INCOMPLETE, "yEnc");
+}
+
+void TArticleDriver::EndWaitingFiles(const char* why) {
+    if (State == DS_AWAITING_CONTINUATION) {
+        Status.PrintStatusF("Decode aborted: %s ends incomplete (%s)", File.FileName.c_str(), why);
+        Finish(RESULT_INCOMPLETE);
+    }
+    EndWaitingYenc(why);
     UpdateIndicator();
-    return result;
 }
 
 bool TArticleDriver::ArticleEnd() {

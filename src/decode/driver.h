@@ -141,6 +141,11 @@ class TArticleDriver {
     // be fetched again: false when what it carried was finished before the
     // cut.
     bool ArticleCut();
+    // The walk will not bring the article a file waits for: the group or
+    // the run ended, or the program exits. A uu/xx file waiting for its next
+    // article and a multipart yEnc file waiting for its next part end
+    // incomplete, with their log lines. why is said in the status line.
+    void EndWaitingFiles(const char* why);
 
     int DecodeState() const { return State; }
     int MimeState() const { return Mime; }
@@ -173,7 +178,11 @@ class TArticleDriver {
     void CheckYencTrailer();
     // Returns the result given, or error when the last bytes could not be written.
     int Finish(int result);
+    // The log lines of a finished file, its entry in the received list.
+    void LogFinished(int result, const char* method);
     void FinishPrevious();
+    // A multipart yEnc file whose next part will not come ends incomplete.
+    void EndWaitingYenc(const char* why);
     void ShowLine(const char* what, std::string_view line);
     void UpdateIndicator();
 
@@ -204,12 +213,16 @@ class TArticleDriver {
     std::string FirstCleanName;
     std::string FirstFinalName;
     bool MoreParts = false;
-    bool YencEnded = false;     // deleted: later parts are ignored
+    bool YencEnded = false;     // deleted or ended: later parts are ignored
+    bool YencDeleted = false;   // and its file is gone
     int64_t YencFileBytes = 0;  // decoded by the parts so far
     int CarriedErrors = 0;
     // The whole-file CRC of the parts so far: the decoder's own belongs to
     // the last file it decoded, which may be another post's.
     uint32_t CarriedCrc = 0;
+    // The JPEG check's state at the end of the parts so far: a bad marker
+    // in a later part counts as much as one in the first.
+    JpegVirusState CarriedVirus;
 
     // What the current article did, for a cut: it began the open file, it
     // appended a part to it (the file's size before), it finished a file.

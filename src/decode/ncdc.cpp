@@ -33,6 +33,36 @@ char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// The reverse table of a uu or xx alphabet: each character's value, then
+// the lower-case forms (uuencode reads lower-case letters as upper-case),
+// and for uuencode the blank as the backquote.
+struct TUuTable {
+    int8_t Value[256];
+    TUuTable(const char* alphabet, bool blankIsZero) {
+        memset(Value, NOT_IN_ALPHABET, sizeof Value);
+        for (int i = 0; i < 64; ++i) {
+            auto c = static_cast<unsigned char>(alphabet[i]);
+            if (Value[c] == NOT_IN_ALPHABET) Value[c] = static_cast<int8_t>(i);
+        }
+        for (int i = 0; i < 64; ++i) {
+            auto c = static_cast<unsigned char>(
+                alphabet[i] >= 'A' && alphabet[i] <= 'Z' ? alphabet[i] - 'A' + 'a' : alphabet[i]);
+            if (Value[c] == NOT_IN_ALPHABET) Value[c] = static_cast<int8_t>(i);
+        }
+        if (blankIsZero) Value[static_cast<unsigned char>(' ')] = 0;
+    }
+};
+
+const TUuTable& UuTable() {
+    static const TUuTable table(UU_ALPHABET, true);
+    return table;
+}
+
+const TUuTable& XxTable() {
+    static const TUuTable table(XX_ALPHABET, false);
+    return table;
+}
+
 bool StartsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
@@ -236,7 +266,11 @@ TDecoder::TDecoder(TDecodeObservers& observers) : Observers(observers) {
 }
 
 TDecoder::~TDecoder() {
-    if (Fd >= 0) close(Fd);
+    // Whoever forgot to end the file, its decoded bytes still reach it.
+    if (Fd >= 0) {
+        FlushStream();
+        close(Fd);
+    }
     free(Stream);
     free(Preview);
 }
@@ -402,28 +436,23 @@ int TDecoder::DecodeLine(std::string_view line) {
     }
 }
 
-bool TDecoder::BuildUuTables(char first) {
-    const char* alphabet;
-    if (first == 'M') {
-        Method = "UUdecode";
-        alphabet = UU_ALPHABET;
-    } else if (first == 'h') {
-        Method = "XXdecode";
-        alphabet = XX_ALPHABET;
+bool TDecoder::BuildUuTables(std::string_view line) {
+    const char first = line.empty() ? '\0' : line[0];
+    bool uu;
+    if (first == 'M' || first == 'h') {
+        uu = first == 'M';
     } else {
-        return false;
+        // A file under 45 bytes has no full line: take the alphabet in which
+        // the line's length character fits the line, when only one does.
+        int announced = 0;
+        bool fitsUu = DecodeUuGroups(line, UuTable().Value, &announced) == DECODE_OK;
+        bool fitsXx = DecodeUuGroups(line, XxTable().Value, &announced) == DECODE_OK;
+        if (fitsUu == fitsXx) return false;
+        uu = fitsUu;
     }
-    FullLineChar = static_cast<unsigned char>(first);
-    memset(Reverse, NOT_IN_ALPHABET, sizeof Reverse);
-    for (int i = 0; i < 64; ++i) {
-        auto c = static_cast<unsigned char>(alphabet[i]);
-        if (Reverse[c] == NOT_IN_ALPHABET) Reverse[c] = static_cast<int8_t>(i);
-    }
-    for (int i = 0; i < 64; ++i) {
-        auto c = static_cast<unsigned char>(Lower(alphabet[i]));
-        if (Reverse[c] == NOT_IN_ALPHABET) Reverse[c] = static_cast<int8_t>(i);
-    }
-    if (first == 'M') Reverse[static_cast<unsigned char>(' ')] = 0;  // a blank reads as '`'
+    Method = uu ? "UUdecode" : "XXdecode";
+    FullLineChar = uu ? 'M' : 'h';
+    memcpy(Reverse, (uu ? UuTable() : XxTable()).Value, sizeof Reverse);
     FirstLinePending = false;
     return true;
 }
@@ -434,23 +463,23 @@ int TDecoder::DecodeUu(std::string_view line) {
         // three characters too ('e' announces 42 bytes in xxencode): a line
         // that decodes whole is data, or the file would lose its tail.
         int announced = 0;
-        if (FirstLinePending || DecodeUuGroups(line, &announced) != DECODE_OK || announced == 0)
+        if (FirstLinePending || DecodeUuGroups(line, Reverse, &announced) != DECODE_OK ||
+            announced == 0)
             return DECODE_END;
         return WriteDecoded(static_cast<size_t>(announced), true);
     }
-    if (FirstLinePending && !BuildUuTables(line.empty() ? '\0' : line[0]))
-        return DECODE_BAD_FIRST_LINE;
+    if (FirstLinePending && !BuildUuTables(line)) return DECODE_BAD_FIRST_LINE;
     int announced = 0;
-    int code = DecodeUuGroups(line, &announced);
+    int code = DecodeUuGroups(line, Reverse, &announced);
     if (code != DECODE_OK || announced == 0) return code;
     return WriteDecoded(static_cast<size_t>(announced), true);
 }
 
-int TDecoder::DecodeUuGroups(std::string_view line, int* announcedOut) {
+int TDecoder::DecodeUuGroups(std::string_view line, const int8_t* table, int* announcedOut) {
     if (line.empty()) return DECODE_BOGUS;
     const auto* text = reinterpret_cast<const unsigned char*>(line.data());
     const size_t length = line.size();
-    int announced = Reverse[text[0]];
+    int announced = table[text[0]];
     if (announced < 0) return DECODE_BOGUS;
     size_t pos = 1;
     int produced = 0;
@@ -459,8 +488,8 @@ int TDecoder::DecodeUuGroups(std::string_view line, int* announcedOut) {
     const size_t groups = static_cast<size_t>(announced + 2) / 3;
     const size_t whole = std::min(groups, (length - 1) / 4);
     for (size_t g = 0; g < whole; ++g, pos += 4, produced += 3) {
-        const int v0 = Reverse[text[pos]], v1 = Reverse[text[pos + 1]];
-        const int v2 = Reverse[text[pos + 2]], v3 = Reverse[text[pos + 3]];
+        const int v0 = table[text[pos]], v1 = table[text[pos + 1]];
+        const int v2 = table[text[pos + 2]], v3 = table[text[pos + 3]];
         if ((v0 | v1 | v2 | v3) < 0) return DECODE_BOGUS;
         Decoded[produced] = static_cast<uint8_t>(v0 << 2 | v1 >> 4);
         Decoded[produced + 1] = static_cast<uint8_t>(v1 << 4 | v2 >> 2);
@@ -476,7 +505,7 @@ int TDecoder::DecodeUuGroups(std::string_view line, int* announcedOut) {
                 v[k] = 0;
                 continue;
             }
-            v[k] = Reverse[text[pos + k]];
+            v[k] = table[text[pos + k]];
             if (v[k] < 0) return DECODE_BOGUS;
         }
         Decoded[produced] = static_cast<uint8_t>(v[0] << 2 | v[1] >> 4);
@@ -499,27 +528,37 @@ int TDecoder::DecodeBase64(std::string_view line) {
     const size_t length = line.size();
     size_t pos = 0;
     size_t produced = Base64DecodeGroups(line.data(), length, BASE64_FAST_GROUPS, Decoded, &pos);
+    // MIME decoders skip characters outside the alphabet: one stray
+    // character must not cost the whole line. Blanks are harmless; anything
+    // else is reported.
+    int stray = 0;
     while (pos < length && produced < BASE64_LINE_BYTES_MAX) {
-        if (pos + 3 >= length) return DECODE_BOGUS;  // the line ends inside a group
-        int v0 = Reverse[text[pos]], v1 = Reverse[text[pos + 1]];
+        unsigned char quad[4];
+        int taken = 0;
+        for (; pos < length && taken < 4; ++pos) {
+            const unsigned char c = text[pos];
+            if (Reverse[c] >= 0 || c == '=')
+                quad[taken++] = c;
+            else if (!IsWhite(static_cast<char>(c)))
+                ++stray;
+        }
+        if (taken == 0) break;
+        if (taken < 4) return DECODE_BOGUS;  // the line ends inside a group
+        int v0 = Reverse[quad[0]], v1 = Reverse[quad[1]];
         if (v0 < 0 || v1 < 0) return DECODE_BOGUS;
         Decoded[produced++] = static_cast<uint8_t>(v0 << 2 | v1 >> 4);
         int high = v0;
-        if (text[pos + 2] != '=') {
-            int v2 = Reverse[text[pos + 2]];
-            if (v2 < 0) return DECODE_BOGUS;
+        if (quad[2] != '=') {
+            int v2 = Reverse[quad[2]];
             Decoded[produced++] = static_cast<uint8_t>(v1 << 4 | v2 >> 2);
             high = v2;
         }
-        if (text[pos + 3] != '=') {
-            int v3 = Reverse[text[pos + 3]];
-            if (v3 < 0) return DECODE_BOGUS;
-            Decoded[produced++] = static_cast<uint8_t>(high << 6 | v3);
-        }
-        pos += 4;
+        if (quad[3] != '=')
+            Decoded[produced++] = static_cast<uint8_t>(high << 6 | Reverse[quad[3]]);
     }
-    if (produced == 0) return DECODE_OK;
-    return WriteDecoded(produced, false);
+    if (produced == 0) return stray > 0 ? DECODE_BOGUS : DECODE_OK;
+    int code = WriteDecoded(produced, false);
+    return code == DECODE_OK && stray > 0 ? DECODE_SKIPPED : code;
 }
 
 int TDecoder::DecodeYenc(std::string_view line) {

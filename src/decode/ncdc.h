@@ -39,6 +39,8 @@ enum TDecodeResult : int {
     DECODE_END = 4,
     DECODE_WRITE_FAILED = 6,
     DECODE_VIRUS = 7,
+    // base64: written, but characters outside the alphabet were skipped.
+    DECODE_SKIPPED = 8,
 };
 
 enum TDecodeMode : int {
@@ -164,6 +166,10 @@ class TDecoder {
     // After an append began: the whole-file CRC of the parts already in the
     // file, when a file other than this one was decoded since its last part.
     void ContinueFileCrc(uint32_t crcSoFar) { FileCrcBase = crcSoFar; }
+    // The JPEG check carries across the parts of one multipart file: an
+    // append starts from the state the previous part ended with.
+    const JpegVirusState& VirusScanState() const { return Virus; }
+    void ContinueVirusScan(const JpegVirusState& state) { Virus = state; }
     // After EndFile: forgets the bytes of the last part, as when the part
     // was taken back out of the file, so FileCrc() covers the parts before.
     void DiscardPart() {
@@ -174,10 +180,12 @@ class TDecoder {
 
   private:
     bool Begin(std::string_view directory, std::string_view name, bool append, bool base64);
-    bool BuildUuTables(char first);
+    // Picks uuencode or xxencode by the first data line and builds the
+    // table; false when the line fits neither.
+    bool BuildUuTables(std::string_view line);
     int DecodeUu(std::string_view line);
     // Decodes a uu/xx data line into Decoded without writing it.
-    int DecodeUuGroups(std::string_view line, int* announced);
+    int DecodeUuGroups(std::string_view line, const int8_t* table, int* announced);
     int DecodeBase64(std::string_view line);
     int DecodeYenc(std::string_view line);
     int WriteDecoded(size_t length, bool toPlugIns);

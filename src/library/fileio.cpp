@@ -1,5 +1,6 @@
 #include "library/fileio.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,6 +97,40 @@ bool RenameFile(const char* from, const char* to) {
     return rename(from, to) == 0;
 }
 
+namespace {
+
+// What mkstemp makes of ".name.XXXXXX".
+bool IsTemporaryOf(const std::string& entry, const std::string& base) {
+    const size_t prefix = base.size() + 2;
+    if (entry.size() != prefix + 6 || entry[0] != '.' || entry.compare(1, base.size(), base) != 0 ||
+        entry[prefix - 1] != '.')
+        return false;
+    for (size_t i = prefix; i < entry.size(); ++i) {
+        const char c = entry[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+// A save cut off before its rename (a crash, kill -9) leaves its temporary
+// file; the next save of the same file takes it away.
+void RemoveStaleTemporaries(const std::string& target) {
+    const std::string directory = DirectoryOf(target), base = BaseName(target);
+    DIR* d = opendir(directory.c_str());
+    if (!d) return;
+    while (dirent* e = readdir(d)) {
+        const std::string entry = e->d_name;
+        if (!IsTemporaryOf(entry, base)) continue;
+        const std::string stale = directory + "/" + entry;
+        struct stat st {};
+        if (lstat(stale.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(stale.c_str());
+    }
+    closedir(d);
+}
+
+}  // namespace
+
 bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* error) {
     std::string target = path;
     struct stat st {};
@@ -132,6 +167,7 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view contents, s
     }
     fd = -1;
     if (!RenameFile(temp.c_str(), target.c_str())) return fail("cannot rename");
+    RemoveStaleTemporaries(target);
     // Make the rename itself durable.
     int dirfd = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirfd >= 0) {

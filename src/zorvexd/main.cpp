@@ -118,6 +118,12 @@ int main(int argc, char** argv) {
         TSignalWatcher signals(loop, app);
         loop.Run();
         app.Exit();
+        std::string why;
+        if (int code = app.ExitCodeAfterRun(&why); code != 0) {
+            view.EndProgress();
+            std::fprintf(stderr, "zorvexd: %s\n", why.c_str());
+            return code;
+        }
     }
     view.EndProgress();
     return 0;

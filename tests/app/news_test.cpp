@@ -307,6 +307,49 @@ TEST_P(PauseTest, TwelveTicksBetweenArticlesAndConnectShortensThem) {
 INSTANTIATE_TEST_SUITE_P(Connect, PauseTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Pressed" : "NotPressed"; });
 
+// A multipart file whose last part the walk never brings: the end of the
+// group (another group follows) or of the run ends it with its log line.
+class WaitingPartTest : public NewsControlTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(WaitingPartTest, FileIsLoggedIncompleteWhenTheWalkMovesOn) {
+    const bool anotherGroup = GetParam();
+    const std::string whole = Noise(4000, 9), part = whole.substr(0, 2000);
+    std::string first =
+        "220 1 <1@test> article\nSubject: m.bin (1/2)\nFrom: p1\n\n"
+        "=ybegin part=1 total=2 line=128 size=4000 name=m.bin\n"
+        "=ypart begin=1 end=2000\n";
+    for (const std::string& l : YencDataLines(part)) first += l + "\n";
+    first += "=yend size=2000 part=1\n.\n";
+    std::vector<TStep> steps = GroupSteps(1);
+    steps.push_back(TStep{first});
+    if (anotherGroup) {
+        steps.push_back(TStep{"211 1 1 1 c.d\n"});
+        steps.push_back(TStep{"224 overview follows\n1\tfile1\tp1\td\t<c1@test>\t\t100\t10\n.\n"});
+        steps.push_back(TStep{Article(1)});
+    }
+    Server.ServeSessions({{kGreeting, steps}});
+    WriteIni("", anotherGroup ? "0=a.b 1 0\n1=c.d 1 0\n" : "0=a.b 1 0\n");
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntilExited());
+    EXPECT_EQ(FileBytes(Home.File("dl/m.bin")), part);
+    int logged = 0;
+    for (const std::string& l : View.Logged)
+        if (l.find("m.bin") != std::string::npos) {
+            ++logged;
+            EXPECT_EQ(l.rfind("[INCOMPLETE] " + Home.File("dl/m.bin"), 0), 0u) << l;
+        }
+    EXPECT_EQ(logged, 1);
+    EXPECT_TRUE(View.Has(
+        anotherGroup ? "multipart yenc: m.bin ends incomplete after part 1 (the group ended)"
+                     : "multipart yenc: m.bin ends incomplete after part 1 (the run ended)"));
+    if (anotherGroup) {
+        EXPECT_TRUE(Whole(1));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Walk, WaitingPartTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "AnotherGroup" : "RunEnds"; });
+
 struct TFreeSpaceCase {
     const char* Name;
     int MinFree;
@@ -327,6 +370,13 @@ TEST_P(FreeSpaceTest, GuardStopsOnlyBelowTheMinimum) {
     ASSERT_TRUE(RunUntilExited());
     EXPECT_EQ(View.Has("Low disk space (999 bytes) on download drive"), c.Stops);
     EXPECT_EQ(Asked("group a.b"), c.Stops ? 0 : 1);
+    // Unattended, a stopped run ends with its own exit code and says why.
+    std::string why;
+    EXPECT_EQ(App->ExitCodeAfterRun(&why), c.Stops ? EXIT_LOW_SPACE : 0);
+    if (c.Stops) {
+        EXPECT_EQ(why, "stopped for low disk space: 999 bytes free on " + Home.File("dl/") +
+                           ", below [misc] minfreespace 1000");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FreeSpaceTest,

@@ -410,5 +410,33 @@ TEST(SavedPosition, PlausibleRectanglesOnly) {
     }
 }
 
+// The sample settings file of the README, loaded as a user would copy it:
+// every value it shows must come out as written.
+TEST(ReadmeSample, LoadsWithTheValuesItShows) {
+    std::string readme;
+    ASSERT_TRUE(ReadWholeFile(ZORVEX_SOURCE_DIR "/README.md", &readme));
+    const size_t start = readme.find("```ini\n");
+    ASSERT_NE(start, std::string::npos) << "no ini sample in the README";
+    const size_t end = readme.find("```", start + 7);
+    ASSERT_NE(end, std::string::npos);
+    test::TTempDir dir;
+    const std::string path = dir.File("vantrel.ini");
+    ASSERT_TRUE(ReplaceFileAtomically(path, readme.substr(start + 7, end - start - 7), nullptr));
+
+    TRecordingPeers peers;
+    TSettingsStore store(path, peers);
+    ASSERT_TRUE(store.LoadSettings());
+    const TSettings& s = store.Settings();
+    EXPECT_EQ(s.Host, "news.example.net:119");
+    EXPECT_EQ(s.DownloadPath, "/home/me/usenet/");
+    EXPECT_EQ(s.PathExpand, 3);
+    EXPECT_EQ(s.AuthName, "me");
+    EXPECT_EQ(s.AuthPassword, "");
+    TProfile profile;
+    ASSERT_TRUE(profile.Load(path));
+    EXPECT_EQ(profile.Get("grouplist", "0").value_or(""), "alt.binaries.example 1 0");
+    EXPECT_EQ(profile.Get("grouplist", "1").value_or(""), "alt.binaries.other 1 0");
+}
+
 }  // namespace
 }  // namespace zorvex

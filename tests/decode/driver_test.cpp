@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -277,22 +278,85 @@ TEST_F(DriverTest, MultipartYencAppendsPartsAcrossArticles) {
     EXPECT_EQ(View.Logged[0].rfind("[RECEIVED] " + Dl() + "multi.bin ", 0), 0u);
 }
 
-TEST_F(DriverTest, YencPartsOutOfSequenceAreSkippedAndALaterPartStillAppends) {
-    const std::string data = Noise(8000, 4);
+// Whatever keeps a multipart file's next part from coming, the file ends
+// incomplete with one log line, and later parts do not bring it back.
+TEST_F(DriverTest, MultipartYencFileWhoseNextPartDoesNotComeEndsIncomplete) {
+    const std::string data = Noise(8000, 4), other = Noise(900, 32);
     const size_t cut[] = {0, 2000, 4000, 6000, 8000};
-    THeader* h[4] = {Header(1), Header(2), Header(3), Header(4)};
-    auto part = [&](int p) {
-        return Article(h[p - 1], YencArticle("seq.bin", data, p, cut[p - 1], cut[p], p == 4));
+    struct Case {
+        const char* What;
+        std::function<void(TArticleDriver&, THeader*)> Next;
+        const char* Status;
+    } cases[] = {
+        {"an out-of-sequence part",
+         [&](TArticleDriver&, THeader* h) {
+             Article(h, YencArticle("seq.bin", data, 4, cut[3], cut[4], true));
+         },
+         "(a part is missing)"},
+        {"another yEnc file",
+         [&](TArticleDriver&, THeader* h) {
+             Article(h, YencArticle("other.bin", other, 0, 0, other.size()));
+         },
+         "(another file begins)"},
+        {"a part of another file",
+         [&](TArticleDriver&, THeader* h) {
+             Article(h, YencArticle("other.bin", other, 3, 0, 500));
+         },
+         "(another file begins)"},
+        {"a uuencoded file",
+         [&](TArticleDriver&, THeader* h) {
+             Article(h, Concat({{"begin 644 other.bin"}, UuLines(other), {"end"}}));
+         },
+         "(another file begins)"},
+        {"a MIME part",
+         [&](TArticleDriver&, THeader* h) {
+             Article(h, {"Content-Type: application/octet-stream; name=\"other.bin\"",
+                         "Content-Transfer-Encoding: base64", "", Base64Line(other.substr(0, 57)),
+                         "--b--"});
+         },
+         "(another file begins)"},
+        {"the end of the group",
+         [&](TArticleDriver& d, THeader*) { d.EndWaitingFiles("the group ended"); },
+         "(the group ended)"},
     };
-    part(1);
-    part(2);
-    part(4);
-    EXPECT_TRUE(Contains(View.Status, "multipart yenc: part out of sequence"));
-    EXPECT_EQ(ReadFile(Dl() + "seq.bin"), data.substr(0, 4000));
-    EXPECT_TRUE(View.Logged.empty());
-    part(3);
-    EXPECT_EQ(ReadFile(Dl() + "seq.bin"), data.substr(0, 6000));
-    EXPECT_TRUE(Driver->MorePartsToCome());
+    TArticleNo number = 100;
+    for (int deleteIncomplete : {0, 1}) {
+        Settings.Settings().DeleteIncomplete = deleteIncomplete;
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.What) + (deleteIncomplete ? ", deleted" : ""));
+            Rebuild();
+            View.Logged.clear();
+            View.Status.clear();
+            std::filesystem::remove_all(Dl());
+            THeader* h[4] = {Header(++number), Header(++number), Header(++number),
+                             Header(++number)};
+            Chain({h[0], h[1], h[2]});
+            EXPECT_TRUE(Article(h[0], YencArticle("seq.bin", data, 1, cut[0], cut[1])));
+            EXPECT_TRUE(Article(h[1], YencArticle("seq.bin", data, 2, cut[1], cut[2])));
+            EXPECT_TRUE(View.Logged.empty());
+            c.Next(*Driver, h[2]);
+            EXPECT_FALSE(Driver->MorePartsToCome());
+            ASSERT_EQ(CountOf(View.Logged, "seq.bin"), 1);
+            EXPECT_EQ(View.Logged[0].rfind("[INCOMPLETE] " + Dl() + "seq.bin alt.binaries.test <" +
+                                               std::to_string(h[1]->Number) + "@test> ",
+                                           0),
+                      0u)
+                << View.Logged[0];
+            EXPECT_TRUE(Contains(
+                View.Status,
+                "multipart yenc: seq.bin ends incomplete after part 2 " + std::string(c.Status)));
+            if (deleteIncomplete)
+                EXPECT_FALSE(Exists(Dl() + "seq.bin"));
+            else
+                EXPECT_EQ(ReadFile(Dl() + "seq.bin"), data.substr(0, cut[2]));
+            // The part that was late changes nothing any more.
+            Article(h[3], YencArticle("seq.bin", data, 3, cut[2], cut[3]));
+            EXPECT_EQ(CountOf(View.Logged, "seq.bin"), 1);
+            if (!deleteIncomplete) {
+                EXPECT_EQ(ReadFile(Dl() + "seq.bin"), data.substr(0, cut[2]));
+            }
+        }
+    }
 }
 
 TEST_F(DriverTest, YencPartWithAnotherNameIsNotAppended) {
@@ -304,17 +368,57 @@ TEST_F(DriverTest, YencPartWithAnotherNameIsNotAppended) {
     EXPECT_FALSE(Exists(Dl() + "other.bin"));
 }
 
-TEST_F(DriverTest, AnotherFileBetweenTwoPartsLeavesTheWholeFileCrcRight) {
-    // With follow-poster the poster's next article may carry another file;
-    // the multipart file's CRC must not pick up that file's.
-    const std::string data = Noise(4000, 31), other = Noise(900, 32);
-    Article(Header(1), YencArticle("multi.bin", data, 1, 0, 2000, true));
-    Article(Header(5), Concat({{"begin 644 other.bin"}, UuLines(other), {"end"}}));
-    Article(Header(2), YencArticle("multi.bin", data, 2, 2000, 4000, true));
+TEST_F(DriverTest, WholeFileCrcCoversEveryPart) {
+    const std::string data = Noise(6000, 31);
+    THeader* h[3] = {Header(1), Header(2), Header(3)};
+    Chain({h[0], h[1], h[2]});
+    Article(h[0], YencArticle("multi.bin", data, 1, 0, 2000, true));
+    Article(h[1], YencArticle("multi.bin", data, 2, 2000, 4000, true));
+    Article(h[2], YencArticle("multi.bin", data, 3, 4000, 6000, true));
     EXPECT_EQ(ReadFile(Dl() + "multi.bin"), data);
-    EXPECT_EQ(ReadFile(Dl() + "other.bin"), other);
-    EXPECT_TRUE(Contains(View.Logged, "[RECEIVED] " + Dl() + "multi.bin"));
+    ASSERT_EQ(View.Logged.size(), 1u);
+    EXPECT_EQ(View.Logged[0].rfind("[RECEIVED] " + Dl() + "multi.bin", 0), 0u);
     EXPECT_FALSE(Contains(View.Status, "has CRC32"));
+}
+
+// The bad comment marker counts in every part of a multipart file, also
+// when it is split across two parts.
+TEST_F(DriverTest, JpegCheckCoversEveryPartOfAMultipartFile) {
+    const std::string head = "\xFF\xD8\xFF\xE0\x00\x10JFIF"s + Noise(1990, 41);
+    struct Case {
+        const char* What;
+        std::string Data;
+        size_t Cut;  // where part 2 begins
+    } cases[] = {
+        {"marker inside part 2", head + Noise(1000, 42) + "\xFF\xFE\x00\x00"s + Noise(3000, 43),
+         2000},
+        {"marker split across parts", head + "\xFF\xFE"s + "\x00\x01"s + Noise(3000, 44),
+         head.size() + 2},
+    };
+    TArticleNo number = 200;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        View.Logged.clear();
+        THeader* h[3] = {Header(++number), Header(++number), Header(++number)};
+        Chain({h[0], h[1], h[2]});
+        const size_t third = c.Data.size() - 1000;
+        EXPECT_TRUE(Article(h[0], YencArticle("pic.jpg", c.Data, 1, 0, c.Cut)));
+        EXPECT_FALSE(Article(h[1], YencArticle("pic.jpg", c.Data, 2, c.Cut, third)));
+        Article(h[2], YencArticle("pic.jpg", c.Data, 3, third, c.Data.size(), true));
+        EXPECT_FALSE(Exists(Dl() + "pic.jpg"));
+        ASSERT_EQ(View.Logged.size(), 1u);
+        EXPECT_EQ(View.Logged[0].rfind("[POSSIBLE VIRUS -- DELETED] " + Dl() + "pic.jpg", 0), 0u);
+    }
+    // A clean picture in parts passes whole.
+    const std::string clean = head + Noise(4000, 45);
+    View.Logged.clear();
+    THeader* h[2] = {Header(++number), Header(++number)};
+    Chain({h[0], h[1]});
+    Article(h[0], YencArticle("ok.jpg", clean, 1, 0, 3000));
+    Article(h[1], YencArticle("ok.jpg", clean, 2, 3000, clean.size(), true));
+    EXPECT_EQ(ReadFile(Dl() + "ok.jpg"), clean);
+    ASSERT_EQ(View.Logged.size(), 1u);
+    EXPECT_EQ(View.Logged[0].rfind("[RECEIVED]", 0), 0u);
 }
 
 TEST_F(DriverTest, PartOfAFileThatIsGoneIsNotStartedAfresh) {
@@ -465,6 +569,46 @@ TEST_F(DriverTest, CutFileWithoutAFollowingArticleIsIncompleteAndMayBeDeleted) {
         EXPECT_TRUE(Contains(View.Status, "EOM reached -- Decode aborted"));
         EXPECT_EQ(View.Logged.back().rfind("[INCOMPLETE] " + Dl() + name, 0), 0u);
         EXPECT_EQ(Exists(Dl() + name), deleteIncomplete == 0);
+    }
+}
+
+// A uuencoded file waiting for the poster's next article when the walk
+// ends: every decoded byte reaches the disk, an enciphered file gets its
+// final checksum, and the file is logged incomplete.
+TEST_F(DriverTest, UuFileWaitingWhenTheWalkEndsIsFlushedAndLogged) {
+    TSettings& s = Settings.Settings();
+    s.EncryptionEnable = 1;
+    s.EncryptionKey = "secret";
+    const std::string data = Noise(45 * 300, 17);  // more than the stream buffer holds back
+    const Lines lines = UuLines(data);
+    for (const char* name : {"wait.bin", "wait.jpg"}) {
+        SCOPED_TRACE(name);
+        View.Logged.clear();
+        THeader* h[2] = {Header(300), Header(301)};
+        Chain({h[0], h[1]});
+        Lines body = {"begin 644 "s + name};
+        body.insert(body.end(), lines.begin(), lines.begin() + 300);  // no "end"
+        EXPECT_TRUE(Article(h[0], body));
+        EXPECT_EQ(Driver->DecodeState(), DS_AWAITING_CONTINUATION);
+        Driver->EndWaitingFiles("the program exits");
+        EXPECT_EQ(Driver->DecodeState(), DS_IDLE);
+        ASSERT_EQ(View.Logged.size(), 1u);
+        EXPECT_EQ(View.Logged[0].rfind("[INCOMPLETE] " + Dl() + name, 0), 0u);
+        EXPECT_TRUE(Contains(View.Status, "(the program exits)"));
+        std::string contents = ReadFile(Dl() + name);
+        if (std::string(name) == "wait.jpg") {
+            CryptState state;
+            ASSERT_EQ(
+                CryptReadHeader(state, "secret", reinterpret_cast<const uint8_t*>(contents.data()),
+                                contents.size()),
+                static_cast<int>(CRYPT_HEADER_SIZE));
+            contents = contents.substr(CRYPT_HEADER_SIZE);
+            CryptDecrypt(state, reinterpret_cast<uint8_t*>(contents.data()), contents.size());
+            EXPECT_TRUE(CryptChecksumOk(state));
+        }
+        EXPECT_EQ(contents, data);
+        Driver->EndWaitingFiles("again");  // nothing waits any more
+        EXPECT_EQ(View.Logged.size(), 1u);
     }
 }
 
@@ -880,7 +1024,7 @@ TEST_F(ArticleCutTest, PartThatCannotBeTakenBackOutEndsTheFile) {
     // Fetching the part again brings no fragment back.
     Fetch(h2, {2, p2});
     EXPECT_FALSE(Exists(Dl() + "gone.bin"));
-    EXPECT_TRUE(Contains(View.Status, "multipart yenc: part 2 of a deleted file ignored"));
+    EXPECT_TRUE(Contains(View.Status, "multipart yenc: part 2 of an ended file ignored"));
     EXPECT_EQ(View.Logged.size(), 1u);
 }
 

@@ -296,8 +296,17 @@ TEST_F(DecoderTest, UuFirstLinePicksTheAlphabet) {
         {UuLine(data), DECODE_OK, "UUdecode", data},
         {UuLine(data, TUuStyle::BACKQUOTE), DECODE_OK, "UUdecode", data},
         {UuLine(data, TUuStyle::XX), DECODE_OK, "XXdecode", data},
-        {UuLine(data.substr(0, 44)), DECODE_BAD_FIRST_LINE, nullptr, ""},
-        {UuLine(data.substr(0, 44), TUuStyle::XX), DECODE_BAD_FIRST_LINE, nullptr, ""},
+        // Files under 45 bytes have no full line: the length character
+        // picks the alphabet whose count fits the line.
+        {UuLine(data.substr(0, 44)), DECODE_OK, "UUdecode", data.substr(0, 44)},
+        {UuLine(data.substr(0, 44), TUuStyle::XX), DECODE_OK, "XXdecode", data.substr(0, 44)},
+        {UuLine(data.substr(0, 1)), DECODE_OK, "UUdecode", data.substr(0, 1)},
+        {UuLine(data.substr(0, 1), TUuStyle::XX), DECODE_OK, "XXdecode", data.substr(0, 1)},
+        {UuLine(data.substr(0, 20), TUuStyle::BACKQUOTE), DECODE_OK, "UUdecode",
+         data.substr(0, 20)},
+        {UuLine(data.substr(0, 33)).substr(0, 40), DECODE_BAD_FIRST_LINE, nullptr, ""},
+        {"Z" + UuLine(data.substr(0, 30)).substr(1), DECODE_BAD_FIRST_LINE, nullptr, ""},
+        {"no data here", DECODE_BAD_FIRST_LINE, nullptr, ""},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Line);
@@ -311,6 +320,9 @@ TEST_F(DecoderTest, UuFirstLinePicksTheAlphabet) {
             EXPECT_STREQ(decoder.MethodName(), c.Method);
         }
         if (c.Code == DECODE_OK) {
+            // The full-line character follows the alphabet, for a file
+            // that continues in the next article.
+            EXPECT_TRUE(decoder.IsFullLine(std::string(c.Method[0] == 'U' ? "M" : "h")));
             decoder.EndFile();
             EXPECT_EQ(Read("first.bin"), c.Written);
         }
@@ -448,16 +460,23 @@ TEST_F(DecoderTest, Base64LinesCodesAndBytes) {
         {"QUJDQ", DECODE_BOGUS, ""},
         {"Q===", DECODE_BOGUS, ""},
         {"=QQQ", DECODE_BOGUS, ""},
+        // Characters outside the alphabet are skipped, blanks silently;
+        // the rest must still make whole groups.
         {"QU!D", DECODE_BOGUS, ""},
-        {"QUJ D", DECODE_BOGUS, ""},
         {"QU\0D"s, DECODE_BOGUS, ""},
-        {"-QUJD", DECODE_BOGUS, ""},
+        {"!!!!", DECODE_BOGUS, ""},
+        {"QUJ D", DECODE_OK, "ABC"},
+        {"QUJD \t", DECODE_OK, "ABC"},
+        {"-QUJD", DECODE_SKIPPED, "ABC"},
+        {"QU!JD", DECODE_SKIPPED, "ABC"},
+        {"Q~Q==QUJD.", DECODE_SKIPPED, "AABC"},
+        {"QUJD\0QUJD"s, DECODE_SKIPPED, "ABCABC"},
         {"--", DECODE_END, ""},
         {"--=_boundary_4711--", DECODE_END, ""},
         // A line stops at the group that brings it to 1024 bytes.
         {Base64Line(k1500), DECODE_OK, k1500.substr(0, 1026)},
         {Base64Line(k1026) + "!!!!", DECODE_OK, k1026},
-        {Base64Line(k1023) + "!!!!", DECODE_BOGUS, ""},
+        {Base64Line(k1023) + "!!!!", DECODE_SKIPPED, k1023},
     };
     RunTable(MODE_BASE64, "", cases);
     EXPECT_STREQ(Decoder.MethodName(), "base64");

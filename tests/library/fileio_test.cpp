@@ -65,10 +65,19 @@ TEST_F(AtomicReplace, CrashBeforeRenameLeavesTheOldFile) {
         },
         ::testing::ExitedWithCode(3), "");
     EXPECT_EQ(Read(path), "old contents\n");
-    // The next save still works beside the stale temporary file.
+    // What such a crash leaves (the death test ran in a directory of its own).
+    ASSERT_TRUE(ReplaceFileAtomically(dir.File(".settings.ini.x1Y2z3"), "half-made\n", nullptr));
+    // Files that only look alike stay: another file's temporary, a name
+    // with a longer tail, a directory.
+    const std::string keep[] = {".other.ini.AbC123", ".settings.ini.AbC1234", "settings.ini.bak"};
+    for (const auto& name : keep) ASSERT_TRUE(ReplaceFileAtomically(dir.File(name), "x", nullptr));
+    ASSERT_EQ(mkdir(dir.File(".settings.ini.Dir999").c_str(), 0700), 0);
+    // The next save works beside the stale temporary file and takes it away.
     std::string error;
     ASSERT_TRUE(ReplaceFileAtomically(path, "after\n", &error)) << error;
     EXPECT_EQ(Read(path), "after\n");
+    EXPECT_EQ(StrayFiles(dir), 4) << "only the stale temporary file goes";
+    for (const auto& name : keep) EXPECT_EQ(access(dir.File(name).c_str(), F_OK), 0) << name;
 }
 
 TEST_F(AtomicReplace, KeepsPermissionsAndSymbolicLinks) {
