@@ -110,6 +110,7 @@ class THarness {
             switch (code) {
                 case DECODE_OK:
                 case DECODE_BOGUS:
+                case DECODE_SKIPPED:
                     break;
                 case DECODE_BAD_FIRST_LINE:
                 case DECODE_END:
