@@ -1,9 +1,11 @@
 // Any bytes as XOVER and XHDR lines into one group of a fresh store, then a
-// sort: no crash, and both orders must hold together.
+// sort: no crash, and both orders must hold together: number order complete
+// and rising, every poster's chain a permutation of that poster's headers.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "nntp/newsstore.h"
 
@@ -60,8 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (THeader* n = h->PosterNext) {
             Check(n->PosterPrev == h);
             Check(n->Poster == h->Poster);
-            Check(h->Date < n->Date ||
-                  (h->Date == n->Date && std::strcmp(h->Subject, n->Subject) <= 0));
         }
         if (THeader* p = h->PosterPrev) Check(p->PosterNext == h && p->Poster == h->Poster);
         Check(h->Number >= group->LowestLoaded && h->Number <= group->HighestLoaded);
@@ -69,11 +69,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(count == group->NumHeaders);
     Check(group->NumHeaders <= zorvex::HEADER_CAP + 1);
 
-    // Each poster's posts form exactly one chain: count chain heads per poster.
+    // Each poster's chain is a permutation of that poster's headers: one
+    // head per poster, and the chain from it, without a loop, reaches as many
+    // headers as the poster has.
+    std::unordered_map<const char*, int> perPoster;
+    for (THeader* h = group->SortedHead; h; h = h->NumberNext) ++perPoster[h->Poster];
+    int heads = 0;
     for (THeader* h = group->SortedHead; h; h = h->NumberNext) {
         if (h->PosterPrev) continue;
-        for (THeader* o = h->NumberNext; o; o = o->NumberNext)
-            Check(o->Poster != h->Poster || o->PosterPrev != nullptr);
+        ++heads;
+        int length = 0;
+        for (THeader* p = h; p && length <= count; p = p->PosterNext) ++length;
+        Check(length == perPoster[h->Poster]);
     }
+    Check(heads == static_cast<int>(perPoster.size()));
     return 0;
 }

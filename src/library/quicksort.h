@@ -1,6 +1,7 @@
-// The program's one sort: a quicksort on the middle element. Stored lists
-// and walk orders follow the order it gives to elements that compare equal,
-// so every table sorts with it. Recursing into the smaller side keeps the
+// A quicksort on the middle element. Stored lists and walk orders follow
+// the order it gives to elements that compare equal, so every table whose
+// keys can tie sorts with it; a sort on a key that never ties (the header
+// store's) may use any method. Recursing into the smaller side keeps the
 // stack shallow without changing that order; the bounds guards keep a
 // comparison that is not a strict ordering from running off the array.
 #pragma once

@@ -3,9 +3,9 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -19,14 +19,23 @@ namespace zorvex {
 
 namespace {
 
+// White space as the C locale has it; the locale never decides how a
+// protocol line is read.
+constexpr bool IsSpaceAscii(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+constexpr bool IsDigitAscii(char c) {
+    return c >= '0' && c <= '9';
+}
+
 // Leading decimal value after optional white space and sign; 0 when none.
 // Clamped, so that absurd digit runs never overflow the range arithmetic.
 TArticleNo LeadingNumber(const char* p, const char** end) {
-    while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+    while (IsSpaceAscii(*p)) ++p;
     bool negative = false;
     if (*p == '-' || *p == '+') negative = *p++ == '-';
     TArticleNo value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) value = ClampedDigit(value, *p);
+    for (; IsDigitAscii(*p); ++p) value = ClampedDigit(value, *p);
     if (end) *end = p;
     return negative ? -value : value;
 }
@@ -42,18 +51,183 @@ int32_t LineCount(const char* p, size_t len) {
     return static_cast<int32_t>(v);
 }
 
+// ---- dates ----
+
+int TwoDigits(const char* p) {
+    return IsDigitAscii(p[0]) && IsDigitAscii(p[1]) ? (p[0] - '0') * 10 + (p[1] - '0') : -1;
+}
+
+// Index of the three letters at p in a table of lower-case names, ignoring
+// case; -1 when none.
+int NameIndex(const char* p, const char* const* names, int count) {
+    char w[3] = {ToLowerAscii(p[0]), ToLowerAscii(p[1]), ToLowerAscii(p[2])};
+    for (int i = 0; i < count; ++i)
+        if (names[i][0] == w[0] && names[i][1] == w[1] && names[i][2] == w[2]) return i;
+    return -1;
+}
+
+// Nearly every Date header is "Mon, 07 May 2007 10:11:12 +0000" or ends in
+// GMT. That form is read here in a few steps; anything else, and any value
+// the full parser would refuse or read differently, is left to the full
+// parser, so the result is always the one ParseDate gives. The text must be
+// followed by at least kDatePad NUL bytes: no step looks further ahead.
+constexpr size_t kDatePad = 8;
+
+bool CommonDate(const char* p, const char* end, int64_t* result) {
+    static const char* const kDays[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+    static const char* const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+    static const int kDaysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    static const int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (p[3] == ',') {
+        if (p[4] != ' ' || NameIndex(p, kDays, 7) < 0) return false;
+        p += 5;
+    }
+    int day;
+    if (IsDigitAscii(p[0]) && p[1] == ' ') {
+        day = p[0] - '0';
+        p += 2;
+    } else {
+        day = TwoDigits(p);
+        if (day < 0 || p[2] != ' ') return false;
+        p += 3;
+    }
+    const int month = NameIndex(p, kMonths, 12);
+    if (month < 0 || p[3] != ' ') return false;
+    p += 4;
+    const int century = TwoDigits(p), decade = TwoDigits(p + 2);
+    if (century < 0 || decade < 0 || p[4] != ' ') return false;
+    const int year = century * 100 + decade;
+    p += 5;
+    const int hour = TwoDigits(p), minute = TwoDigits(p + 3);
+    if (hour < 0 || p[2] != ':' || minute < 0) return false;
+    p += 5;
+    int second = 0;
+    if (*p == ':') {
+        second = TwoDigits(p + 1);
+        if (second < 0) return false;
+        p += 3;
+    }
+    if (*p++ != ' ') return false;
+    int zoneWest = 0;  // minutes
+    if (p[0] == '+' || p[0] == '-') {
+        const int zh = TwoDigits(p + 1), zm = TwoDigits(p + 3);
+        if (zh < 0 || zm < 0 || zh > 24 || zm >= 60) return false;
+        zoneWest = (zh * 60 + zm) * (p[0] == '+' ? -1 : 1);
+        p += 5;
+    } else {
+        const char z0 = ToLowerAscii(p[0]), z1 = ToLowerAscii(p[1]), z2 = ToLowerAscii(p[2]);
+        if (z0 == 'g' && z1 == 'm' && z2 == 't')
+            p += 3;
+        else if (z0 == 'u' && z1 == 't')
+            p += z2 == 'c' ? 3 : 2;
+        else
+            return false;
+    }
+    // Only blanks and one plain comment may follow.
+    while (*p == ' ') ++p;
+    if (*p == '(') {
+        for (++p; *p != ')'; ++p)
+            if (*p < ' ' || *p > '~' || *p == '(' || *p == '\\') return false;
+        ++p;
+        while (*p == ' ') ++p;
+    }
+    if (p != end) return false;
+
+    // The full parser's calendar: 1970 to 2038, where every fourth year is
+    // a leap year.
+    if (year < 1970 || year > 2038 || hour > 23 || minute > 59 || second > 61) return false;
+    const bool leap = year % 4 == 0;
+    if (day < 1 || day > kMonthDays[month] + (month == 1 && leap)) return false;
+    const int64_t days = int64_t{365} * (year - 1970) + (year - 1969) / 4 + kDaysBefore[month] +
+                         (month > 1 && leap) + day - 1;
+    *result = days * 86400 + (hour * 60 + minute) * 60 + second + zoneWest * 60;
+    return true;
+}
+
 uint32_t DateValue(const char* p, size_t len) {
-    char buf[HEADER_FIELD_CUT * 4 + 1];
-    len = len < sizeof buf - 1 ? len : sizeof buf - 1;
+    char buf[HEADER_FIELD_CUT * 4 + kDatePad];
+    len = len < sizeof buf - kDatePad ? len : sizeof buf - kDatePad;
     std::memcpy(buf, p, len);
-    buf[len] = '\0';
-    int64_t t = ParseDate(buf);
+    std::memset(buf + len, 0, kDatePad);
+    int64_t t;
+    if (!CommonDate(buf, buf + len, &t)) t = ParseDate(buf);
     return t < 0 || t > UINT32_MAX ? 0 : static_cast<uint32_t>(t);
 }
 
 int CompareBytes(const char* a, const char* b) {
     if (a == b) return 0;
     return std::strcmp(a, b);  // strcmp compares as unsigned char
+}
+
+// ---- part counters ----
+
+// Part numbers are clamped here; no counter is that long.
+constexpr uint32_t PART_NUMBER_MAX = 999999999;
+
+// Where a subject's part counter sits: the last "(n/m)" or "[n/m]" in it.
+// The digits of n are [Cut, CutEnd); the rest of the subject, total
+// included, names the post.
+struct TCounter {
+    size_t Cut = 0, CutEnd = 0;
+    uint32_t Part = 0;
+    bool Found = false;
+};
+
+TCounter LastCounter(const char* s, size_t len) {
+    TCounter c;
+    for (size_t i = len; i-- > 0;) {
+        const char close = s[i];
+        if (close != ')' && close != ']') continue;
+        size_t k = i;
+        while (k > 0 && IsDigitAscii(s[k - 1])) --k;
+        if (k == i || k == 0 || s[k - 1] != '/') continue;
+        const size_t slash = k - 1;
+        k = slash;
+        while (k > 0 && IsDigitAscii(s[k - 1])) --k;
+        if (k == slash || k == 0 || s[k - 1] != (close == ')' ? '(' : '[')) continue;
+        c.Cut = k;
+        c.CutEnd = slash;
+        c.Found = true;
+        for (size_t d = k; d < slash; ++d)
+            c.Part = c.Part >= PART_NUMBER_MAX / 10
+                         ? PART_NUMBER_MAX
+                         : c.Part * 10 + static_cast<uint32_t>(s[d] - '0');
+        return c;
+    }
+    return c;
+}
+
+// A hash of len bytes, eight at a time, mixed into h.
+uint64_t MixBytes(uint64_t h, const char* p, size_t len) {
+    constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+    for (; len >= 8; p += 8, len -= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        h = (h ^ w) * kMul;
+        h ^= h >> 32;
+    }
+    uint64_t w = 0;
+    std::memcpy(&w, p, len);
+    h = (h ^ w ^ (uint64_t{len} << 56)) * kMul;
+    return h ^ (h >> 29);
+}
+
+// The parts of one post come nearly in order (the server's order is the
+// upload order, give or take a few connections): insertion sort is quickest
+// for such short runs.
+template <typename T, typename Less>
+void SortRun(T* first, T* last, Less less) {
+    if (last - first > 64) {
+        std::sort(first, last, less);
+        return;
+    }
+    for (T* i = first + 1; i < last; ++i) {
+        T v = *i;
+        T* j = i;
+        for (; j > first && less(v, j[-1]); --j) *j = j[-1];
+        *j = v;
+    }
 }
 
 }  // namespace
@@ -63,9 +237,67 @@ TNewsStore& TNewsStore::Global() {
     return store;
 }
 
+// One entry of the sort: a header and the keys it is ordered by.
+struct TNewsStore::TSortItem {
+    THeader* Header;
+    TArticleNo Number;
+    uint32_t Date;
+    uint32_t Part;      // from the part counter; 0 without one
+    uint32_t Key;       // index into PostKeys
+    uint32_t Instance;  // which repost of the post this part belongs to
+};
+
+// The headers of one poster whose subjects are equal outside the digits of
+// the part number.
+struct TNewsStore::TPostKey {
+    uint64_t Hash;
+    const char* Poster;
+    const char* Subject;  // of the first header seen, for comparing bytes
+    size_t Cut, CutEnd;
+    uint32_t Count;  // headers, then the next free place while placing them
+    uint32_t Begin;  // first place in PostOrder
+};
+
+// One post: a run of PostOrder in part order.
+struct TNewsStore::TPostRun {
+    const char* Poster;
+    const char* Subject;  // of the first part
+    uint32_t Date;        // earliest
+    TArticleNo Number;    // lowest
+    uint32_t Begin, End;
+};
+
+char* TNewsStore::TTextArena::Copy(const char* text, size_t len) {
+    constexpr size_t kChunk = 64 * 1024;
+    if (Left < len + 1) {
+        const size_t size = len + 1 > kChunk ? len + 1 : kChunk;
+        Chunks.push_back(std::make_unique<char[]>(size));
+        Next = Chunks.back().get();
+        Left = size;
+    }
+    char* copy = Next;
+    std::memcpy(copy, text, len);
+    copy[len] = '\0';
+    Next += len + 1;
+    Left -= len + 1;
+    return copy;
+}
+
+char* TNewsStore::ArenaCopy(const char* text, size_t len, void* arena) {
+    return static_cast<TTextArena*>(arena)->Copy(text, len);
+}
+
+// Texts stay until the store goes; the table never removes one of its own.
+void TNewsStore::ArenaRelease(char*, void*) {}
+
+// The one table holds the texts of every group for the whole run: tens of
+// thousands per group, so chains stay short only with this many buckets.
+constexpr int STRING_TABLE_BITS = 16;
+
 TNewsStore::TNewsStore()
-    : StringTable(std::make_unique<TStringManager>(kBaseEntrySize, 13)),
+    : StringTable(std::make_unique<TStringManager>(kBaseEntrySize, STRING_TABLE_BITS)),
       Groups(new TNewsGroup[MAXNEWSGROUPS]()) {
+    StringTable->SetTextHooks(&TNewsStore::ArenaCopy, &TNewsStore::ArenaRelease, &Texts);
     NullText = Intern("null");
     AllGroups.Name = Intern("All-Groups");
 }
@@ -193,19 +425,23 @@ void TNewsStore::CreateHash(TNewsGroup* group) {
     group->NumHeaders = 0;
     group->HighestLoaded = 0;
     group->LowestLoaded = INT64_MAX;
+    group->HighestStored = 0;
 }
 
 THeader* TNewsStore::FindOrAddHeader(TNewsGroup* group, TArticleNo number) {
     if (!group->HeaderHash) CreateHash(group);
     THeader** bucket = &group->HeaderHash[number & (HEADERHASH_COUNT - 1)];
-    for (THeader* h = *bucket; h; h = h->HashNext)
-        if (h->Number == number) return h;
+    if (number <= group->HighestStored) {
+        for (THeader* h = *bucket; h; h = h->HashNext)
+            if (h->Number == number) return h;
+    }
     if (group->NumHeaders > HEADER_CAP) {
         if (group->FirstUnstored == 0 || number < group->FirstUnstored)
             group->FirstUnstored = number;
         return nullptr;
     }
     ++group->NumHeaders;
+    if (number > group->HighestStored) group->HighestStored = number;
     THeader* h = NewHeader();
     h->Number = number;
     h->HashNext = *bucket;
@@ -262,13 +498,12 @@ const char* TNewsStore::CrossPostText(const char* value, size_t len) {
     std::string out;
     size_t i = 0;
     while (i < len) {
-        while (i < len && std::isspace(static_cast<unsigned char>(value[i]))) ++i;
+        while (i < len && IsSpaceAscii(value[i])) ++i;
         size_t start = i;
-        while (i < len && !std::isspace(static_cast<unsigned char>(value[i]))) ++i;
+        while (i < len && !IsSpaceAscii(value[i])) ++i;
         const char* colon = static_cast<const char*>(std::memchr(value + start, ':', i - start));
         if (!colon) continue;  // the host name
-        for (const char* c = value + start; c < colon; ++c)
-            out += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+        for (const char* c = value + start; c < colon; ++c) out += ToLowerAscii(*c);
         out += ": ";
     }
     if (out.empty()) return nullptr;
@@ -291,8 +526,9 @@ void TNewsStore::AddOverviewLine(TNewsGroup* group, const char* line) {
     // bytes, lines. A field before a tab is present even when empty; one
     // missing at the end leaves the old value.
     for (int field = 0; field < 7; ++field) {
-        const char* tab = std::strchr(p, '\t');
-        size_t len = tab ? static_cast<size_t>(tab - p) : std::strlen(p);
+        const char* stop = strchrnul(p, '\t');
+        const char* tab = *stop == '\t' ? stop : nullptr;
+        size_t len = static_cast<size_t>(stop - p);
         bool present = tab != nullptr || len > 0;
         if (!present) break;
         size_t cut = len < HEADER_FIELD_CUT ? len : HEADER_FIELD_CUT;
@@ -317,11 +553,32 @@ void TNewsStore::AddOverviewLine(TNewsGroup* group, const char* line) {
     }
 }
 
+// Poster chains. The walk follows a poster's chain after a part whose
+// decode goes on, so the chain must give the decoder a post's parts in part
+// order. Uploaders post many parts within one second, and over several
+// connections the parts reach the server out of order: neither the date nor
+// the article number nor the subject bytes ("(10/419)" before "(8/419)")
+// give that order. So, per poster:
+//  - A subject's last "(n/m)" or "[n/m]" is its part counter; the subject
+//    with the digits of n taken out is the post's key. The total stays in
+//    the key: a repost cut into another number of parts is another post.
+//    Leading zeros are not part of the key: "(001/120)" and "(1/120)" are
+//    both part 1 of one post, since a part number is a number however a
+//    poster writes it.
+//  - Parts of one key that share a part number are reposts or fills: the
+//    k-th of them by date, then article number, goes to the k-th instance of
+//    the post, so each instance is a clean chain in part order.
+//  - A subject without a counter is a post of its own.
+//  - Posts follow each other by earliest date, then the subject of their
+//    first part, then their lowest article number; one header alone thus
+//    keeps the date-then-subject order.
+// Every key is total (article numbers differ), so any sort gives the same
+// chains; which poster's chain comes first links nothing.
 void TNewsStore::SortHeaders(TNewsGroup* group) {
     group->SortedHead = nullptr;
     if (!group->HeaderHash || group->NumHeaders == 0) return;
-    SortList.clear();
-    SortList.reserve(static_cast<size_t>(group->NumHeaders) + 1);
+    SortItems.clear();
+    SortItems.reserve(static_cast<size_t>(group->NumHeaders));
     for (int b = 0; b < HEADERHASH_COUNT; ++b) {
         for (THeader* h = group->HeaderHash[b]; h; h = h->HashNext) {
             h->NumberNext = h->PosterNext = h->PosterPrev = nullptr;
@@ -329,28 +586,131 @@ void TNewsStore::SortHeaders(TNewsGroup* group) {
             if (!h->Poster) h->Poster = NullText;
             if (!h->CrossPosts) h->CrossPosts = NullText;
             if (!h->PostingHost) h->PostingHost = NullText;
-            SortList.push_back(h);
+            SortItems.push_back({h, h->Number, h->Date, 0, 0, 0});
         }
     }
-    long n = static_cast<long>(SortList.size());
-    THeader** a = SortList.data();
-    MiddlePivotSort(a, 0, n - 1,
-                    [](const THeader* x, const THeader* y) { return x->Number < y->Number; });
-    for (long i = 0; i + 1 < n; ++i) a[i]->NumberNext = a[i + 1];
-    group->SortedHead = a[0];
+    const size_t n = SortItems.size();
+    if (n == 0) return;
+    std::sort(SortItems.begin(), SortItems.end(),
+              [](const TSortItem& x, const TSortItem& y) { return x.Number < y.Number; });
+    for (size_t i = 0; i + 1 < n; ++i) SortItems[i].Header->NumberNext = SortItems[i + 1].Header;
+    group->SortedHead = SortItems[0].Header;
+    LinkPosterChains(n);
+}
 
-    MiddlePivotSort(a, 0, n - 1, [](const THeader* x, const THeader* y) {
-        int c = CompareBytes(x->Poster, y->Poster);
-        if (c != 0) return c < 0;
-        if (x->Date != y->Date) return x->Date < y->Date;
-        return CompareBytes(x->Subject, y->Subject) < 0;
-    });
-    for (long i = 0; i + 1 < n; ++i) {
-        if (a[i]->Poster == a[i + 1]->Poster) {
-            a[i]->PosterNext = a[i + 1];
-            a[i + 1]->PosterPrev = a[i];
+void TNewsStore::LinkPosterChains(size_t n) {
+    // Keys, met in number order. Slots hold key index + 1; 0 is free.
+    size_t slots = 16;
+    while (slots < 2 * n) slots *= 2;
+    KeySlots.assign(slots, 0);
+    PostKeys.clear();
+    for (TSortItem& item : SortItems) {
+        const THeader* h = item.Header;
+        const size_t len = std::strlen(h->Subject);
+        const TCounter c = LastCounter(h->Subject, len);
+        if (!c.Found) {
+            item.Key = static_cast<uint32_t>(PostKeys.size());
+            PostKeys.push_back({0, h->Poster, h->Subject, 0, 0, 1, 0});
+            continue;
+        }
+        item.Part = c.Part;
+        uint64_t hash = MixBytes(reinterpret_cast<uintptr_t>(h->Poster) + c.Cut, h->Subject, c.Cut);
+        hash = MixBytes(hash, h->Subject + c.CutEnd, len - c.CutEnd);
+        size_t slot = hash & (slots - 1);
+        for (;; slot = (slot + 1) & (slots - 1)) {
+            const uint32_t k = KeySlots[slot];
+            if (k == 0) {
+                KeySlots[slot] = static_cast<uint32_t>(PostKeys.size()) + 1;
+                item.Key = static_cast<uint32_t>(PostKeys.size());
+                PostKeys.push_back({hash, h->Poster, h->Subject, c.Cut, c.CutEnd, 1, 0});
+                break;
+            }
+            TPostKey& key = PostKeys[k - 1];
+            if (key.Hash == hash && key.Poster == h->Poster && key.Cut == c.Cut &&
+                (key.Subject == h->Subject ||
+                 (std::memcmp(key.Subject, h->Subject, c.Cut) == 0 &&
+                  std::strcmp(key.Subject + key.CutEnd, h->Subject + c.CutEnd) == 0))) {
+                item.Key = k - 1;
+                ++key.Count;
+                break;
+            }
         }
     }
+
+    // Each key's headers side by side, still in number order, then in part
+    // order and split into instances.
+    uint32_t next = 0;
+    for (TPostKey& key : PostKeys) {
+        key.Begin = next;
+        next += key.Count;
+        key.Count = key.Begin;
+    }
+    PostOrder.resize(n);
+    for (const TSortItem& item : SortItems) PostOrder[PostKeys[item.Key].Count++] = item;
+    PostRuns.clear();
+    for (const TPostKey& key : PostKeys) {
+        TSortItem* first = PostOrder.data() + key.Begin;
+        TSortItem* last = PostOrder.data() + key.Count;
+        if (last - first > 1) {
+            SortRun(first, last, [](const TSortItem& x, const TSortItem& y) {
+                if (x.Part != y.Part) return x.Part < y.Part;
+                if (x.Date != y.Date) return x.Date < y.Date;
+                return x.Number < y.Number;
+            });
+            bool reposted = false;
+            for (TSortItem* i = first + 1; i < last; ++i) {
+                if (i->Part == i[-1].Part) {
+                    i->Instance = i[-1].Instance + 1;
+                    reposted = true;
+                }
+            }
+            if (reposted)
+                SortRun(first, last, [](const TSortItem& x, const TSortItem& y) {
+                    if (x.Instance != y.Instance) return x.Instance < y.Instance;
+                    return x.Part < y.Part;
+                });
+        }
+        for (TSortItem* run = first; run < last;) {
+            TPostRun r{key.Poster,
+                       run->Header->Subject,
+                       run->Date,
+                       run->Number,
+                       static_cast<uint32_t>(run - PostOrder.data()),
+                       0};
+            TSortItem* i = run + 1;
+            for (; i < last && i->Instance == run->Instance; ++i) {
+                if (i->Date < r.Date) r.Date = i->Date;
+                if (i->Number < r.Number) r.Number = i->Number;
+            }
+            r.End = static_cast<uint32_t>(i - PostOrder.data());
+            PostRuns.push_back(r);
+            run = i;
+        }
+    }
+
+    std::sort(PostRuns.begin(), PostRuns.end(), [](const TPostRun& x, const TPostRun& y) {
+        if (x.Poster != y.Poster) return std::less<const char*>()(x.Poster, y.Poster);
+        if (x.Date != y.Date) return x.Date < y.Date;
+        if (int c = CompareBytes(x.Subject, y.Subject)) return c < 0;
+        return x.Number < y.Number;
+    });
+    THeader* prev = nullptr;
+    for (const TPostRun& r : PostRuns) {
+        for (uint32_t i = r.Begin; i < r.End; ++i) {
+            THeader* h = PostOrder[i].Header;
+            if (prev && prev->Poster == h->Poster) {
+                prev->PosterNext = h;
+                h->PosterPrev = prev;
+            }
+            prev = h;
+        }
+    }
+}
+
+size_t TNewsStore::SortScratchBytes() const {
+    return SortItems.capacity() * sizeof(TSortItem) + PostOrder.capacity() * sizeof(TSortItem) +
+           KeySlots.capacity() * sizeof(uint32_t) + PostKeys.capacity() * sizeof(TPostKey) +
+           PostRuns.capacity() * sizeof(TPostRun);
 }
 
 void TNewsStore::ApplyPointer(TNewsGroup* group) {

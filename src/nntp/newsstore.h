@@ -1,8 +1,10 @@
 // The records the rest of the program shares: TNewsGroup (one subscribed
 // group), THeader (one article's header summary), the group table, and each
 // group's header store, filled from XOVER or XHDR lines and sorted before a
-// walk into article-number order and per-poster chains. Headers live until
-// the store goes; the handled bit keeps an article from being offered twice.
+// walk into article-number order and per-poster chains. A poster's chain
+// holds each multipart post's parts together in part order, so the walk can
+// hand the decoder part 1, 2, 3... Headers live until the store goes; the
+// handled bit keeps an article from being offered twice.
 #pragma once
 
 #include <cstddef>
@@ -90,6 +92,9 @@ struct TNewsGroup {
     // walk can tell the user once.
     TArticleNo FirstUnstored;
     int32_t CapReported;
+    // Highest number of any record in the hash: a higher one cannot be there
+    // yet, so loading in number order never walks a bucket.
+    TArticleNo HighestStored;
 };
 
 struct THeaderStats {
@@ -140,11 +145,31 @@ class TNewsStore {
     THeader* FindOrAddHeader(TNewsGroup* group, TArticleNo number);
     void AddFieldLine(TNewsGroup* group, int kind, const char* line);
     void AddOverviewLine(TNewsGroup* group, const char* line);
+    // Number order, and per poster: posts by their earliest date, then the
+    // subject of their first part, then their lowest number; within a post
+    // the parts by the part counter of the subject (see the .cpp).
     void SortHeaders(TNewsGroup* group);
     void ApplyPointer(TNewsGroup* group);
     const THeaderStats& Stats() const { return Statistics; }
+    // Bytes held by the sort's scratch between sorts.
+    size_t SortScratchBytes() const;
 
   private:
+    struct TSortItem;
+    struct TPostKey;
+    struct TPostRun;
+    // Text copies for the string table: packed in large chunks, freed with
+    // the store, instead of one heap block per interned text.
+    struct TTextArena {
+        std::vector<std::unique_ptr<char[]>> Chunks;
+        char* Next = nullptr;
+        size_t Left = 0;
+        char* Copy(const char* text, size_t len);
+    };
+    static char* ArenaCopy(const char* text, size_t len, void* arena);
+    static void ArenaRelease(char* text, void* arena);
+    void LinkPosterChains(size_t n);
+
     // Interns and counts the bytes (len, or counted when given) of a text
     // that was not yet stored.
     const char* InternCounted(const char* text, size_t len, uint64_t* counter, size_t counted = 0);
@@ -153,6 +178,7 @@ class TNewsStore {
     TArticleNo LineNumber(TNewsGroup* group, const char* line, const char** rest);
     const char* CrossPostText(const char* value, size_t len);
 
+    TTextArena Texts;  // before the table: the table gives its texts back here
     std::unique_ptr<TStringManager> StringTable;
     const char* NullText = nullptr;
     std::unique_ptr<TNewsGroup[]> Groups;
@@ -161,7 +187,12 @@ class TNewsStore {
     THeader* HeaderFreeList = nullptr;
     std::vector<std::unique_ptr<THeader[]>> HeaderBlocks;
     std::vector<std::unique_ptr<THeader*[]>> Hashes;
-    std::vector<THeader*> SortList;
+    // Sort scratch, kept so that the next sort reuses it.
+    std::vector<TSortItem> SortItems;
+    std::vector<TSortItem> PostOrder;
+    std::vector<uint32_t> KeySlots;
+    std::vector<TPostKey> PostKeys;
+    std::vector<TPostRun> PostRuns;
     THeaderStats Statistics;
 };
 

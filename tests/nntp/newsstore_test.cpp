@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "app/parsedate.h"
 
 namespace zorvex {
 namespace {
@@ -347,6 +351,122 @@ TEST_F(NewsStoreTest, EqualTextsShareOneCopyAndMissingOnesBecomeNull) {
     EXPECT_NE(h1->Poster, null);
 }
 
+// The date field is read without the full parser when it has the usual
+// form; whichever way it is read, the value is the full parser's.
+TEST_F(NewsStoreTest, OverviewDatesAgreeWithTheDateParser) {
+    std::vector<std::string> dates = {
+        "Mon, 07 May 2007 10:11:12 GMT",
+        "Mon, 07 May 2007 10:11:12 +0000",
+        "Mon, 07 May 2007 10:11:12 -0500",
+        "Mon, 07 May 2007 10:11:12 +0530",
+        "Mon, 07 May 2007 10:11:12 +2400",
+        "Mon, 07 May 2007 10:11:12 +2500",
+        "Mon, 07 May 2007 10:11:12 +0060",
+        "mon, 07 may 2007 10:11:12 gmt",
+        "Mon, 07 May 2007 10:11:12 UT",
+        "Mon, 07 May 2007 10:11:12 UTC",
+        "Mon, 07 May 2007 10:11:12 UTX",
+        "Mon, 07 May 2007 10:11:12 GMTX",
+        "Mon, 07 May 2007 10:11:12 GMT+0200",
+        "Mon, 07 May 2007 10:11:12 EST",
+        "Mon, 07 May 2007 10:11:12 EDT",
+        "Mon, 07 May 2007 10:11:12",
+        "Mon, 07 May 2007 10:11:12 +0000 (UTC)",
+        "Mon, 07 May 2007 10:11:12 +0000 (UTC)  ",
+        "Mon, 07 May 2007 10:11:12 +0000 (a (nested) one)",
+        "Mon, 07 May 2007 10:11:12 +0000 (open",
+        "Mon, 07 May 2007 10:11:12 +0000 x",
+        "Mon, 07 May 2007 10:11:12.25 +0000",
+        "Mon, 07 May 2007 10:11 +0000",
+        "Mon, 7 May 2007 10:11:12 +0000",
+        "07 May 2007 10:11:12 +0000",
+        "7 May 2007 10:11:12 GMT",
+        "Mon,07 May 2007 10:11:12 +0000",
+        "Mon 07 May 2007 10:11:12 +0000",
+        "Xyz, 07 May 2007 10:11:12 +0000",
+        "Mar, 07 May 2007 10:11:12 +0000",
+        " Mon, 07 May 2007 10:11:12 +0000",
+        "Mon, 07 Mai 2007 10:11:12 +0000",
+        "Mon, 07 May 07 10:11:12 +0000",
+        "Mon, 007 May 2007 10:11:12 +0000",
+        "Tue, 29 Feb 2000 23:59:59 +0000",
+        "Thu, 29 Feb 2001 23:59:59 +0000",
+        "Sun, 31 Apr 2007 00:00:00 +0000",
+        "Sat, 31 Dec 2011 23:59:60 +0000",
+        "Sat, 31 Dec 2011 23:59:61 +0000",
+        "Sat, 31 Dec 2011 23:59:62 +0000",
+        "Sat, 31 Dec 2011 24:00:00 +0000",
+        "Sat, 31 Dec 2011 23:60:00 +0000",
+        "Thu, 01 Jan 1970 00:00:00 +0000",
+        "Thu, 01 Jan 1970 00:00:00 +0100",
+        "Thu, 01 Jan 1970 00:00:01 +0000",
+        "Wed, 31 Dec 1969 23:59:59 -0100",
+        "Tue, 19 Jan 2038 03:14:07 +0000",
+        "Fri, 31 Dec 2038 23:59:59 -2400",
+        "Sat, 01 Jan 2039 00:00:00 +0000",
+        "Mon, 00 May 2007 10:11:12 +0000",
+        "",
+        "garbage",
+        "Mon,",
+        "Mon, 07",
+        "Mon, 07 May 2007 10:11:12 +",
+        "Mon, 07 May 2007 10:11:12 \xC3\xA9",
+    };
+    // And many ordinary ones, in every month and zone.
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::mt19937 rng(17);
+    auto r = [&rng](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    for (int i = 0; i < 3000; ++i) {
+        char buf[100];
+        char zone[8];
+        switch (r(4)) {
+            case 0:
+                std::snprintf(zone, sizeof zone, "GMT");
+                break;
+            case 1:
+                std::snprintf(zone, sizeof zone, "UT");
+                break;
+            default:
+                std::snprintf(zone, sizeof zone, "%c%02u%02u", r(2) ? '+' : '-', r(15), r(4) * 15);
+                break;
+        }
+        std::snprintf(buf, sizeof buf, "%s, %0*u %s %u %02u:%02u:%02u %s", kDays[r(7)],
+                      r(2) ? 2 : 1, r(31) + 1, kMonths[r(12)], 1970 + r(70), r(24), r(60), r(60),
+                      zone);
+        dates.push_back(buf);
+    }
+    TArticleNo number = 0;
+    for (const std::string& d : dates) {
+        SCOPED_TRACE(d);
+        ++number;
+        const std::string line = std::to_string(number) + "\ts\tp\t" + d + "\t<id>";
+        store.AddOverviewLine(Group, line.c_str());
+        const int64_t t = ParseDate(d.c_str());
+        const uint32_t want = t < 0 || t > UINT32_MAX ? 0 : static_cast<uint32_t>(t);
+        ASSERT_NE(Lookup(Group, number), nullptr);
+        EXPECT_EQ(Lookup(Group, number)->Date, want);
+    }
+}
+
+// Texts are packed into large shared blocks: each must come back whole and
+// distinct, including one larger than a block.
+TEST_F(NewsStoreTest, InternedTextsStayWholeAcrossBlocks) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < 3000; ++i)
+        texts.push_back(std::to_string(i) + std::string(static_cast<size_t>(i % 97), 'a' + i % 26));
+    texts.push_back(std::string(200000, 'h'));
+    texts.push_back("");
+    texts.push_back("after the big one");
+    std::vector<const char*> stored;
+    for (const std::string& t : texts) stored.push_back(store.Intern(t.c_str(), t.size()));
+    for (size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(std::string(stored[i]), texts[i]) << i;
+        EXPECT_EQ(store.Intern(texts[i].c_str()), stored[i]) << i;
+    }
+}
+
 // ---- SortHeaders ----
 
 TEST_F(NewsStoreTest, SortChainsAllHeadersInNumberOrder) {
@@ -436,6 +556,227 @@ TEST_F(NewsStoreTest, PosterChains) {
         std::sort(want.begin(), want.end());
         EXPECT_EQ(chains, want);
     }
+}
+
+// A poster's chain gives each multipart post's parts in part order, the
+// part counter being the subject's last "(n/m)" or "[n/m]".
+TEST_F(NewsStoreTest, PosterChainsKeepPostsInPartOrder) {
+    struct TRow {
+        TArticleNo Number;
+        const char* Subject;
+        uint32_t Date;
+        const char* Poster = "al";
+    };
+    struct TCase {
+        const char* Name;
+        std::vector<TRow> Rows;
+        std::vector<std::vector<TArticleNo>> Chains;
+    };
+    const std::vector<TCase> cases = {
+        {"quoted name, equal dates: (8/419) before (10/419)",
+         {{1, "\"big.iso\" yEnc (10/419)", 100},
+          {2, "\"big.iso\" yEnc (8/419)", 100},
+          {3, "\"big.iso\" yEnc (9/419)", 100}},
+         {{2, 3, 1}}},
+        {"file index of a set stays in the post's name",
+         {{1, "[2/3] - \"b.rar\" yEnc (02/56)", 100},
+          {2, "[1/3] - \"a.rar\" yEnc (02/56)", 100},
+          {3, "[2/3] - \"b.rar\" yEnc (01/56)", 100},
+          {4, "[1/3] - \"a.rar\" yEnc (01/56)", 100},
+          {5, "[3/3] - \"c.rar\" yEnc (01/56)", 100}},
+         {{4, 2, 3, 1, 5}}},
+        {"bare name, numbers out of part order",
+         {{7, "name.part01.rar (3/12)", 50},
+          {8, "name.part01.rar (1/12)", 50},
+          {9, "name.part01.rar (2/12)", 51}},
+         {{8, 9, 7}}},
+        {"reply prefix is part of the name",
+         {{1, "Re: name (3/3)", 10},
+          {2, "Re: name (1/3)", 10},
+          {3, "name (2/3)", 10},
+          {4, "Re: name (2/3)", 10}},
+         {{2, 4, 1, 3}}},
+        {"leading zeros do not make another post",
+         {{1, "x (003/120)", 10}, {2, "x (2/120)", 10}, {3, "x (001/120)", 10}},
+         {{3, 2, 1}}},
+        {"another part total is another post",
+         {{1, "x (2/3)", 10}, {2, "x (1/4)", 10}, {3, "x (1/3)", 10}, {4, "x (2/4)", 10}},
+         {{3, 1, 2, 4}}},
+        {"the last of two counters is the part",
+         {{1, "set (1/2) - f (2/5)", 10},
+          {2, "set (2/2) - f (1/5)", 20},
+          {3, "set (1/2) - f (1/5)", 10}},
+         {{3, 1, 2}}},
+        {"square brackets count, mixed brackets do not",
+         {{1, "k [2/2]", 10}, {2, "k [1/2]", 10}, {3, "k (2/2]", 10}, {4, "k (1/2]", 10}},
+         {{4, 3, 2, 1}}},
+        {"not counters: each is a post of its own in subject order",
+         {{1, "a (2/)", 10}, {2, "a (/2)", 10}, {3, "a ( 1/2)", 10}, {4, "a (1 /2)", 10}},
+         {{3, 2, 4, 1}}},
+        {"a single post takes its date's place between others",
+         {{1, "p (2/2)", 100},
+          {2, "readme.nfo", 150},
+          {3, "p (1/2)", 100},
+          {4, "q (1/1)", 200},
+          {5, "early.sfv", 50}},
+         {{5, 3, 1, 2, 4}}},
+        {"a post sits at its earliest part's date",
+         {{1, "v (1/3)", 300}, {2, "w.nfo", 200}, {3, "v (3/3)", 100}, {4, "v (2/3)", 300}},
+         {{1, 4, 3, 2}}},
+        {"equal date and name: lowest number first",
+         {{6, "z (1/1)", 10}, {2, "z.nfo", 10}, {4, "z (1/1)", 10}},
+         {{4, 6, 2}}},
+        {"two posters interleaved, equal dates",
+         {{1, "a (2/2)", 10, "al"},
+          {2, "b (2/2)", 10, "bo"},
+          {3, "b (1/2)", 10, "bo"},
+          {4, "a (1/2)", 10, "al"},
+          {5, "a (1/2)", 10, "bo"}},
+         {{4, 1}, {5, 3, 2}}},
+        {"a missing part leaves a gap",
+         {{1, "g (4/4)", 10}, {2, "g (2/4)", 10}, {3, "g (1/4)", 10}},
+         {{3, 2, 1}}},
+        {"a repost is a second post, matched by date then number",
+         {{1, "r (1/3)", 100},
+          {2, "r (2/3)", 100},
+          {3, "r (3/3)", 101},
+          {9, "r (2/3)", 500},
+          {8, "r (1/3)", 500},
+          {7, "r (3/3)", 500}},
+         {{1, 2, 3, 8, 9, 7}}},
+        {"a part posted twice: the earlier copy joins the first post",
+         {{5, "r (1/3)", 100}, {6, "r (3/3)", 100}, {7, "r (2/3)", 100}, {4, "r (2/3)", 90}},
+         {{5, 4, 6, 7}}},
+        {"repost parts with equal dates go by number",
+         {{3, "s (1/2)", 10}, {4, "s (1/2)", 10}, {1, "s (2/2)", 10}, {2, "s (2/2)", 10}},
+         {{3, 1, 4, 2}}},
+        {"subjects compare as unsigned bytes",
+         {{1, "\xE9 (1/1)", 10}, {2, "e (1/1)", 10}, {3, "E (1/1)", 10}},
+         {{3, 2, 1}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TNewsStore s;
+        TNewsGroup* g = s.AddGroup("g");
+        for (const TRow& r : c.Rows) {
+            THeader* h = s.FindOrAddHeader(g, r.Number);
+            ASSERT_NE(h, nullptr);
+            h->Subject = s.Intern(r.Subject);
+            h->Poster = s.Intern(r.Poster);
+            h->Date = r.Date;
+        }
+        s.SortHeaders(g);
+        std::vector<std::vector<TArticleNo>> chains = PosterChains(g);
+        std::sort(chains.begin(), chains.end());
+        std::vector<std::vector<TArticleNo>> want = c.Chains;
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(chains, want);
+    }
+}
+
+// The order is a function of the headers alone: loading them in another
+// order, into other buckets, gives the same chains.
+TEST_F(NewsStoreTest, PosterChainsDoNotDependOnLoadOrder) {
+    std::vector<std::string> lines;
+    std::mt19937 rng(11);
+    auto r = [&rng](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    for (int i = 1; i <= 600; ++i) {
+        char buf[200];
+        std::snprintf(buf, sizeof buf, "%d\tf%u (%u/%u)\tp%u\tMon, 07 May 2007 10:00:%02u GMT", i,
+                      r(7), r(9) + 1, r(2) + 8, r(3), r(3));
+        lines.push_back(buf);
+    }
+    std::vector<std::vector<TArticleNo>> first;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        TNewsStore s;
+        TNewsGroup* g = s.AddGroup("g");
+        for (const std::string& l : lines) s.AddOverviewLine(g, l.c_str());
+        s.SortHeaders(g);
+        std::vector<std::vector<TArticleNo>> chains = PosterChains(g);
+        size_t linked = 0;
+        for (const auto& ch : chains) linked += ch.size();
+        EXPECT_EQ(linked, lines.size());
+        EXPECT_EQ(chains.size(), 3u);
+        if (round == 0)
+            first = chains;
+        else
+            EXPECT_EQ(chains, first);
+        std::shuffle(lines.begin(), lines.end(), rng);
+    }
+}
+
+// A binaries group at full size: 1,000 posts of 32 parts by several
+// posters, many within one second, article numbers shuffled.
+TEST_F(NewsStoreTest, PosterChainsAtScaleGiveEveryPostInPartOrder) {
+    constexpr int kPosts = 1000, kParts = 32, kPosters = 7;
+    struct TPart {
+        int Post, Part;
+    };
+    std::vector<TPart> parts;
+    for (int post = 0; post < kPosts; ++post)
+        for (int part = 1; part <= kParts; ++part) parts.push_back({post, part});
+    std::mt19937 rng(5);
+    std::shuffle(parts.begin(), parts.end(), rng);
+    std::vector<uint32_t> postDate(kPosts);
+    for (uint32_t& d : postDate) d = 1178532672 + rng() % 20;  // few distinct dates
+    std::vector<int> posterOf(kPosts);
+    for (int& p : posterOf) p = static_cast<int>(rng() % kPosters);
+
+    std::vector<std::pair<int, int>> postOf;  // by number - 1
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const TPart& p = parts[i];
+        const TArticleNo number = static_cast<TArticleNo>(i) + 1;
+        THeader* h = store.FindOrAddHeader(Group, number);
+        ASSERT_NE(h, nullptr);
+        char subject[100];
+        // Half the posts write "(7/32)", where subject bytes would put
+        // part 10 before part 7.
+        std::snprintf(subject, sizeof subject, "[%d/50] - \"file%04d.rar\" yEnc (%0*d/%d)",
+                      p.Post % 50 + 1, p.Post, p.Post % 2 ? 2 : 1, p.Part, kParts);
+        char poster[32];
+        std::snprintf(poster, sizeof poster, "poster%d <p@x>", posterOf[p.Post]);
+        h->Subject = store.Intern(subject);
+        h->Poster = store.Intern(poster);
+        h->Date = postDate[p.Post];
+        postOf.push_back({p.Post, p.Part});
+    }
+    store.SortHeaders(Group);
+
+    auto post = [&](const THeader* h) { return postOf[static_cast<size_t>(h->Number - 1)]; };
+    std::vector<int> seen(kPosts, 0);
+    int heads = 0;
+    size_t linked = 0;
+    for (THeader* h = Group->SortedHead; h; h = h->NumberNext) {
+        if (h->PosterPrev) {
+            ASSERT_EQ(h->PosterPrev->PosterNext, h);
+            continue;
+        }
+        ++heads;
+        // Walk one poster's chain: whole posts, each parts 1..32 in a row,
+        // in order of date and then name.
+        std::pair<uint32_t, std::string> last{0, ""};
+        for (THeader* p = h; p;) {
+            const int postNo = post(p).first;
+            ASSERT_EQ(post(p).second, 1) << "post " << postNo << " does not start at part 1";
+            std::pair<uint32_t, std::string> key{p->Date, p->Subject};
+            EXPECT_LT(last, key);
+            last = key;
+            for (int part = 1; part <= kParts; ++part, p = p->PosterNext) {
+                ASSERT_NE(p, nullptr);
+                ASSERT_EQ(post(p), std::make_pair(postNo, part));
+                ASSERT_EQ(p->Poster, h->Poster);
+                if (p->PosterNext) {
+                    ASSERT_EQ(p->PosterNext->PosterPrev, p);
+                }
+                ++linked;
+            }
+            ++seen[static_cast<size_t>(postNo)];
+        }
+    }
+    EXPECT_EQ(heads, kPosters);
+    EXPECT_EQ(linked, parts.size());
+    EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](int n) { return n == 1; }));
 }
 
 TEST_F(NewsStoreTest, ResortRelinksPosterChains) {
