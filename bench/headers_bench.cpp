@@ -154,7 +154,7 @@ void BM_HeaderLoading(benchmark::State& state) {
     state.counters["headers"] = headers;
     state.counters["bytes_per_header"] = bytesPerHeader;
     state.counters["text_bytes_per_header"] = textBytesPerHeader;
-    // The sort's scratch, kept for the next sort.
+    // The sort's scratch, held only while it runs.
     state.counters["sort_scratch_bytes_per_header"] =
         static_cast<double>(store->SortScratchBytes()) / headers;
 }

@@ -596,6 +596,17 @@ void TNewsStore::SortHeaders(TNewsGroup* group) {
     for (size_t i = 0; i + 1 < n; ++i) SortItems[i].Header->NumberNext = SortItems[i + 1].Header;
     group->SortedHead = SortItems[0].Header;
     LinkPosterChains(n);
+    // The scratch goes with the sort: between walks the store keeps no more
+    // than the headers themselves.
+    LastScratchBytes =
+        SortItems.capacity() * sizeof(TSortItem) + PostOrder.capacity() * sizeof(TSortItem) +
+        KeySlots.capacity() * sizeof(uint32_t) + PostKeys.capacity() * sizeof(TPostKey) +
+        PostRuns.capacity() * sizeof(TPostRun);
+    std::vector<TSortItem>().swap(SortItems);
+    std::vector<TSortItem>().swap(PostOrder);
+    std::vector<uint32_t>().swap(KeySlots);
+    std::vector<TPostKey>().swap(PostKeys);
+    std::vector<TPostRun>().swap(PostRuns);
 }
 
 void TNewsStore::LinkPosterChains(size_t n) {
@@ -708,9 +719,7 @@ void TNewsStore::LinkPosterChains(size_t n) {
 }
 
 size_t TNewsStore::SortScratchBytes() const {
-    return SortItems.capacity() * sizeof(TSortItem) + PostOrder.capacity() * sizeof(TSortItem) +
-           KeySlots.capacity() * sizeof(uint32_t) + PostKeys.capacity() * sizeof(TPostKey) +
-           PostRuns.capacity() * sizeof(TPostRun);
+    return LastScratchBytes;
 }
 
 void TNewsStore::ApplyPointer(TNewsGroup* group) {

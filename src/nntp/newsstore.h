@@ -151,7 +151,7 @@ class TNewsStore {
     void SortHeaders(TNewsGroup* group);
     void ApplyPointer(TNewsGroup* group);
     const THeaderStats& Stats() const { return Statistics; }
-    // Bytes held by the sort's scratch between sorts.
+    // Bytes the last sort used for its scratch, which it released at its end.
     size_t SortScratchBytes() const;
 
   private:
@@ -187,12 +187,13 @@ class TNewsStore {
     THeader* HeaderFreeList = nullptr;
     std::vector<std::unique_ptr<THeader[]>> HeaderBlocks;
     std::vector<std::unique_ptr<THeader*[]>> Hashes;
-    // Sort scratch, kept so that the next sort reuses it.
+    // Sort scratch, released when the sort ends.
     std::vector<TSortItem> SortItems;
     std::vector<TSortItem> PostOrder;
     std::vector<uint32_t> KeySlots;
     std::vector<TPostKey> PostKeys;
     std::vector<TPostRun> PostRuns;
+    size_t LastScratchBytes = 0;
     THeaderStats Statistics;
 };
 
