@@ -127,6 +127,12 @@ void TNews::ReleaseCutArticle() {
     TransferStarted = false;
     if (CurMsg == cut) CurMsg = nullptr;
     FollowPosterFlag = 0;
+    // A file that waits for the poster's next article gets it first after
+    // the reconnect: the cut article again, or the one after it.
+    if (FileDriver.MorePartsToCome() || FileDriver.DecodeState() == DS_AWAITING_CONTINUATION) {
+        THeader* after = again ? cut->PosterPrev : cut;
+        if (after) ResumeWalkAfter(CurGroup, after);
+    }
     if (!again) return;
     // Asked for and never finished: it is asked for again after the
     // reconnect, and the group's pointer must not pass it before then.

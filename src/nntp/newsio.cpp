@@ -754,6 +754,12 @@ void TNewsIo::SortAndWalk() {
     while (WalkCursor && WalkCursor->Number < g->Pointer) WalkCursor = WalkCursor->NumberNext;
     g->Done = 1;
     FollowPosterFlag = 0;
+    if (ResumeAfter && ResumeGroup == g) {
+        CurMsg = ResumeAfter;
+        FollowPosterFlag = 1;
+    }
+    ResumeAfter = nullptr;
+    ResumeGroup = nullptr;
     State = NS_ARTICLES;
     ChooseNextArticle();
 }

@@ -153,6 +153,14 @@ class TNewsIo {
     int LineCount = 0;
 
   protected:
+    // After a reconnect into group, the walk goes on with the article that
+    // follows header in its poster's chain, as if that article had just
+    // ended: a file waiting for its next part must not lose it to another
+    // article the cursor finds first.
+    void ResumeWalkAfter(TNewsGroup* group, THeader* header) {
+        ResumeGroup = group;
+        ResumeAfter = header;
+    }
     void LogF(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void MarkRejected(THeader* header) { header->Flags |= HEADER_HANDLED | HEADER_REQUESTED; }
     // Picks and requests the next article of the walk, or moves on.
@@ -195,6 +203,8 @@ class TNewsIo {
     TEventLoop* NotifyLoop = nullptr;
     TMessageTarget* NotifyWindow = nullptr;
 
+    TNewsGroup* ResumeGroup = nullptr;
+    THeader* ResumeAfter = nullptr;
     int MultiLine = 0;
     int DiscardResponse = 0;  // an unasked-for multi-line response
     int SubjectLines = 0;

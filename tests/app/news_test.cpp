@@ -307,6 +307,56 @@ TEST_P(PauseTest, TwelveTicksBetweenArticlesAndConnectShortensThem) {
 INSTANTIATE_TEST_SUITE_P(Connect, PauseTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Pressed" : "NotPressed"; });
 
+// One part of a two-part yEnc post of m.bin by poster "pm", whole data 4000 bytes.
+std::string MultipartArticle(TArticleNo n, int part, const std::string& whole) {
+    const size_t begin = part == 1 ? 0 : 2000, end = part == 1 ? 2000 : whole.size();
+    std::string out = "220 " + std::to_string(n) + " <" + std::to_string(n) +
+                      "@test> article\nSubject: m.bin (" + std::to_string(part) +
+                      "/2)\nFrom: pm\n\n=ybegin part=" + std::to_string(part) +
+                      " total=2 line=128 size=" + std::to_string(whole.size()) +
+                      " name=m.bin\n=ypart begin=" + std::to_string(begin + 1) +
+                      " end=" + std::to_string(end) + "\n";
+    for (const std::string& l : YencDataLines(whole.substr(begin, end - begin))) out += l + "\n";
+    return out + "=yend size=" + std::to_string(end - begin) + " part=" + std::to_string(part) +
+           "\n.\n";
+}
+
+// The connection drops while the second part of a post comes in. After the
+// reconnect that part comes first, although another poster's article has a
+// lower number: the waiting file must not be ended by another file.
+TEST_F(NewsControlTest, ReconnectGoesOnWithThePartAFileWaitsFor) {
+    const std::string whole = Noise(4000, 21);
+    const std::string overview =
+        "224 overview follows\n"
+        "1\tm.bin (1/2)\tpm\td\t<1@test>\t\t100\t10\n"
+        "2\tfile2\tp2\td\t<2@test>\t\t100\t10\n"
+        "3\tm.bin (2/2)\tpm\td\t<3@test>\t\t100\t10\n.\n";
+    std::string cut = MultipartArticle(3, 2, whole);
+    cut = cut.substr(0, cut.find('\n', cut.find("=ypart")) + 130);
+    std::vector<TStep> first = {kModeReader, TStep{"211 3 1 3 a.b\n"}, TStep{overview},
+                                TStep{MultipartArticle(1, 1, whole)}, TStep{cut, true, true}};
+    std::vector<TStep> second = {kModeReader, TStep{"211 3 1 3 a.b\n"},
+                                 TStep{MultipartArticle(3, 2, whole)}, TStep{Article(2)}};
+    Server.ServeSessions({{kGreeting, first}, {kGreeting, second}});
+    WriteIni("");
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntilExited(12000));
+    EXPECT_TRUE(View.Has("Article #3 was cut off; it will be asked for again"));
+    EXPECT_EQ(FileBytes(Home.File("dl/m.bin")), whole);
+    EXPECT_TRUE(Whole(2));
+    Lines asked;
+    for (const std::string& c : Server.Received())
+        if (c.rfind("article ", 0) == 0) asked.push_back(c);
+    EXPECT_EQ(asked, (Lines{"article 1", "article 3", "article 3", "article 2"}));
+    int received = 0, incomplete = 0;
+    for (const auto& l : View.Logged) {
+        received += l.rfind("[RECEIVED]", 0) == 0;
+        incomplete += l.rfind("[INCOMPLETE]", 0) == 0;
+    }
+    EXPECT_EQ(received, 2);
+    EXPECT_EQ(incomplete, 0);
+}
+
 // A multipart file whose last part the walk never brings: the end of the
 // group (another group follows) or of the run ends it with its log line.
 class WaitingPartTest : public NewsControlTest, public ::testing::WithParamInterface<bool> {};
