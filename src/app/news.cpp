@@ -142,6 +142,19 @@ void TNews::ReleaseCutArticle() {
                         static_cast<long long>(cut->Number));
 }
 
+void TNews::SkipRestOfPost(THeader* header) {
+    int skipped = 0;
+    for (THeader *prev = header, *h = header->PosterNext; TNewsStore::LaterPartOfPost(prev, h);
+         prev = h, h = h->PosterNext) {
+        if (h->Flags & HEADER_HANDLED) continue;
+        MarkRejected(h);
+        ++skipped;
+    }
+    if (skipped > 0)
+        Status.PrintStatusF("Skipping %d more parts of \"%s\": the file cannot be completed",
+                            skipped, header->Subject ? header->Subject : "");
+}
+
 void TNews::StartRetry() {
     if (Loop) Loop->SetTimer(this, TIMER_RETRY, RETRY_DELAY_MS, false);
 }
@@ -241,6 +254,7 @@ void TNews::OnArticleEnd() {
     InTransfer = nullptr;
     TransferStarted = false;
     FollowPosterFlag = FileDriver.ArticleEnd() ? 1 : 0;
+    if (FileDriver.PartRefused() && CurMsg) SkipRestOfPost(CurMsg);
     if (!CheckFreeSpace()) {
         AutomaticExitCheck();
         return;

@@ -159,6 +159,9 @@ class TNews : public TNewsIo, public TMessageTarget {
     bool CheckFreeSpace();
     // An article the connection cut is offered again after the reconnect.
     void ReleaseCutArticle();
+    // The later parts of header's post are not fetched: its file cannot be
+    // completed in this walk.
+    void SkipRestOfPost(THeader* header);
     void ShowProgress();
 
     TSettingsStore& Settings;

@@ -69,7 +69,7 @@ void TArticleDriver::ArticleStart(const TNewsGroup* group, const THeader* header
                         header ? header->Lines : 0);
     Mime = MIME_NONE;
     PreviousKind = LINE_OTHER;
-    BegunHere = AppendedHere = FinishedHere = false;
+    BegunHere = AppendedHere = FinishedHere = RefusedPart = false;
     Dec.SetViewerEnabled(Store.Settings().ViewerEnable != 0);
 }
 
@@ -292,17 +292,20 @@ void TArticleDriver::StartYenc(std::string_view line) {
     if (YencEnded && name == FirstCleanName) {
         Status.PrintStatusF("multipart yenc: part %" PRId64 " of a%s file ignored (%s)", part,
                             YencDeleted ? " deleted" : "n ended", name.c_str());
+        RefusedPart = true;
         return;
     }
     if (part != LastPart + 1) {
         Status.PrintStatus("multipart yenc: part out of sequence");
         EndWaitingYenc("a part is missing");
+        RefusedPart = true;
         return;
     }
     if (name == FirstCleanName) name = FirstFinalName;
     if (name != FirstFinalName) {
         Status.PrintStatus("multipart yenc: part is not current yenc file");
         EndWaitingYenc("another file begins");
+        RefusedPart = true;
         return;
     }
     // Appending to a file that is no longer there would leave a fragment.
@@ -310,6 +313,7 @@ void TArticleDriver::StartYenc(std::string_view line) {
     if (lstat((directory + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
         !Dec.BeginUuFile(directory, name, true)) {
         Status.PrintStatusF("multipart yenc: unable to continue (part %" PRId64 ")", part);
+        RefusedPart = true;
         return;
     }
     Status.PrintStatusF("multipart yenc: continue (part=%" PRId64 ") %s", part, name.c_str());

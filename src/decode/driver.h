@@ -147,6 +147,10 @@ class TArticleDriver {
     // incomplete, with their log lines. why is said in the status line.
     void EndWaitingFiles(const char* why);
 
+    // A yEnc part after the first came in this article and could not be
+    // added to its file (out of sequence, its file ended or gone): the rest
+    // of that post is of no use either.
+    bool PartRefused() const { return RefusedPart; }
     int DecodeState() const { return State; }
     int MimeState() const { return Mime; }
     bool MorePartsToCome() const { return MoreParts; }
@@ -230,6 +234,7 @@ class TArticleDriver {
     bool AppendedHere = false;
     int64_t SizeBeforePart = 0;
     bool FinishedHere = false;
+    bool RefusedPart = false;
 };
 
 }  // namespace zorvex

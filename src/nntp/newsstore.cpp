@@ -718,6 +718,16 @@ void TNewsStore::LinkPosterChains(size_t n) {
     }
 }
 
+bool TNewsStore::LaterPartOfPost(const THeader* header, const THeader* next) {
+    if (!header || !next || header->Poster != next->Poster || !header->Subject || !next->Subject)
+        return false;
+    const size_t la = std::strlen(header->Subject), lb = std::strlen(next->Subject);
+    const TCounter a = LastCounter(header->Subject, la), b = LastCounter(next->Subject, lb);
+    return a.Found && b.Found && b.Part > a.Part && a.Cut == b.Cut &&
+           std::memcmp(header->Subject, next->Subject, a.Cut) == 0 &&
+           std::strcmp(header->Subject + a.CutEnd, next->Subject + b.CutEnd) == 0;
+}
+
 size_t TNewsStore::SortScratchBytes() const {
     return LastScratchBytes;
 }

@@ -149,6 +149,10 @@ class TNewsStore {
     // subject of their first part, then their lowest number; within a post
     // the parts by the part counter of the subject (see the .cpp).
     void SortHeaders(TNewsGroup* group);
+    // Whether next is a later part of the same post as header: same poster,
+    // subjects equal but for the part number, and a higher part number (a
+    // lower or equal one starts a repost).
+    static bool LaterPartOfPost(const THeader* header, const THeader* next);
     void ApplyPointer(TNewsGroup* group);
     const THeaderStats& Stats() const { return Statistics; }
     // Bytes the last sort used for its scratch, which it released at its end.

@@ -357,6 +357,47 @@ TEST_F(NewsControlTest, ReconnectGoesOnWithThePartAFileWaitsFor) {
     EXPECT_EQ(incomplete, 0);
 }
 
+// A post whose second part never reached the server: once the third shows
+// the gap, the file ends incomplete and the later parts are not fetched.
+TEST_F(NewsControlTest, PartsAfterAGapAreNotFetched) {
+    const std::string whole = Noise(8000, 23);
+    auto part = [&](TArticleNo n, int p) {
+        const size_t begin = (p - 1) * 2000, end = begin + 2000;
+        std::string out =
+            "220 " + std::to_string(n) + " <" + std::to_string(n) +
+            "@test> article\nSubject: g.bin (" + std::to_string(p) +
+            "/4)\nFrom: pm\n\n=ybegin part=" + std::to_string(p) +
+            " total=4 line=128 size=8000 name=g.bin\n=ypart begin=" + std::to_string(begin + 1) +
+            " end=" + std::to_string(end) + "\n";
+        for (const std::string& l : YencDataLines(whole.substr(begin, 2000))) out += l + "\n";
+        return out + "=yend size=2000 part=" + std::to_string(p) + "\n.\n";
+    };
+    const std::string overview =
+        "224 overview follows\n"
+        "1\tg.bin (1/4)\tpm\td\t<1@test>\t\t100\t10\n"
+        "2\tg.bin (4/4)\tpm\td\t<2@test>\t\t100\t10\n"
+        "3\tg.bin (3/4)\tpm\td\t<3@test>\t\t100\t10\n"
+        "4\tfile4\tp4\td\t<4@test>\t\t100\t10\n.\n";
+    Data.push_back(Noise(900, 24));
+    Server.ServeSessions({{kGreeting,
+                           {kModeReader, TStep{"211 4 1 4 a.b\n"}, TStep{overview},
+                            TStep{part(1, 1)}, TStep{part(3, 3)}, TStep{Article(4)}}}});
+    WriteIni("");
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntilExited());
+    Lines asked;
+    for (const std::string& c : Server.Received())
+        if (c.rfind("article ", 0) == 0) asked.push_back(c);
+    EXPECT_EQ(asked, (Lines{"article 1", "article 3", "article 4"}));
+    EXPECT_TRUE(View.Has("Skipping 1 more parts of \"g.bin (3/4)\": the file cannot be completed"));
+    EXPECT_EQ(FileBytes(Home.File("dl/g.bin")), whole.substr(0, 2000));
+    EXPECT_TRUE(Whole(4));
+    int incomplete = 0;
+    for (const auto& l : View.Logged) incomplete += l.rfind("[INCOMPLETE] ", 0) == 0;
+    EXPECT_EQ(incomplete, 1);
+    EXPECT_EQ(GroupListValue("0"), "a.b 1 4");
+}
+
 // A multipart file whose last part the walk never brings: the end of the
 // group (another group follows) or of the run ends it with its log line.
 class WaitingPartTest : public NewsControlTest, public ::testing::WithParamInterface<bool> {};

@@ -266,6 +266,7 @@ TEST_F(DriverTest, MultipartYencAppendsPartsAcrossArticles) {
             Article(h[p], YencArticle("multi.bin", data, p + 1, cut[p], cut[p + 1], p == 2));
         EXPECT_EQ(follow, p < 2) << "part " << p + 1;
         EXPECT_EQ(Driver->MorePartsToCome(), p < 2);
+        EXPECT_FALSE(Driver->PartRefused());
         if (p < 2) {
             EXPECT_TRUE(View.Logged.empty());
         }
@@ -351,6 +352,7 @@ TEST_F(DriverTest, MultipartYencFileWhoseNextPartDoesNotComeEndsIncomplete) {
                 EXPECT_EQ(ReadFile(Dl() + "seq.bin"), data.substr(0, cut[2]));
             // The part that was late changes nothing any more.
             Article(h[3], YencArticle("seq.bin", data, 3, cut[2], cut[3]));
+            EXPECT_TRUE(Driver->PartRefused()) << "the rest of its post is of no use";
             EXPECT_EQ(CountOf(View.Logged, "seq.bin"), 1);
             if (!deleteIncomplete) {
                 EXPECT_EQ(ReadFile(Dl() + "seq.bin"), data.substr(0, cut[2]));

@@ -673,6 +673,43 @@ TEST_F(NewsStoreTest, PosterChainsKeepPostsInPartOrder) {
     }
 }
 
+// What tells the walk that an article is a later part of the same post.
+TEST_F(NewsStoreTest, LaterPartOfPostNeedsPosterPostAndAHigherPart) {
+    struct TCase {
+        const char* First;
+        const char* Next;
+        const char* NextPoster;
+        bool Later;
+    } cases[] = {
+        {"\"a.bin\" yEnc (1/12)", "\"a.bin\" yEnc (2/12)", "al", true},
+        {"\"a.bin\" yEnc (1/12)", "\"a.bin\" yEnc (12/12)", "al", true},
+        {"\"a.bin\" yEnc (01/12)", "\"a.bin\" yEnc (3/12)", "al", true},
+        {"[1/3] - \"a.bin\" yEnc (1/5)", "[1/3] - \"a.bin\" yEnc (2/5)", "al", true},
+        {"\"a.bin\" yEnc (2/12)", "\"a.bin\" yEnc (2/12)", "al", false},  // a repost
+        {"\"a.bin\" yEnc (5/12)", "\"a.bin\" yEnc (1/12)", "al", false},
+        {"\"a.bin\" yEnc (1/12)", "\"a.bin\" yEnc (2/13)", "al", false},
+        {"\"a.bin\" yEnc (1/12)", "\"b.bin\" yEnc (2/12)", "al", false},
+        {"[1/3] - \"a.bin\" yEnc (1/5)", "[2/3] - \"b.bin\" yEnc (2/5)", "al", false},
+        {"\"a.bin\" yEnc (1/12)", "\"a.bin\" yEnc (2/12)", "bo", false},
+        {"a.bin", "a.bin", "al", false},
+    };
+    TNewsStore s;
+    TNewsGroup* g = s.AddGroup("g");
+    TArticleNo number = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.First) + " then " + c.Next);
+        THeader* a = s.FindOrAddHeader(g, ++number);
+        THeader* b = s.FindOrAddHeader(g, ++number);
+        ASSERT_TRUE(a && b);
+        a->Subject = s.Intern(c.First);
+        a->Poster = s.Intern("al");
+        b->Subject = s.Intern(c.Next);
+        b->Poster = s.Intern(c.NextPoster);
+        EXPECT_EQ(TNewsStore::LaterPartOfPost(a, b), c.Later);
+    }
+    EXPECT_FALSE(TNewsStore::LaterPartOfPost(nullptr, nullptr));
+}
+
 // The order is a function of the headers alone: loading them in another
 // order, into other buckets, gives the same chains.
 TEST_F(NewsStoreTest, PosterChainsDoNotDependOnLoadOrder) {
