@@ -614,6 +614,9 @@ void TNewsIo::ClearDoneFlags() {
 void TNewsIo::ChangeGroupTable(const std::function<void()>& change) {
     const char* current = CurGroup ? CurGroup->Name : nullptr;
     const char* announced = LastAnnouncedGroup ? LastAnnouncedGroup->Name : nullptr;
+    // Records move: a resume noted for a group could point at another one.
+    ResumeAfter = nullptr;
+    ResumeGroup = nullptr;
     TNewsGroup* next = Headers.GetGroup(NextGroupOverride);
     const char* nextName = next ? next->Name : nullptr;
     change();
