@@ -431,7 +431,6 @@ void TArticleDriver::FinishPrevious() {
 }
 
 int TArticleDriver::Finish(int result) {
-    const TSettings& s = Store.Settings();
     File.Size = Dec.EndFile();
     FinishedHere = true;
     BegunHere = AppendedHere = false;
@@ -442,13 +441,7 @@ int TArticleDriver::Finish(int result) {
         result = RESULT_ERROR;
     }
     File.Result = result;
-    bool deleted = false;
-    if (result == RESULT_POSSIBLE_VIRUS || (result == RESULT_INCOMPLETE && s.DeleteIncomplete)) {
-        Status.PrintStatusF("Deleting %s", File.FileName.c_str());
-        DeleteInDirectory(File.Directory, File.FileName);
-        deleted = true;
-    }
-    File.Deleted = deleted;
+    const bool deleted = DeleteIfDue(result);
     State = DS_IDLE;
     MoreParts = false;
     if (Dec.DecodeMode() == MODE_YENC) {
@@ -473,6 +466,16 @@ int TArticleDriver::Finish(int result) {
     LogFinished(result, Dec.MethodName());
     UpdateIndicator();
     return result;
+}
+
+bool TArticleDriver::DeleteIfDue(int result) {
+    File.Deleted = result == RESULT_POSSIBLE_VIRUS ||
+                   (result == RESULT_INCOMPLETE && Store.Settings().DeleteIncomplete);
+    if (File.Deleted) {
+        Status.PrintStatusF("Deleting %s", File.FileName.c_str());
+        DeleteInDirectory(File.Directory, File.FileName);
+    }
+    return File.Deleted;
 }
 
 void TArticleDriver::LogFinished(int result, const char* method) {
@@ -507,11 +510,7 @@ void TArticleDriver::EndWaitingYenc(const char* why) {
     Status.PrintStatusF("multipart yenc: %s ends incomplete after part %" PRId64 " (%s)",
                         File.FileName.c_str(), LastPart, why);
     File.Result = RESULT_INCOMPLETE;
-    if (Store.Settings().DeleteIncomplete) {
-        Status.PrintStatusF("Deleting %s", File.FileName.c_str());
-        DeleteInDirectory(File.Directory, File.FileName);
-        File.Deleted = YencDeleted = true;
-    }
+    YencDeleted = DeleteIfDue(RESULT_INCOMPLETE);
     // The decoder may have moved on to another file: name the method here.
     LogFinished(RESULT_INCOMPLETE, "yEnc");
 }

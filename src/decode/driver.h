@@ -182,6 +182,9 @@ class TArticleDriver {
     void CheckYencTrailer();
     // Returns the result given, or error when the last bytes could not be written.
     int Finish(int result);
+    // A possible virus, and an incomplete file under [misc]
+    // deleteincomplete, are deleted; returns whether the file was.
+    bool DeleteIfDue(int result);
     // The log lines of a finished file, its entry in the received list.
     void LogFinished(int result, const char* method);
     void FinishPrevious();

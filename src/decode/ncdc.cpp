@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "decode/kernels.h"
+#include "library/ascii.h"
 #include "library/check.h"
 #include "library/fileio.h"
 
@@ -24,14 +25,6 @@ constexpr char BASE64_ALPHABET[] =
 constexpr int8_t NOT_IN_ALPHABET = -2;
 // 341 clean groups give 1023 bytes; the group after them reaches the cap.
 constexpr size_t BASE64_FAST_GROUPS = BASE64_LINE_BYTES_MAX / 3;
-
-bool IsWhite(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // The reverse table of a uu or xx alphabet: each character's value, then
 // the lower-case forms (uuencode reads lower-case letters as upper-case),
@@ -70,12 +63,12 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     if (s.size() < prefix.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i)
-        if (Lower(s[i]) != Lower(prefix[i])) return false;
+        if (ToLowerAscii(s[i]) != ToLowerAscii(prefix[i])) return false;
     return true;
 }
 
 size_t SkipWhite(std::string_view s, size_t pos) {
-    while (pos < s.size() && IsWhite(s[pos])) ++pos;
+    while (pos < s.size() && IsSpaceAscii(s[pos])) ++pos;
     return pos;
 }
 
@@ -98,7 +91,7 @@ size_t FindKey(std::string_view line, std::string_view key) {
     }
     for (size_t at = FindNoCase(line, key); at != std::string_view::npos && at < limit;
          at = FindNoCase(line, key, at + 1))
-        if (at == 0 || IsWhite(line[at - 1])) return at;
+        if (at == 0 || IsSpaceAscii(line[at - 1])) return at;
     return std::string_view::npos;
 }
 
@@ -123,7 +116,7 @@ bool HexAfter(std::string_view line, size_t at, size_t keyLength, uint32_t* valu
     uint32_t v = 0;
     size_t digits = 0;
     for (; pos < line.size() && digits < 8; ++pos, ++digits) {
-        char c = Lower(line[pos]);
+        char c = ToLowerAscii(line[pos]);
         if (c >= '0' && c <= '9')
             v = v * 16 + static_cast<uint32_t>(c - '0');
         else if (c >= 'a' && c <= 'f')
@@ -158,7 +151,7 @@ bool HasOctalMode(std::string_view line, size_t pos) {
     pos = SkipWhite(line, pos);
     size_t digits = 0;
     while (pos < line.size() && line[pos] >= '0' && line[pos] <= '7') ++pos, ++digits;
-    return digits > 0 && (pos == line.size() || IsWhite(line[pos]));
+    return digits > 0 && (pos == line.size() || IsSpaceAscii(line[pos]));
 }
 
 }  // namespace
@@ -179,12 +172,12 @@ int ClassifyLine(std::string_view line, size_t* valuePos) {
     size_t pos = 0;
     int kind = LINE_OTHER;
     // Nearly every line is data: its first character rules out the keywords.
-    const char first = line.empty() ? '\0' : Lower(line[0]);
-    if (first != 'b' && first != 'c' && first != '=' && !IsWhite(first)) {
+    const char first = line.empty() ? '\0' : ToLowerAscii(line[0]);
+    if (first != 'b' && first != 'c' && first != '=' && !IsSpaceAscii(first)) {
         if (valuePos) *valuePos = 0;
         return LINE_OTHER;
     }
-    if (IsWhite(first)) {
+    if (IsSpaceAscii(first)) {
         kind = LINE_CONTINUATION;
     } else {
         for (const TKeyword& k : KEYWORDS) {
@@ -205,7 +198,7 @@ bool BeginLineName(std::string_view line, std::string* name) {
     name->clear();
     if (!StartsWith(line, "begin")) return false;
     size_t pos = SkipWhite(line, 5);
-    while (pos < line.size() && !IsWhite(line[pos])) ++pos;  // the mode
+    while (pos < line.size() && !IsSpaceAscii(line[pos])) ++pos;  // the mode
     pos = SkipWhite(line, pos);
     return TidyFileName(line.substr(pos), name);
 }
@@ -239,7 +232,7 @@ bool TidyFileName(std::string_view source, std::string* name) {
         size_t dot = name->rfind('.');
         if (dot != std::string::npos) {
             size_t end = dot;
-            while (end < name->size() && !IsWhite((*name)[end])) ++end;
+            while (end < name->size() && !IsSpaceAscii((*name)[end])) ++end;
             name->resize(end);
         }
     }
@@ -516,7 +509,7 @@ int TDecoder::DecodeUuGroups(std::string_view line, const int8_t* table, int* an
     }
     int stray = 0;
     for (; pos < length; ++pos)
-        if (!IsWhite(line[pos])) ++stray;
+        if (!IsSpaceAscii(line[pos])) ++stray;
     if (stray >= 2) return DECODE_BOGUS;
     *announcedOut = announced;
     return DECODE_OK;
@@ -539,7 +532,7 @@ int TDecoder::DecodeBase64(std::string_view line) {
             const unsigned char c = text[pos];
             if (Reverse[c] >= 0 || c == '=')
                 quad[taken++] = c;
-            else if (!IsWhite(static_cast<char>(c)))
+            else if (!IsSpaceAscii(static_cast<char>(c)))
                 ++stray;
         }
         if (taken == 0) break;

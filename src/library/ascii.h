@@ -13,6 +13,15 @@ constexpr char ToUpperAscii(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// White space as the C locale has it; the locale never decides how a
+// protocol line is read.
+constexpr bool IsSpaceAscii(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+constexpr bool IsDigitAscii(char c) {
+    return c >= '0' && c <= '9';
+}
+
 // The blanks that separate words in protocol lines and list entries.
 constexpr bool IsBlankAscii(char c) {
     return c == ' ' || c == '\t';

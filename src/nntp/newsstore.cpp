@@ -19,15 +19,6 @@ namespace zorvex {
 
 namespace {
 
-// White space as the C locale has it; the locale never decides how a
-// protocol line is read.
-constexpr bool IsSpaceAscii(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-constexpr bool IsDigitAscii(char c) {
-    return c >= '0' && c <= '9';
-}
-
 // Leading decimal value after optional white space and sign; 0 when none.
 // Clamped, so that absurd digit runs never overflow the range arithmetic.
 TArticleNo LeadingNumber(const char* p, const char** end) {
