@@ -5,10 +5,10 @@
 
 #include "app/messages.h"
 #include "app/statuslog.h"
-#include "app/strings.h"
 #include "app/view.h"
-#include "decode/fileutil.h"
-#include "library/kvsocket.h"
+#include "library/fileio.h"
+#include "library/strings.h"
+#include "net/kvsocket.h"
 #include "nntp/grouplist.h"
 
 namespace zorvex {

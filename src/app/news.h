@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "app/eventloop.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "decode/driver.h"
+#include "library/eventloop.h"
 #include "nntp/newsio.h"
 
 namespace zorvex {

@@ -2,10 +2,11 @@
 
 #include "app/messages.h"
 #include "app/statusqueue.h"
-#include "app/strings.h"
 #include "app/view.h"
-#include "decode/fileutil.h"
+#include "decode/placement.h"
+#include "library/fileio.h"
 #include "library/profile.h"
+#include "library/strings.h"
 
 namespace zorvex {
 

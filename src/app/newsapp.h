@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "app/eventloop.h"
 #include "app/news.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/statuslog.h"
+#include "library/eventloop.h"
 #include "nntp/grouplist.h"
 #include "nntp/newsrc.h"
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/statussink.h"
 #include "decode/crypt.h"
+#include "library/statussink.h"
 
 namespace zorvex {
 

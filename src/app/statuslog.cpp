@@ -8,10 +8,10 @@
 #include <cstring>
 
 #include "app/settings.h"
-#include "app/strings.h"
-#include "decode/fileutil.h"
 #include "library/fileio.h"
+#include "library/homefiles.h"
 #include "library/profile.h"
+#include "library/strings.h"
 
 namespace zorvex {
 

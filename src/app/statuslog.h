@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/diagsink.h"
-#include "app/statussink.h"
 #include "app/view.h"
+#include "library/diagsink.h"
+#include "library/statussink.h"
 
 namespace zorvex {
 

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/eventloop.h"
 #include "app/messages.h"
 #include "app/statuslog.h"
+#include "library/eventloop.h"
 
 namespace zorvex {
 

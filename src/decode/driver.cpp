@@ -10,10 +10,11 @@
 
 #include "app/settings.h"
 #include "app/statuslog.h"
-#include "app/strings.h"
 #include "app/view.h"
-#include "decode/fileutil.h"
+#include "decode/placement.h"
 #include "library/ascii.h"
+#include "library/fileio.h"
+#include "library/strings.h"
 
 namespace zorvex {
 

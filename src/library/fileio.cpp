@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -202,6 +203,69 @@ TFd::~TFd() {
 
 bool TFd::Close() {
     return Fd < 0 || close(std::exchange(Fd, -1)) == 0;
+}
+
+namespace {
+
+constexpr size_t COPY_BLOCK = 4096;
+
+bool CopyThenDelete(const std::string& target, const std::string& source) {
+    TFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat from {};
+    if (in.Get() < 0 || fstat(in.Get(), &from) != 0 || !S_ISREG(from.st_mode)) return false;
+    // Only a regular file is replaced: truncating the source under another
+    // name (a hard link) would destroy it, a failed copy deletes the target,
+    // and nothing is written through a symbolic link planted there.
+    struct stat to {};
+    if (lstat(target.c_str(), &to) == 0 &&
+        (!S_ISREG(to.st_mode) || (to.st_dev == from.st_dev && to.st_ino == from.st_ino)))
+        return false;
+    TFd out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                 from.st_mode & 07777));
+    if (out.Get() < 0) return false;
+    auto fail = [&] {
+        int saved = errno;
+        out.Close();
+        unlink(target.c_str());
+        errno = saved;
+        return false;
+    };
+    // An older target keeps its own bits under O_CREAT; a rename would have
+    // brought the source's. Not worth failing the move over.
+    (void)!fchmod(out.Get(), from.st_mode & 07777);
+    char block[COPY_BLOCK];
+    for (;;) {
+        ssize_t n = read(in.Get(), block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail();
+        if (n == 0) break;
+        if (!WriteAll(out.Get(), block, static_cast<size_t>(n))) return fail();
+    }
+    // The copy must be on disk before the only other copy goes.
+    if (fsync(out.Get()) != 0 || !out.Close()) return fail();
+    in.Close();
+    // A source that cannot be deleted leaves two whole copies: nothing is
+    // lost, but the move did not happen.
+    return unlink(source.c_str()) == 0;
+}
+
+}  // namespace
+
+double FreeBytes(const std::string& path) {
+    struct statvfs fs {};
+    if (statvfs(path.c_str(), &fs) != 0) return -1;
+    return static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
+}
+
+bool MoveOrCopyFile(const std::string& target, const std::string& source) {
+    if (RenameFile(source.c_str(), target.c_str())) return true;
+    return CopyThenDelete(target, source);
+}
+
+std::string AddTrailingSlash(std::string_view path) {
+    std::string result(path);
+    if (!result.empty() && result.back() != '/') result += '/';
+    return result;
 }
 
 }  // namespace zorvex

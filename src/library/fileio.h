@@ -60,4 +60,16 @@ class TFd {
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string* contents);
 
+// Appends '/' unless the path is empty or already ends with one.
+std::string AddTrailingSlash(std::string_view path);
+
+// Free bytes for an unprivileged user on the file system holding path; -1
+// when it cannot be told.
+double FreeBytes(const std::string& path);
+
+// Renames source to target; when that fails (another file system) copies it
+// with the source's permission bits, syncs it and deletes the source. A
+// failed copy deletes the partial target and keeps the source.
+bool MoveOrCopyFile(const std::string& target, const std::string& source);
+
 }  // namespace zorvex

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/eventloop.h"
+#include "library/eventloop.h"
 
 namespace zorvex {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "library/kvsocket.h"
+#include "net/kvsocket.h"
 
 namespace zorvex {
 

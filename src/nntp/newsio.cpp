@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/diagsink.h"
-#include "app/eventloop.h"
 #include "app/messages.h"
-#include "dupe/strman.h"
+#include "library/diagsink.h"
+#include "library/eventloop.h"
+#include "library/strman.h"
 #include "net/ntlm.h"
 #include "nntp/newsrc.h"
 

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <utility>
 
-#include "decode/fileutil.h"
 #include "library/ascii.h"
 #include "library/fileio.h"
+#include "library/homefiles.h"
 
 namespace zorvex {
 

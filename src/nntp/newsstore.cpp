@@ -9,11 +9,11 @@
 #include <string>
 #include <utility>
 
-#include "app/parsedate.h"
-#include "dupe/strman.h"
 #include "library/ascii.h"
 #include "library/check.h"
+#include "library/parsedate.h"
 #include "library/quicksort.h"
+#include "library/strman.h"
 
 namespace zorvex {
 

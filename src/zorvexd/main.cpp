@@ -16,12 +16,12 @@
 #include <string>
 #include <thread>
 
-#include "app/eventloop.h"
 #include "app/messages.h"
 #include "app/news.h"
 #include "app/newsapp.h"
 #include "app/startup.h"
 #include "app/view.h"
+#include "library/eventloop.h"
 
 namespace {
 

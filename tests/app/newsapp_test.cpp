@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/eventloop.h"
 #include "app/view.h"
+#include "library/eventloop.h"
 #include "support/loopback.h"
 #include "support/recording_view.h"
 #include "support/tempdir.h"

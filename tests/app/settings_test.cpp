@@ -5,9 +5,9 @@
 
 #include <sstream>
 
-#include "app/statussink.h"
 #include "decode/crypt.h"
 #include "library/fileio.h"
+#include "library/statussink.h"
 #include "support/tempdir.h"
 
 namespace zorvex {

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <thread>
 
-#include "app/eventloop.h"
 #include "app/messages.h"
 #include "app/settings.h"
 #include "app/statusqueue.h"
+#include "library/eventloop.h"
 #include "library/fileio.h"
 #include "nntp/newsstore.h"
 #include "support/tempdir.h"

@@ -21,7 +21,7 @@
 #include "app/settings.h"
 #include "app/statuslog.h"
 #include "decode/crypt.h"
-#include "decode/fileutil.h"
+#include "decode/placement.h"
 #include "library/fileio.h"
 #include "support/encoders.h"
 #include "support/recording_view.h"

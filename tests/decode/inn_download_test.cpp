@@ -22,12 +22,12 @@
 #include <string>
 #include <vector>
 
-#include "app/eventloop.h"
 #include "app/messages.h"
 #include "app/news.h"
 #include "app/settings.h"
 #include "app/statuslog.h"
 #include "app/view.h"
+#include "library/eventloop.h"
 #include "support/inn_env.h"
 #include "support/recording_view.h"
 #include "support/samples.h"

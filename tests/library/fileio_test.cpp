@@ -3,12 +3,24 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "support/encoders.h"
 #include "support/tempdir.h"
 
 namespace zorvex {
 namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+    std::string error;
+    ASSERT_TRUE(ReplaceFileAtomically(path, contents, &error)) << path << ": " << error;
+}
 
 std::string Read(const std::string& path) {
     std::string s;
@@ -98,6 +110,121 @@ TEST(AtomicReplaceErrors, MissingDirectoryIsReported) {
     std::string error;
     EXPECT_FALSE(ReplaceFileAtomically("/nonexistent-dir-zorvex/x.ini", "x", &error));
     EXPECT_NE(error.find("temporary"), std::string::npos) << error;
+}
+
+TEST(FileIo, AddTrailingSlash) {
+    const struct {
+        const char* In;
+        const char* Out;
+    } cases[] = {{"", ""}, {"a", "a/"}, {"a/", "a/"}, {"/", "/"}, {"/x/y", "/x/y/"}};
+    for (const auto& c : cases) EXPECT_EQ(AddTrailingSlash(c.In), c.Out) << c.In;
+}
+
+TEST(FileIo, FreeBytesOfTheFileSystem) {
+    test::TTempDir temp;
+    struct statvfs fs {};
+    ASSERT_EQ(statvfs(temp.Path().c_str(), &fs), 0);
+    const double expected = static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
+    // Others write to the same disk meanwhile.
+    EXPECT_NEAR(FreeBytes(temp.Path()), expected, 256.0 * 1024 * 1024);
+    EXPECT_EQ(FreeBytes(temp.File("missing/dir")), -1);
+}
+
+class FileIoMoveOrCopy : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Not a whole number of copy blocks, so the last block is short.
+        Contents = test::Noise(3 * 4096 + 123, 7);
+        Source = Temp.File("source.bin");
+        Target = Temp.File("target.bin");
+        WriteFile(Source, Contents);
+        ASSERT_EQ(chmod(Source.c_str(), 0640), 0);
+    }
+    void TearDown() override {
+        ClearFileFaults();
+        if (!OtherDir.empty()) {
+            unlink((OtherDir + "/target.bin").c_str());
+            rmdir(OtherDir.c_str());
+        }
+    }
+
+    // A writable directory on another file system than the temporary one,
+    // so that rename(2) fails with EXDEV; empty when there is none.
+    static std::string OtherFileSystem(const std::string& than) {
+        struct stat here {};
+        if (stat(than.c_str(), &here) != 0) return {};
+        for (const char* candidate : {"/dev/shm", "/run/shm", "/var/tmp"}) {
+            struct stat there {};
+            if (stat(candidate, &there) == 0 && S_ISDIR(there.st_mode) &&
+                there.st_dev != here.st_dev && access(candidate, W_OK) == 0)
+                return candidate;
+        }
+        return {};
+    }
+
+    test::TTempDir Temp;
+    std::string Contents, Source, Target;
+    std::string OtherDir;  // made on the other file system, removed at the end
+};
+
+TEST_F(FileIoMoveOrCopy, RenamesWhenItCan) {
+    ASSERT_TRUE(MoveOrCopyFile(Target, Source));
+    EXPECT_FALSE(Exists(Source));
+    EXPECT_EQ(Read(Target), Contents);
+}
+
+TEST_F(FileIoMoveOrCopy, CopiesWhenRenameFails) {
+    WriteFile(Target, "an older file of that name");
+    InjectFileFault(TFileFault::RENAME_FAILS);
+    ASSERT_TRUE(MoveOrCopyFile(Target, Source));
+    EXPECT_FALSE(Exists(Source));
+    EXPECT_EQ(Read(Target), Contents);
+    struct stat st {};
+    ASSERT_EQ(stat(Target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(FileIoMoveOrCopy, CopyNeverDestroysTheSource) {
+    // The target is the source itself, a hard link to it, or a link planted
+    // to write elsewhere: the copy must refuse before truncating anything.
+    const std::string victim = Temp.File("victim");
+    WriteFile(victim, "keep me");
+    ASSERT_EQ(link(Source.c_str(), Temp.File("hardlink").c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), Temp.File("symlink").c_str()), 0);
+    for (const std::string& target : {Source, Temp.File("hardlink"), Temp.File("symlink")}) {
+        InjectFileFault(TFileFault::RENAME_FAILS);
+        EXPECT_FALSE(MoveOrCopyFile(target, Source)) << target;
+        EXPECT_EQ(Read(Source), Contents) << target;
+    }
+    EXPECT_EQ(Read(victim), "keep me");
+}
+
+TEST_F(FileIoMoveOrCopy, FailedCopyKeepsTheSourceAndLeavesNoTarget) {
+    const std::string other = OtherFileSystem(Temp.Path());
+    if (other.empty()) GTEST_SKIP() << "no second writable file system to force a copy";
+    std::string pattern = other + "/zorvex-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    OtherDir = pattern;
+    const struct {
+        TFileFault Fault;
+        int Skip;  // writes that succeed first
+    } faults[] = {{TFileFault::DISK_FULL, 0},
+                  {TFileFault::DISK_FULL, 1},
+                  {TFileFault::SHORT_WRITE, 0},
+                  {TFileFault::SHORT_WRITE, 2}};
+    const std::string target = OtherDir + "/target.bin";
+    for (const auto& f : faults) {
+        SCOPED_TRACE(static_cast<int>(f.Fault) * 10 + f.Skip);
+        InjectFileFault(f.Fault, f.Skip);
+        EXPECT_FALSE(MoveOrCopyFile(target, Source));
+        EXPECT_EQ(Read(Source), Contents);
+        EXPECT_FALSE(Exists(target));
+        ClearFileFaults();
+    }
+    // Without a fault the same move crosses the file systems by copying.
+    EXPECT_TRUE(MoveOrCopyFile(target, Source));
+    EXPECT_FALSE(Exists(Source));
+    EXPECT_EQ(Read(target), Contents);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/eventloop.h"
+#include "library/eventloop.h"
 #include "support/loopback.h"
 
 namespace zorvex {

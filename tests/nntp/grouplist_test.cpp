@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "app/statussink.h"
 #include "app/view.h"
 #include "library/fileio.h"
 #include "library/profile.h"
+#include "library/statussink.h"
 #include "nntp/newsrc.h"
 #include "support/tempdir.h"
 

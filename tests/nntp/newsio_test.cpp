@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dupe/strman.h"
+#include "library/strman.h"
 #include "net/ntlm.h"
 #include "support/scripted_server.h"
 #include "support/test_client.h"

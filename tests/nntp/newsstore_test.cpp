@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/parsedate.h"
+#include "library/parsedate.h"
 
 namespace zorvex {
 namespace {

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/eventloop.h"
 #include "app/messages.h"
+#include "library/eventloop.h"
 #include "nntp/newsio.h"
 
 namespace zorvex::test {

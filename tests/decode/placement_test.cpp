@@ -1,4 +1,4 @@
-#include "decode/fileutil.h"
+#include "decode/placement.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -54,7 +54,7 @@ std::string InTemp(const std::string& pattern, const std::string& dir) {
     return out;
 }
 
-TEST(FileUtilNames, SeparatorsEndANameExceptTheTwelveAndByte255) {
+TEST(PlacementNames, SeparatorsEndANameExceptTheTwelveAndByte255) {
     const struct {
         unsigned char C;
         bool Separator;
@@ -70,15 +70,7 @@ TEST(FileUtilNames, SeparatorsEndANameExceptTheTwelveAndByte255) {
         EXPECT_EQ(IsNameSeparator(c.C), c.Separator) << "code " << static_cast<int>(c.C);
 }
 
-TEST(FileUtilNames, AddTrailingSlash) {
-    const struct {
-        const char* In;
-        const char* Out;
-    } cases[] = {{"", ""}, {"a", "a/"}, {"a/", "a/"}, {"/", "/"}, {"/x/y", "/x/y/"}};
-    for (const auto& c : cases) EXPECT_EQ(AddTrailingSlash(c.In), c.Out) << c.In;
-}
-
-TEST(FileUtilNames, CleanFileNameKeepsOnlyTheLastPartAndNoControls) {
+TEST(PlacementNames, CleanFileNameKeepsOnlyTheLastPartAndNoControls) {
     const struct {
         std::string In;
         std::string Out;
@@ -106,7 +98,7 @@ TEST(FileUtilNames, CleanFileNameKeepsOnlyTheLastPartAndNoControls) {
     }
 }
 
-TEST(FileUtilNames, UsableFileName) {
+TEST(PlacementNames, UsableFileName) {
     const struct {
         const char* Name;
         bool Usable;
@@ -115,7 +107,7 @@ TEST(FileUtilNames, UsableFileName) {
     for (const auto& c : cases) EXPECT_EQ(UsableFileName(c.Name), c.Usable) << c.Name;
 }
 
-TEST(FileUtilNames, ConvertCase) {
+TEST(PlacementNames, ConvertCase) {
     const struct {
         const char* In;
         int Mode;
@@ -130,7 +122,7 @@ TEST(FileUtilNames, ConvertCase) {
         EXPECT_EQ(ConvertCase(c.In, c.Mode), c.Out) << c.In << " " << c.Mode;
 }
 
-TEST(FileUtilNames, IsReservedDeviceName) {
+TEST(PlacementNames, IsReservedDeviceName) {
     const struct {
         std::string Name;
         bool Reserved;
@@ -156,7 +148,7 @@ TEST(FileUtilNames, IsReservedDeviceName) {
         EXPECT_EQ(IsReservedDeviceName(c.Name), c.Reserved) << c.Name.substr(0, 40);
 }
 
-TEST(FileUtilNames, IsJpegName) {
+TEST(PlacementNames, IsJpegName) {
     const struct {
         const char* Name;
         bool Jpeg;
@@ -166,55 +158,7 @@ TEST(FileUtilNames, IsJpegName) {
     for (const auto& c : cases) EXPECT_EQ(IsJpegName(c.Name), c.Jpeg) << c.Name;
 }
 
-// Puts the process in a time zone 14 hours east of UTC, where the local
-// date of the early hours differs from the UTC date.
-class TFarEastZone {
-  public:
-    TFarEastZone() {
-        const char* old = getenv("TZ");
-        if (old) Old = old;
-        setenv("TZ", "ZVX-14", 1);
-        tzset();
-    }
-    ~TFarEastZone() {
-        if (Old)
-            setenv("TZ", Old->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-  private:
-    std::optional<std::string> Old;
-};
-
-TEST(FileUtilNames, HomeFileNamesUseTheLocalStartDate) {
-    TFarEastZone zone;
-    const struct {
-        int Year, Month, Day, Hour;
-        const char* Log;
-    } dates[] = {{2024, 3, 7, 1, "/home/u/news0307.log"},
-                 {2023, 12, 31, 23, "/home/u/news1231.log"},
-                 {2025, 1, 1, 0, "/home/u/news0101.log"}};
-    for (const auto& d : dates) {
-        struct tm local {};
-        local.tm_year = d.Year - 1900;
-        local.tm_mon = d.Month - 1;
-        local.tm_mday = d.Day;
-        local.tm_hour = d.Hour;
-        local.tm_isdst = -1;
-        THomeFiles files = HomeFileNames("/home/u", mktime(&local));
-        EXPECT_EQ(files.DailyLog, d.Log);
-        EXPECT_EQ(files.Lockouts, "/home/u/lockout.lst");
-        EXPECT_EQ(files.HttpGrabList, "/home/u/httpgrab.lst");
-        EXPECT_EQ(files.HttpGrabPage, "/home/u/httpgrab.htm");
-        EXPECT_EQ(files.DupeSubjects, "/home/u/dupesubj.lst");
-        EXPECT_EQ(files.DupeFiles, "/home/u/dupefile.lst");
-        EXPECT_EQ(files.Newsrc, "/home/u/newsrc.lst");
-    }
-}
-
-TEST(FileUtilSubject, NameFromSubject) {
+TEST(PlacementSubject, NameFromSubject) {
     const struct {
         std::string Subject;
         std::string Name;
@@ -243,7 +187,7 @@ TEST(FileUtilSubject, NameFromSubject) {
     for (const auto& c : cases) EXPECT_EQ(NameFromSubject(c.Subject), c.Name) << c.Subject;
 }
 
-TEST(FileUtilSubject, LengthLimits) {
+TEST(PlacementSubject, LengthLimits) {
     auto padded = [](std::string subject, size_t length) {
         subject.resize(length, ' ');
         return subject;
@@ -266,7 +210,7 @@ struct TGroupCase {
     const char* Directory;
 };
 
-TEST(FileUtilGroupDirectory, Schemes) {
+TEST(PlacementGroupDirectory, Schemes) {
     const std::vector<std::string> prefixes = {"alt.binaries", "alt"};
     const TGroupCase cases[] = {
         {"alt.binaries.pictures.misc", 0, "/dl/"},
@@ -293,14 +237,14 @@ TEST(FileUtilGroupDirectory, Schemes) {
     EXPECT_EQ(GroupDirectory("/dl", "alt.binaries.x", 7, 0, prefixes), "/dl/");
 }
 
-TEST(FileUtilGroupDirectory, PrefixesMatchIgnoringCase) {
+TEST(PlacementGroupDirectory, PrefixesMatchIgnoringCase) {
     EXPECT_EQ(GroupDirectory("/dl/", "alt.binaries.x", 1, 1, {"ALT.Binaries"}), "/dl/x/");
     EXPECT_EQ(GroupDirectory("/dl/", "ALT.BINARIES.X", 1, 1, {"alt.binaries"}), "/dl/X/");
     EXPECT_EQ(GroupDirectory("/dl/", "alt.binaries.x", 1, 1, {"alt.binaries.x.y"}),
               "/dl/alt/binaries/x/");
 }
 
-TEST(FileUtilGroupDirectory, LongestPrefixWinsWhateverTheOrder) {
+TEST(PlacementGroupDirectory, LongestPrefixWinsWhateverTheOrder) {
     const std::vector<std::vector<std::string>> lists = {
         {"alt.binaries", "alt"},
         {"alt", "alt.binaries"},
@@ -312,7 +256,7 @@ TEST(FileUtilGroupDirectory, LongestPrefixWinsWhateverTheOrder) {
     }
 }
 
-TEST(FileUtilGroupDirectory, HostileGroupNamesGiveFixedDirectories) {
+TEST(PlacementGroupDirectory, HostileGroupNamesGiveFixedDirectories) {
     const std::vector<std::string> prefixes = {"alt.binaries"};
     const TGroupCase cases[] = {
         {"alt.binaries..x", 1, "/dl/_/x/"},
@@ -332,7 +276,7 @@ TEST(FileUtilGroupDirectory, HostileGroupNamesGiveFixedDirectories) {
             << c.Group << " scheme " << c.Scheme;
 }
 
-TEST(FileUtilGroupDirectory, HostileGroupNamesStayInsideTheDownloadPath) {
+TEST(PlacementGroupDirectory, HostileGroupNamesStayInsideTheDownloadPath) {
     test::TTempDir temp;
     const std::string download = temp.File("dl/");
     ASSERT_TRUE(EnsureDirectory(download, true));
@@ -355,12 +299,12 @@ TEST(FileUtilGroupDirectory, HostileGroupNamesStayInsideTheDownloadPath) {
     }
 }
 
-class FileUtilEnsureDirectory : public ::testing::Test {
+class PlacementEnsureDirectory : public ::testing::Test {
   protected:
     test::TTempDir Temp;
 };
 
-TEST_F(FileUtilEnsureDirectory, CreatesEveryMissingLevel) {
+TEST_F(PlacementEnsureDirectory, CreatesEveryMissingLevel) {
     const std::string path = Temp.File("a/b/c/");
     EXPECT_TRUE(EnsureDirectory(path, true));
     EXPECT_TRUE(IsDir(Temp.File("a")));
@@ -375,18 +319,18 @@ TEST_F(FileUtilEnsureDirectory, CreatesEveryMissingLevel) {
     EXPECT_TRUE(EnsureDirectory(Temp.File("a//b/./c/"), false));
 }
 
-TEST_F(FileUtilEnsureDirectory, WithoutCreateOnlyChecks) {
+TEST_F(PlacementEnsureDirectory, WithoutCreateOnlyChecks) {
     EXPECT_FALSE(EnsureDirectory(Temp.File("missing/deeper/"), false));
     EXPECT_FALSE(Exists(Temp.File("missing")));
 }
 
-TEST_F(FileUtilEnsureDirectory, OnlyComponentsFollowedBySlashAreLookedAt) {
+TEST_F(PlacementEnsureDirectory, OnlyComponentsFollowedBySlashAreLookedAt) {
     EXPECT_TRUE(EnsureDirectory(Temp.File("dir/last"), true));
     EXPECT_TRUE(IsDir(Temp.File("dir")));
     EXPECT_FALSE(Exists(Temp.File("dir/last")));
 }
 
-TEST_F(FileUtilEnsureDirectory, RefusesWhatCannotBeADirectory) {
+TEST_F(PlacementEnsureDirectory, RefusesWhatCannotBeADirectory) {
     WriteFile(Temp.File("file"), "data");
     const std::string refused[] = {Temp.File("file/"), Temp.File("file/x/"), Temp.File("file/x/y/"),
                                    "", Temp.File("zero") + std::string(1, '\0') + "/x/"};
@@ -398,7 +342,7 @@ TEST_F(FileUtilEnsureDirectory, RefusesWhatCannotBeADirectory) {
     EXPECT_FALSE(Exists(Temp.File("zero")));
 }
 
-class FileUtilMakeUnique : public ::testing::Test {
+class PlacementMakeUnique : public ::testing::Test {
   protected:
     void Touch(const std::string& name) {
         int fd = open(Temp.File(name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
@@ -409,7 +353,7 @@ class FileUtilMakeUnique : public ::testing::Test {
     test::TTempDir Temp;
 };
 
-TEST_F(FileUtilMakeUnique, NumbersBeforeTheLastDot) {
+TEST_F(PlacementMakeUnique, NumbersBeforeTheLastDot) {
     const struct {
         std::vector<std::string> Existing;
         std::string Name;
@@ -431,7 +375,7 @@ TEST_F(FileUtilMakeUnique, NumbersBeforeTheLastDot) {
     }
 }
 
-TEST_F(FileUtilMakeUnique, RenameOffKeepsTheExistingName) {
+TEST_F(PlacementMakeUnique, RenameOffKeepsTheExistingName) {
     Touch("pic.jpg");
     std::string name = "pic.jpg";
     EXPECT_EQ(MakeUnique(Dir(), &name, false), UNIQUE_EXISTING_KEPT);
@@ -441,7 +385,7 @@ TEST_F(FileUtilMakeUnique, RenameOffKeepsTheExistingName) {
     EXPECT_EQ(name, "other.jpg");
 }
 
-TEST_F(FileUtilMakeUnique, DanglingLinkCountsAsExisting) {
+TEST_F(PlacementMakeUnique, DanglingLinkCountsAsExisting) {
     ASSERT_EQ(symlink(Temp.File("nowhere").c_str(), Temp.File("pic.jpg").c_str()), 0);
     std::string name = "pic.jpg";
     EXPECT_EQ(MakeUnique(Dir(), &name, true), UNIQUE_NEW);
@@ -450,7 +394,7 @@ TEST_F(FileUtilMakeUnique, DanglingLinkCountsAsExisting) {
     EXPECT_EQ(MakeUnique(Dir(), &name, false), UNIQUE_EXISTING_KEPT);
 }
 
-TEST_F(FileUtilMakeUnique, GivesUpAfterTheLastTry) {
+TEST_F(PlacementMakeUnique, GivesUpAfterTheLastTry) {
     Touch("x.bin");
     // Hard links: new inodes for ten thousand names take seconds on some disks.
     const std::string first = Temp.File("x.bin");
@@ -474,7 +418,7 @@ std::string DirectoryOfLength(const std::string& dir, size_t length) {
     return path;
 }
 
-TEST(FileUtilDisk, DeletesWithinTheLengthLimit) {
+TEST(PlacementDisk, DeletesWithinTheLengthLimit) {
     test::TTempDir temp;
     WriteFile(temp.File("f.txt"), "x");
     EXPECT_TRUE(DeleteInDirectory(temp.Path() + "/", "f.txt"));
@@ -493,115 +437,8 @@ TEST(FileUtilDisk, DeletesWithinTheLengthLimit) {
     EXPECT_FALSE(Exists(temp.File(name)));
 }
 
-TEST(FileUtilDisk, FreeBytesOfTheFileSystem) {
-    test::TTempDir temp;
-    struct statvfs fs {};
-    ASSERT_EQ(statvfs(temp.Path().c_str(), &fs), 0);
-    const double expected = static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
-    // Others write to the same disk meanwhile.
-    EXPECT_NEAR(FreeBytes(temp.Path()), expected, 256.0 * 1024 * 1024);
-    EXPECT_EQ(FreeBytes(temp.File("missing/dir")), -1);
-}
-
-class FileUtilMoveOrCopy : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        // Not a whole number of copy blocks, so the last block is short.
-        Contents = test::Noise(3 * 4096 + 123, 7);
-        Source = Temp.File("source.bin");
-        Target = Temp.File("target.bin");
-        WriteFile(Source, Contents);
-        ASSERT_EQ(chmod(Source.c_str(), 0640), 0);
-    }
-    void TearDown() override {
-        ClearFileFaults();
-        if (!OtherDir.empty()) {
-            unlink((OtherDir + "/target.bin").c_str());
-            rmdir(OtherDir.c_str());
-        }
-    }
-
-    // A writable directory on another file system than the temporary one,
-    // so that rename(2) fails with EXDEV; empty when there is none.
-    static std::string OtherFileSystem(const std::string& than) {
-        struct stat here {};
-        if (stat(than.c_str(), &here) != 0) return {};
-        for (const char* candidate : {"/dev/shm", "/run/shm", "/var/tmp"}) {
-            struct stat there {};
-            if (stat(candidate, &there) == 0 && S_ISDIR(there.st_mode) &&
-                there.st_dev != here.st_dev && access(candidate, W_OK) == 0)
-                return candidate;
-        }
-        return {};
-    }
-
-    test::TTempDir Temp;
-    std::string Contents, Source, Target;
-    std::string OtherDir;  // made on the other file system, removed at the end
-};
-
-TEST_F(FileUtilMoveOrCopy, RenamesWhenItCan) {
-    ASSERT_TRUE(MoveOrCopyFile(Target, Source));
-    EXPECT_FALSE(Exists(Source));
-    EXPECT_EQ(ReadFile(Target), Contents);
-}
-
-TEST_F(FileUtilMoveOrCopy, CopiesWhenRenameFails) {
-    WriteFile(Target, "an older file of that name");
-    InjectFileFault(TFileFault::RENAME_FAILS);
-    ASSERT_TRUE(MoveOrCopyFile(Target, Source));
-    EXPECT_FALSE(Exists(Source));
-    EXPECT_EQ(ReadFile(Target), Contents);
-    struct stat st {};
-    ASSERT_EQ(stat(Target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-}
-
-TEST_F(FileUtilMoveOrCopy, CopyNeverDestroysTheSource) {
-    // The target is the source itself, a hard link to it, or a link planted
-    // to write elsewhere: the copy must refuse before truncating anything.
-    const std::string victim = Temp.File("victim");
-    WriteFile(victim, "keep me");
-    ASSERT_EQ(link(Source.c_str(), Temp.File("hardlink").c_str()), 0);
-    ASSERT_EQ(symlink(victim.c_str(), Temp.File("symlink").c_str()), 0);
-    for (const std::string& target : {Source, Temp.File("hardlink"), Temp.File("symlink")}) {
-        InjectFileFault(TFileFault::RENAME_FAILS);
-        EXPECT_FALSE(MoveOrCopyFile(target, Source)) << target;
-        EXPECT_EQ(ReadFile(Source), Contents) << target;
-    }
-    EXPECT_EQ(ReadFile(victim), "keep me");
-}
-
-TEST_F(FileUtilMoveOrCopy, FailedCopyKeepsTheSourceAndLeavesNoTarget) {
-    const std::string other = OtherFileSystem(Temp.Path());
-    if (other.empty()) GTEST_SKIP() << "no second writable file system to force a copy";
-    std::string pattern = other + "/zorvex-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    OtherDir = pattern;
-    const struct {
-        TFileFault Fault;
-        int Skip;  // writes that succeed first
-    } faults[] = {{TFileFault::DISK_FULL, 0},
-                  {TFileFault::DISK_FULL, 1},
-                  {TFileFault::SHORT_WRITE, 0},
-                  {TFileFault::SHORT_WRITE, 2}};
-    const std::string target = OtherDir + "/target.bin";
-    for (const auto& f : faults) {
-        SCOPED_TRACE(static_cast<int>(f.Fault) * 10 + f.Skip);
-        InjectFileFault(f.Fault, f.Skip);
-        EXPECT_FALSE(MoveOrCopyFile(target, Source));
-        EXPECT_EQ(ReadFile(Source), Contents);
-        EXPECT_FALSE(Exists(target));
-        ClearFileFaults();
-    }
-    // Without a fault the same move crosses the file systems by copying.
-    EXPECT_TRUE(MoveOrCopyFile(target, Source));
-    EXPECT_FALSE(Exists(Source));
-    EXPECT_EQ(ReadFile(target), Contents);
-}
-
 // Sets the environment for one test and puts the old one back.
-class FileUtilDownloadPath : public ::testing::Test {
+class PlacementDownloadPath : public ::testing::Test {
   protected:
     void SetUp() override {
         for (const char* name : VARIABLES) {
@@ -629,14 +466,14 @@ class FileUtilDownloadPath : public ::testing::Test {
     std::string Home;
 };
 
-TEST_F(FileUtilDownloadPath, StoredPathIsProposedAsItIs) {
+TEST_F(PlacementDownloadPath, StoredPathIsProposedAsItIs) {
     setenv("XDG_DOCUMENTS_DIR", Temp.File("docs").c_str(), 1);
     EXPECT_EQ(ProposeDownloadPath("/data/news", "/prog"), "/data/news/");
     EXPECT_EQ(ProposeDownloadPath("/data/news/", "/prog"), "/data/news/");
     EXPECT_FALSE(Exists(Temp.File("docs")));
 }
 
-TEST_F(FileUtilDownloadPath, ProposalUnderTheDocumentsFolder) {
+TEST_F(PlacementDownloadPath, ProposalUnderTheDocumentsFolder) {
     WriteFile(Temp.File("plain"), "not a directory");
     const struct {
         const char* Name;
@@ -691,7 +528,7 @@ TEST_F(FileUtilDownloadPath, ProposalUnderTheDocumentsFolder) {
     }
 }
 
-TEST_F(FileUtilDownloadPath, AcceptTrimsAndCreates) {
+TEST_F(PlacementDownloadPath, AcceptTrimsAndCreates) {
     const struct {
         const char* Typed;
         const char* Accepted;
@@ -710,7 +547,7 @@ TEST_F(FileUtilDownloadPath, AcceptTrimsAndCreates) {
     }
 }
 
-TEST_F(FileUtilDownloadPath, RefusedPathLeavesTheOldOne) {
+TEST_F(PlacementDownloadPath, RefusedPathLeavesTheOldOne) {
     WriteFile(Temp.File("plain"), "data");
     // Longest accepted: DOWNLOAD_PATH_MAX characters with the added slash.
     const std::string base = Temp.Path() + "/";

@@ -1,4 +1,4 @@
-#include "dupe/strman.h"
+#include "library/strman.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/parsedate.h"
+#include "library/parsedate.h"
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,16 @@
-// fileutil: where a decoded file goes and under which name. Owns the
+// placement: where a decoded file goes and under which name. Owns the
 // download directory schemes (one directory, one per group by ordinal, or a
 // tree built from the group name less a known prefix), the treatment of a
 // name taken from an article (path stripped, case converted, made unique),
 // the file name hidden in a subject line, the creation of missing
 // directories, the download path proposed to and accepted from the user,
-// and the small file helpers the rest shares: free space, the list and log
-// names of the home directory, reserved device names, the JPEG extension
-// test and move-or-copy.
+// reserved device names and the JPEG extension test.
 //
 // Group names, subjects and file names come from articles and are hostile:
 // nothing built here from them can leave the download path.
 #pragma once
 
 #include <cstddef>
-#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,9 +26,6 @@ constexpr int UNIQUE_TRIES_MAX = 10000;
 // 0-254 that is not an ASCII letter, digit or one of . ~ ` ! @ # $ % ^ & _ -
 // (255 is not a separator).
 bool IsNameSeparator(unsigned char c);
-
-// Appends '/' unless the path is empty or already ends with one.
-std::string AddTrailingSlash(std::string_view path);
 
 // The directory for a group's files, ending with '/', by [miscpref]
 // pathexpand: 2 "<download>group<ordinal>/"; 1 and 3 the group name less the
@@ -77,10 +71,6 @@ std::string NameFromSubject(std::string_view subject);
 // characters; true when deleted.
 bool DeleteInDirectory(std::string_view directory, std::string_view name);
 
-// Free bytes for an unprivileged user on the file system holding path; -1
-// when it cannot be told.
-double FreeBytes(const std::string& path);
-
 // The name part (after the last '/') cut at its first '.' is a device name
 // of Windows (con, prn, aux, clock$, nul, com1-4, lpt1-3, any case); files
 // are shared with Windows machines. A name part over 1022 characters is not.
@@ -88,11 +78,6 @@ bool IsReservedDeviceName(std::string_view name);
 
 // The text from the last '.' is ".jpg", ".jpeg" or ".jpe", any case.
 bool IsJpegName(std::string_view name);
-
-// Renames source to target; when that fails (another file system) copies it
-// with the source's permission bits, syncs it and deletes the source. A
-// failed copy deletes the partial target and keeps the source.
-bool MoveOrCopyFile(const std::string& target, const std::string& source);
 
 // The download path proposed when the stored one is empty:
 // "<documents>/zorvex/download/" (created if missing) where <documents> is
@@ -105,12 +90,5 @@ std::string ProposeDownloadPath(std::string_view stored, std::string_view homeDi
 // most DOWNLOAD_PATH_MAX characters whose directories exist or can be made.
 // False leaves *path unchanged.
 bool AcceptDownloadPath(std::string_view typed, std::string* path);
-
-// The files of the home directory, built once at start; the daily log is
-// named by the month and day (local time) of start.
-struct THomeFiles {
-    std::string DailyLog, Lockouts, HttpGrabList, HttpGrabPage, DupeSubjects, DupeFiles, Newsrc;
-};
-THomeFiles HomeFileNames(std::string_view homeDir, time_t start);
 
 }  // namespace zorvex

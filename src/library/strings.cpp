@@ -1,4 +1,4 @@
-#include "app/strings.h"
+#include "library/strings.h"
 
 #include <algorithm>
 #include <iterator>

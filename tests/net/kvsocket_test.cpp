@@ -1,4 +1,4 @@
-#include "library/kvsocket.h"
+#include "net/kvsocket.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/eventloop.h"
+#include "library/eventloop.h"
 #include "support/loopback.h"
 
 namespace zorvex {

@@ -1,4 +1,4 @@
-#include "app/eventloop.h"
+#include "library/eventloop.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "library/kvsocket.h"
+#include "net/kvsocket.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/eventloop.h"
+#include "library/eventloop.h"
 
 namespace zorvex {
 

@@ -1,8 +1,7 @@
-#include "decode/fileutil.h"
+#include "decode/placement.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <array>
@@ -19,7 +18,6 @@ namespace {
 
 constexpr size_t DELETE_PATH_MAX = 1000;
 constexpr size_t DEVICE_NAME_PART_MAX = 1022;
-constexpr size_t COPY_BLOCK = 4096;
 constexpr const char* DOWNLOAD_UNDER_DOCUMENTS = "zorvex/download/";
 constexpr const char* DOWNLOAD_UNDER_HOME = "download/";
 // Stands in for a directory component a group name must not produce.
@@ -49,46 +47,6 @@ bool IsDirectory(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
-}
-
-bool CopyThenDelete(const std::string& target, const std::string& source) {
-    TFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat from {};
-    if (in.Get() < 0 || fstat(in.Get(), &from) != 0 || !S_ISREG(from.st_mode)) return false;
-    // Only a regular file is replaced: truncating the source under another
-    // name (a hard link) would destroy it, a failed copy deletes the target,
-    // and nothing is written through a symbolic link planted there.
-    struct stat to {};
-    if (lstat(target.c_str(), &to) == 0 &&
-        (!S_ISREG(to.st_mode) || (to.st_dev == from.st_dev && to.st_ino == from.st_ino)))
-        return false;
-    TFd out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                 from.st_mode & 07777));
-    if (out.Get() < 0) return false;
-    auto fail = [&] {
-        int saved = errno;
-        out.Close();
-        unlink(target.c_str());
-        errno = saved;
-        return false;
-    };
-    // An older target keeps its own bits under O_CREAT; a rename would have
-    // brought the source's. Not worth failing the move over.
-    (void)!fchmod(out.Get(), from.st_mode & 07777);
-    char block[COPY_BLOCK];
-    for (;;) {
-        ssize_t n = read(in.Get(), block, sizeof block);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return fail();
-        if (n == 0) break;
-        if (!WriteAll(out.Get(), block, static_cast<size_t>(n))) return fail();
-    }
-    // The copy must be on disk before the only other copy goes.
-    if (fsync(out.Get()) != 0 || !out.Close()) return fail();
-    in.Close();
-    // A source that cannot be deleted leaves two whole copies: nothing is
-    // lost, but the move did not happen.
-    return unlink(source.c_str()) == 0;
 }
 
 // Reads the quoted or bare value that follows "KEY=" in a shell-style
@@ -152,12 +110,6 @@ std::string DocumentsDirectory() {
 
 bool IsNameSeparator(unsigned char c) {
     return SEPARATORS[c];
-}
-
-std::string AddTrailingSlash(std::string_view path) {
-    std::string result(path);
-    if (!result.empty() && result.back() != '/') result += '/';
-    return result;
 }
 
 std::string GroupDirectory(std::string_view downloadPath, std::string_view groupName, int ordinal,
@@ -281,12 +233,6 @@ bool DeleteInDirectory(std::string_view directory, std::string_view name) {
     return unlink(path.c_str()) == 0;
 }
 
-double FreeBytes(const std::string& path) {
-    struct statvfs fs {};
-    if (statvfs(path.c_str(), &fs) != 0) return -1;
-    return static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
-}
-
 bool IsReservedDeviceName(std::string_view name) {
     static constexpr std::string_view DEVICES[] = {"con",  "prn",  "aux",  "clock$",
                                                    "nul",  "com1", "com2", "com3",
@@ -306,11 +252,6 @@ bool IsJpegName(std::string_view name) {
     std::string_view extension = name.substr(dot);
     return EqualsIgnoringCase(extension, ".jpg") || EqualsIgnoringCase(extension, ".jpeg") ||
            EqualsIgnoringCase(extension, ".jpe");
-}
-
-bool MoveOrCopyFile(const std::string& target, const std::string& source) {
-    if (RenameFile(source.c_str(), target.c_str())) return true;
-    return CopyThenDelete(target, source);
 }
 
 std::string ProposeDownloadPath(std::string_view stored, std::string_view homeDir) {
@@ -334,27 +275,6 @@ bool AcceptDownloadPath(std::string_view typed, std::string* path) {
     if (!EnsureDirectory(accepted, true)) return false;
     *path = std::move(accepted);
     return true;
-}
-
-THomeFiles HomeFileNames(std::string_view homeDir, time_t start) {
-    const std::string home = AddTrailingSlash(homeDir);
-    int month = 0, day = 0;  // "news0000.log" for a time the calendar cannot show
-    struct tm local {};
-    if (localtime_r(&start, &local) != nullptr) {
-        month = local.tm_mon + 1;
-        day = local.tm_mday;
-    }
-    char dailyLog[32];
-    snprintf(dailyLog, sizeof dailyLog, "news%02d%02d.log", month, day);
-    THomeFiles files;
-    files.DailyLog = home + dailyLog;
-    files.Lockouts = home + "lockout.lst";
-    files.HttpGrabList = home + "httpgrab.lst";
-    files.HttpGrabPage = home + "httpgrab.htm";
-    files.DupeSubjects = home + "dupesubj.lst";
-    files.DupeFiles = home + "dupefile.lst";
-    files.Newsrc = home + "newsrc.lst";
-    return files;
 }
 
 }  // namespace zorvex
