@@ -15,12 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/statuslog.h"
-#include "app/view.h"
 #include "decode/driver.h"
 #include "decode/ncdc.h"
 #include "support/benchdir.h"
+#include "support/driver_reports.h"
 #include "support/encoders.h"
 
 namespace {
@@ -67,16 +65,16 @@ void Driver(benchmark::State& bench, int parts) {
     const std::vector<Lines>& articles = parts == 1 ? single : multi;
     const std::string& dir = test::BenchOutDir(bench.range(0) != 0);
 
-    TSettingsStore store(dir + "none.ini", TNoOtherSettingsKept::Instance());
-    store.LoadSettings();
-    store.Settings().DownloadPath = dir;
-    store.Settings().PathExpand = 0;
-    store.Settings().RenameDupes = 0;
-    store.Settings().LogEnabled = 0;
-    TSilentView view;
-    TDiagnosticLog diagnostics(dir + "diagnost.log");
-    TStatusLog log(view, store.Settings(), dir, diagnostics);
-    TArticleDriver driver(store, log, view, TAcceptEverything::Instance());
+    // The program's defaults, one directory for every group, the file
+    // overwritten by each iteration.
+    TDriverOptions options;
+    options.DownloadPath = dir;
+    options.ViewerEnable = true;
+    options.NoDataThresh = 512;
+    options.CaseConvert = 1;
+    test::TSilentReport report;
+    TArticleDriver driver(report, TAcceptEverything::Instance());
+    driver.SetOptions(options);
     TNewsStore news;
     TNewsGroup* group = news.AddGroup("alt.binaries.bench");
     std::vector<THeader*> headers;

@@ -11,9 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "app/eventloop.h"
 #include "app/messages.h"
+#include "library/eventloop.h"
 #include "nntp/newsio.h"
+#include "support/test_client.h"
 
 namespace {
 
@@ -88,13 +89,9 @@ class TFeeder {
     std::thread Thread;
 };
 
-class TCounter : public TNewsIo, public TMessageTarget {
+class TCounter : public test::TTestClient {
   public:
-    TCounter(TNewsStore& store, TPlainEventLoop& loop) : TNewsIo(store), Loop(loop) {}
-    void OnMessage(const TMessage& m) override {
-        if (m.Msg == MSG_SOCKET) HandleSocketMessage(m.WParam);
-    }
-    int UseXover() override { return 1; }
+    TCounter(TNewsStore& store, TPlainEventLoop& loop) : TTestClient(store, loop) { Xover = true; }
     void BodyLine(const char*, int length) override { Bytes += static_cast<size_t>(length) + 2; }
     void AllGroupsDone() override {
         TNewsIo::AllGroupsDone();
@@ -104,7 +101,6 @@ class TCounter : public TNewsIo, public TMessageTarget {
     void ConnectionLost(int) override { Done = true; }
     size_t Bytes = 0;
     bool Done = false;
-    TPlainEventLoop& Loop;
 };
 
 void BM_ArticleThroughGetLine(benchmark::State& state) {
@@ -117,7 +113,7 @@ void BM_ArticleThroughGetLine(benchmark::State& state) {
         TFeeder feeder(body);
         TCounter client(store, loop);
         client.SetServer(("127.0.0.1:" + std::to_string(feeder.Port)).c_str());
-        client.ConnectToServer(&loop, &client);
+        client.ConnectToServer(&loop, &client, MSG_SOCKET);
         loop.RunUntil([&] { return client.Done; }, std::chrono::seconds(120));
         if (client.Bytes != body.size()) state.SkipWithError("article did not arrive whole");
         total += client.Bytes;

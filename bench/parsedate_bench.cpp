@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/parsedate.h"
+#include "library/parsedate.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "dupe/strman.h"
+#include "library/strman.h"
 
 namespace {
 

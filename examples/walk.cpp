@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/eventloop.h"
 #include "app/messages.h"
 #include "app/news.h"
 #include "app/statuslog.h"
 #include "app/view.h"
-#include "library/kvsocket.h"
+#include "library/eventloop.h"
+#include "net/kvsocket.h"
 
 namespace {
 
@@ -24,14 +24,14 @@ class TWalker : public TNews {
     TWalker(TPlainEventLoop& loop, TSettingsStore& settings, TStatusLog& log, TNewsView& view)
         : TNews(settings, log, view), Loop(loop) {}
 
-    int Xover = 1;
+    bool Xover = true;
     std::string Name, Password;
     int Articles = 0, Failed = 0;
 
-    int UseXover() override { return Xover; }
+    bool UseXover() override { return Xover; }
     const char* AuthName() override { return Name.c_str(); }
     const char* AuthPassword() override { return Password.c_str(); }
-    void ReportError(const char* where, int code, int fatal) override {
+    void ReportError(const char* where, int code, bool fatal) override {
         std::printf("error (%s): %s%s\n", where, SocketErrorName(code), fatal ? "" : " (later)");
         Failed = 1;
     }
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     if (rest.size() < 2) return Usage();
     for (size_t i = 1; i < rest.size(); ++i) store.AddGroup(rest[i]);
     walker.SetServer(rest[0]);
-    if (!walker.ConnectToServer(&loop, &walker)) return 1;
+    if (!walker.ConnectToServer(&loop, &walker, MSG_SOCKET)) return 1;
     loop.Run();
     std::printf("%d articles fetched, %zu files decoded into %s\n", walker.Articles,
                 walker.Driver().Received().size(), s.DownloadPath.c_str());

@@ -16,10 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings.h"
-#include "app/statuslog.h"
-#include "app/view.h"
 #include "decode/driver.h"
+#include "support/driver_reports.h"
 
 namespace {
 
@@ -55,25 +53,23 @@ const char* const GROUPS[] = {"alt.binaries.test", "..", "a..b.../..", "alt.bina
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const uint8_t flags = data[0];
-    static TSettingsStore store(Root() + "/none.ini", TNoOtherSettingsKept::Instance());
-    static bool loaded = store.LoadSettings();
-    (void)loaded;
-    TSettings& s = store.Settings();
-    s.DownloadPath = Root() + "/dl";
-    s.PathExpand = flags & 3;
-    s.CaseConvert = (flags >> 2) & 1;
-    s.RenameDupes = (flags >> 3) & 1;
-    s.DeleteIncomplete = (flags >> 4) & 1;
-    s.EncryptionEnable = (flags >> 5) & 1;
-    s.EncryptionKey = "key";
-    s.LogEnabled = 0;
-    s.LogMime = 1;
-    store.PathPrefixes = {"alt", "alt.binaries", ""};
+    TDriverOptions options;
+    options.DownloadPath = Root() + "/dl";
+    options.PathExpand = flags & 3;
+    options.CaseConvert = (flags >> 2) & 1;
+    options.RenameDupes = (flags >> 3) & 1;
+    options.DeleteIncomplete = (flags >> 4) & 1;
+    options.EncryptionEnable = (flags >> 5) & 1;
+    options.EncryptionKey = "key";
+    options.PathPrefixes = {"alt", "alt.binaries", ""};
+    // Every line the driver formats is formatted, though none is kept.
+    options.ViewerEnable = true;
+    options.NoDataThresh = 512;
+    options.LogMime = options.LogSubject = options.LogName = true;
 
-    TSilentView view;
-    TDiagnosticLog diagnostics(Root() + "/dl/diagnost.log");
-    TStatusLog log(view, s, Root() + "/dl", diagnostics);
-    TArticleDriver driver(store, log, view, TAcceptEverything::Instance());
+    test::TSilentReport report;
+    TArticleDriver driver(report, TAcceptEverything::Instance());
+    driver.SetOptions(options);
     TNewsStore news;
     TNewsGroup* group = news.AddGroup(GROUPS[flags >> 6]);
     THeader* headers[8];

@@ -11,30 +11,27 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/eventloop.h"
 #include "app/messages.h"
+#include "library/eventloop.h"
 #include "nntp/newsio.h"
+#include "support/test_client.h"
 
 namespace {
 
 using namespace zorvex;
 
-class TFuzzClient : public TNewsIo, public TMessageTarget {
+class TFuzzClient : public zorvex::test::TTestClient {
   public:
-    TFuzzClient(TNewsStore& store, uint8_t knobs) : TNewsIo(store), Knobs(knobs) {}
-    void OnMessage(const TMessage& m) override {
-        if (m.Msg == MSG_SOCKET) HandleSocketMessage(m.WParam);
-    }
-    int UseXover() override { return Knobs & 1; }
-    int AuthAtLogon() override { return (Knobs >> 1) & 1; }
-    int LoadXrefHeaders() override { return (Knobs >> 2) & 1; }
-    int MaxXref() override { return 5; }
-    int FollowPoster() override { return (Knobs >> 3) & 1; }
-    const char* AuthName() override { return (Knobs >> 4) & 1 ? "user" : ""; }
-    const char* AuthPassword() override { return "pw"; }
-    void OnArticleEnd() override {
-        FollowPosterFlag = (Knobs >> 5) & 1;
-        TNewsIo::OnArticleEnd();
+    TFuzzClient(TNewsStore& store, TPlainEventLoop& loop, uint8_t knobs)
+        : TTestClient(store, loop), Knobs(knobs) {
+        Xover = Knobs & 1;
+        AlwaysAuth = (Knobs >> 1) & 1;
+        LoadXref = (Knobs >> 2) & 1;
+        MaxXrefValue = 5;
+        FollowPosterValue = (Knobs >> 3) & 1;
+        Name = (Knobs >> 4) & 1 ? "user" : "";
+        Password = "pw";
+        AtArticleEnd = [this](TTestClient&) { FollowPosterNext((Knobs >> 5) & 1); };
     }
     void ConnectionLost(int) override { Done = true; }
     void Disconnected() override { Done = true; }
@@ -69,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TNewsStore store;
     store.AddGroup("a.b");
     store.AddGroup("c.d")->Pointer = 3;
-    TFuzzClient client(store, knobs);
+    TFuzzClient client(store, loop, knobs);
     std::thread server([&] {
         int c = ::accept(listenFd, nullptr, nullptr);
         if (c < 0) return;
@@ -88,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ::close(c);
     });
     client.SetServer(("127.0.0.1:" + std::to_string(port)).c_str());
-    client.ConnectToServer(&loop, &client);
+    client.ConnectToServer(&loop, &client, MSG_SOCKET);
     if (!loop.RunUntil([&] { return client.Done; }, std::chrono::seconds(10))) std::abort();
     client.Disconnect();
     server.join();

@@ -3,13 +3,14 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/groupcommands.h"
 #include "app/messages.h"
 #include "app/statuslog.h"
 #include "app/view.h"
 #include "library/fileio.h"
 #include "library/strings.h"
 #include "net/kvsocket.h"
-#include "nntp/grouplist.h"
+#include "nntp/crosspost.h"
 
 namespace zorvex {
 
@@ -23,7 +24,9 @@ TNews::TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view, TArticl
       Settings(settings),
       Status(log),
       View(view),
-      FileDriver(settings, log, view, checks, observers) {
+      DriverReport(log, view),
+      FileDriver(DriverReport, checks, observers) {
+    FileDriver.SetOptions(DriverOptionsFrom(settings));
     FreeSpaceOf = FreeBytes;
 }
 
@@ -40,29 +43,35 @@ void TNews::AttachLoop(TEventLoop& loop) {
 
 // ---- settings answered to the client ----
 
-int TNews::UseXover() {
-    return Settings.Settings().Xover;
+bool TNews::UseXover() {
+    return Settings.Settings().Xover != 0;
 }
-int TNews::MaintainNewsrc() {
-    return Settings.Settings().MaintainNewsrc;
+bool TNews::MaintainNewsrc() {
+    return Settings.Settings().MaintainNewsrc != 0;
 }
-int TNews::AuthAtLogon() {
-    return Settings.Settings().AuthAlwaysAtLogon;
+bool TNews::AuthAtLogon() {
+    return Settings.Settings().AuthAlwaysAtLogon != 0;
 }
-int TNews::LoadXrefHeaders() {
-    return Settings.Settings().LoadXrefHeaders;
+bool TNews::LoadXrefHeaders() {
+    return Settings.Settings().LoadXrefHeaders != 0;
 }
 int TNews::MaxXref() {
     return Settings.Settings().MaxXref;
 }
-int TNews::LoadPostingHostHeaders() {
-    return Settings.Settings().LoadPostingHostHeaders;
+bool TNews::LoadPostingHostHeaders() {
+    return Settings.Settings().LoadPostingHostHeaders != 0;
 }
-int TNews::FollowPoster() {
-    return Settings.Settings().ForceNumericOrder ? 0 : 1;
+bool TNews::FollowPoster() {
+    return Settings.Settings().ForceNumericOrder == 0;
 }
-int TNews::UseSsl() {
-    return Settings.Settings().AuthUseSsl;
+int TNews::MinLines() {
+    return Settings.Settings().MinLines;
+}
+int TNews::MaxLines() {
+    return Settings.Settings().MaxLines;
+}
+bool TNews::UseSsl() {
+    return Settings.Settings().AuthUseSsl != 0;
 }
 const char* TNews::AuthName() {
     return Settings.Settings().AuthName.c_str();
@@ -70,15 +79,15 @@ const char* TNews::AuthName() {
 const char* TNews::AuthPassword() {
     return Settings.Settings().AuthPassword.c_str();
 }
-int TNews::UseSpa() {
-    return Settings.Settings().AuthUseSpa;
+bool TNews::UseSpa() {
+    return Settings.Settings().AuthUseSpa != 0;
 }
 
 void TNews::Log(const char* text) {
     Status.PrintStatus(text);
 }
 
-void TNews::ReportError(const char* where, int code, int fatal) {
+void TNews::ReportError(const char* where, int code, bool fatal) {
     Status.PrintStatusF("Comm Error (%s): %s (%d)", where, SocketErrorName(code), code);
     if (fatal) Disconnect();
 }
@@ -97,7 +106,7 @@ bool TNews::Connect() {
     }
     if (!Loop) return false;
     SetServer(host.c_str());
-    return ConnectToServer(Loop, this) == 1;
+    return ConnectToServer(Loop, this, MSG_SOCKET);
 }
 
 void TNews::Connected() {
@@ -125,19 +134,20 @@ void TNews::ReleaseCutArticle() {
     if (!cut) return;
     bool again = TransferStarted ? FileDriver.ArticleCut() : true;
     TransferStarted = false;
-    if (CurMsg == cut) CurMsg = nullptr;
-    FollowPosterFlag = 0;
+    if (CurrentArticle() == cut) SetCurrentArticle(nullptr);
+    SetFollowPoster(false);
     // A file that waits for the poster's next article gets it first after
     // the reconnect: the cut article again, or the one after it.
     if (FileDriver.MorePartsToCome() || FileDriver.DecodeState() == DS_AWAITING_CONTINUATION) {
         THeader* after = again ? cut->PosterPrev : cut;
-        if (after) ResumeWalkAfter(CurGroup, after);
+        if (after) ResumeWalkAfter(CurrentGroup(), after);
     }
     if (!again) return;
     // Asked for and never finished: it is asked for again after the
     // reconnect, and the group's pointer must not pass it before then.
     cut->Flags &= ~(HEADER_HANDLED | HEADER_REQUESTED);
-    if (CurGroup && CurGroup->Pointer >= cut->Number) CurGroup->Pointer = cut->Number - 1;
+    TNewsGroup* group = CurrentGroup();
+    if (group && group->Pointer >= cut->Number) group->Pointer = cut->Number - 1;
     Status.PrintStatusF("Article #%lld was cut off; it will be asked for again",
                         static_cast<long long>(cut->Number));
 }
@@ -202,7 +212,8 @@ void TNews::GroupChanged() {
 
 void TNews::OnGroupSelected() {
     TNewsIo::OnGroupSelected();
-    if (CurGroup) View.GroupShown(CurGroup->Name, static_cast<long long>(CurGroup->Last));
+    if (const TNewsGroup* group = CurrentGroup())
+        View.GroupShown(group->Name, static_cast<long long>(group->Last));
 }
 
 void TNews::ExpectCount(long count) {
@@ -210,16 +221,18 @@ void TNews::ExpectCount(long count) {
 }
 
 void TNews::RequestArticle() {
-    InTransfer = CurMsg;
+    InTransfer = CurrentArticle();
     TransferStarted = false;
     TNewsIo::RequestArticle();
 }
 
 void TNews::OnArticleFollows() {
     TNewsIo::OnArticleFollows();
-    if (!CurMsg) return;
+    if (!CurrentArticle()) return;
     TransferStarted = true;
-    FileDriver.ArticleStart(CurGroup, CurMsg, MessageId());
+    // The settings may have changed since the last article.
+    FileDriver.SetOptions(DriverOptionsFrom(Settings));
+    FileDriver.ArticleStart(CurrentGroup(), CurrentArticle(), MessageId());
     RunAutosave();
 }
 
@@ -247,14 +260,14 @@ void TNews::OnArticleHeaderEnd() {
 }
 
 void TNews::BodyLine(const char* line, int length) {
-    FileDriver.BodyLine(std::string_view(line, static_cast<size_t>(length)), LineCount);
+    FileDriver.BodyLine(std::string_view(line, static_cast<size_t>(length)), LinesReceived());
 }
 
 void TNews::OnArticleEnd() {
     InTransfer = nullptr;
     TransferStarted = false;
-    FollowPosterFlag = FileDriver.ArticleEnd() ? 1 : 0;
-    if (FileDriver.PartRefused() && CurMsg) SkipRestOfPost(CurMsg);
+    SetFollowPoster(FileDriver.ArticleEnd());
+    if (FileDriver.PartRefused() && CurrentArticle()) SkipRestOfPost(CurrentArticle());
     if (!CheckFreeSpace()) {
         AutomaticExitCheck();
         return;
@@ -281,13 +294,12 @@ void TNews::AllGroupsDone() {
 }
 
 void TNews::EndOfDownloadRun() {
-    if (StopFlag) {
-        StopFlag = 0;
+    if (StopRequested()) {
+        bool exitAfter = TakeStopRequest();
         Status.PrintStatus("Graceful disconnect requested; Shutting Down.");
         Disconnect();
         if (Groups) Groups->SavePointers(Settings);
-        if (ExitAfterStopFlag) Switches.Autoexit = 1;
-        ExitAfterStopFlag = 0;
+        if (exitAfter) Switches.Autoexit = 1;
     } else {
         if (Store().GroupCount() > 0) {
             Status.PrintStatusString(STR_FINISHED_ALL_GROUPS);
@@ -324,7 +336,7 @@ void TNews::AutomaticExitCheck() {
 void TNews::OnMessage(const TMessage& msg) {
     switch (msg.Msg) {
         case MSG_SOCKET: {
-            int taken = HandleSocketMessage(msg.WParam);
+            int taken = HandleSocketNotice(SocketNoticeOf(msg));
             if (taken > 0) {
                 Traffic += static_cast<uint64_t>(taken);
                 TotalBytes += static_cast<uint64_t>(taken);
@@ -345,10 +357,10 @@ void TNews::OnMessage(const TMessage& msg) {
 
 void TNews::ShowProgress() {
     TProgress p;
-    p.Group = CurGroup ? CurGroup->Name : "";
+    p.Group = CurrentGroup() ? CurrentGroup()->Name : "";
     p.Article = InTransfer ? static_cast<long long>(InTransfer->Number) : 0;
     p.Lines = InTransfer ? InTransfer->Lines : 0;
-    p.LinesReceived = InTransfer ? LineCount : 0;
+    p.LinesReceived = InTransfer ? LinesReceived() : 0;
     p.BytesReceived = TotalBytes;
     View.Progress(p);
 }
@@ -433,9 +445,7 @@ void TNews::GracefulDisconnectCommand() {
 }
 
 void TNews::RequestGracefulDisconnect(bool exitAfter) {
-    TerminateGroupFlag = 1;
-    StopFlag = 1;
-    if (exitAfter) ExitAfterStopFlag = 1;
+    StopAfterArticle(exitAfter);
 }
 
 void TNews::JumpToCommand(const std::vector<int>& selection) {
@@ -449,15 +459,14 @@ void TNews::JumpToCommand(const std::vector<int>& selection) {
         return;
     }
     group->Done = 0;
-    NextGroupOverride = selection[0];
-    TerminateGroupFlag = 1;
+    JumpToGroup(selection[0]);
     Status.ShowMessageById(7, 8, BOX_OK);
 }
 
 bool TNews::SetPointerCommand(int index, TArticleNo pointer) {
     TNewsGroup* group = Store().GetGroup(index);
     if (!group || !Groups || pointer < 0) return false;
-    if (Groups->SetPointer(group, pointer) && group == CurGroup) TerminateGroupFlag = 1;
+    if (Groups->List().SetPointer(group, pointer) && group == CurrentGroup()) EndGroup();
     return true;
 }
 
@@ -474,6 +483,7 @@ bool TNews::DecodeFile(const std::string& path) {
     FileHeader.Poster = FileHeader.Subject;
     FileHeader.CrossPosts = store.Null();
     FileHeader.PostingHost = store.Null();
+    FileDriver.SetOptions(DriverOptionsFrom(Settings));
     FileDriver.ArticleStart(group, &FileHeader, NO_MESSAGE_ID);
     FileDriver.HeaderEnd();
     std::string line;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/driverreport.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "decode/driver.h"
@@ -24,7 +25,7 @@ namespace zorvex {
 
 class TStatusLog;
 class TNewsView;
-class TGroupList;
+class TGroupCommands;
 class TCrossPostTally;
 
 constexpr unsigned RETRY_DELAY_MS = 5000;
@@ -49,7 +50,7 @@ class TNews : public TNewsIo, public TMessageTarget {
     void AttachLoop(TEventLoop& loop);
     // The group list that pointers are saved to (none: the group-list bit
     // of the settings store).
-    void SetGroupList(TGroupList* groups) { Groups = groups; }
+    void SetGroupList(TGroupCommands* groups) { Groups = groups; }
     // The similar-groups tally: the article-header checks count the groups
     // of each fetched article's Xref line into it; it starts over when the
     // walk changes groups.
@@ -62,29 +63,36 @@ class TNews : public TNewsIo, public TMessageTarget {
     std::function<double(const std::string&)> FreeSpaceOf;
 
     // ---- the client's operations ----
-    int UseXover() override;
-    int MaintainNewsrc() override;
-    int AuthAtLogon() override;
-    int LoadXrefHeaders() override;
+    bool UseXover() override;
+    bool MaintainNewsrc() override;
+    bool AuthAtLogon() override;
+    bool LoadXrefHeaders() override;
     int MaxXref() override;
-    int LoadPostingHostHeaders() override;
-    int FollowPoster() override;
-    int UseSsl() override;
+    bool LoadPostingHostHeaders() override;
+    bool FollowPoster() override;
+    bool UseSsl() override;
     void Log(const char* text) override;
-    void ReportError(const char* where, int code, int fatal) override;
+    void ReportError(const char* where, int code, bool fatal) override;
     void BodyLine(const char* line, int length) override;
     void HeaderLine(const char* line, int length) override;
     void Connected() override;
     void Disconnected() override;
     void ConnectionLost(int code) override;
     void UnexpectedArticle() override;
+    int MinLines() override;
+    int MaxLines() override;
+    // The acceptance checks add their tags; today a reject only marks.
+    void RejectDupeSubject(THeader* header) override { MarkRejected(header); }
+    void RejectTooSmall(THeader* header) override { MarkRejected(header); }
+    void RejectTooLong(THeader* header) override { MarkRejected(header); }
+    void RejectMarked(THeader* header) override { MarkRejected(header); }
     void GroupChanged() override;
     void RequestArticle() override;
     void AllGroupsDone() override;
     void ExpectCount(long count) override;
     const char* AuthName() override;
     const char* AuthPassword() override;
-    int UseSpa() override;
+    bool UseSpa() override;
     void OnGroupSelected() override;
     void OnArticleFollows() override;
     void OnArticleEnd() override;
@@ -112,7 +120,7 @@ class TNews : public TNewsIo, public TMessageTarget {
     bool SetPointerCommand(int index, TArticleNo pointer);
     // The group being downloaded, which no command may delete; null when
     // not connected.
-    const TNewsGroup* DownloadingGroup() { return IsConnected() ? CurGroup : nullptr; }
+    const TNewsGroup* DownloadingGroup() { return IsConnected() ? CurrentGroup() : nullptr; }
     // The server disconnect handler: any path that finds the server gone.
     void ServerDisconnected();
     // Connects to [connection] host; false with a status line when it
@@ -167,10 +175,11 @@ class TNews : public TNewsIo, public TMessageTarget {
     TSettingsStore& Settings;
     TStatusLog& Status;
     TNewsView& View;
+    TDriverLogReport DriverReport;  // before the driver, which reports to it
     TArticleDriver FileDriver;
     TAutosave Autosave;
     TEventLoop* Loop = nullptr;
-    TGroupList* Groups = nullptr;
+    TGroupCommands* Groups = nullptr;
     TCrossPostTally* Tally = nullptr;
     // Bytes taken since the last watchdog tick.
     uint64_t Traffic = 0;

@@ -26,6 +26,7 @@ TNewsApp::TNewsApp(const TStartup& startup, TNewsView& view, TEventLoop& loop, T
       Loop(loop),
       GroupTable(store),
       GroupList(store),
+      GroupCommands(GroupList),
       NewsrcList(startup.HomeDir),
       Peers(GroupList),
       Store(startup.SettingsPath, Peers),
@@ -76,7 +77,7 @@ TStartResult TNewsApp::Start() {
                                    TNoPlugInsNoPreview::Instance(), GroupTable);
     TNews& news = *Main;
     news.Switches = Startup.Switches;
-    news.SetGroupList(&GroupList);
+    news.SetGroupList(&GroupCommands);
     news.SetCrossPostTally(&Tally);
     news.SetNewsrc(&NewsrcList);
     news.SetDiagnostics(&Diagnostics);
@@ -134,7 +135,7 @@ void TNewsApp::Exit() {
     if (Main) {
         Main->DisconnectCommand();
         Main->EndWaitingFiles();
-        GroupList.SaveGroupList(Store);
+        GroupCommands.SaveGroupList(Store);
         Store.SaveWithSet(Store.DefaultSaveSet());
         Log->CloseDailyLog();
     }

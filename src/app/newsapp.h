@@ -8,11 +8,13 @@
 #include <memory>
 #include <string>
 
+#include "app/groupcommands.h"
 #include "app/news.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/statuslog.h"
 #include "library/eventloop.h"
+#include "nntp/crosspost.h"
 #include "nntp/grouplist.h"
 #include "nntp/newsrc.h"
 
@@ -65,7 +67,7 @@ class TNewsApp final : public TMessageTarget {
     void OnMessage(const TMessage& msg) override;
 
     TNews& News() { return *Main; }
-    TGroupList& Groups() { return GroupList; }
+    TGroupCommands& Groups() { return GroupCommands; }
     TNewsrcList& Newsrc() { return NewsrcList; }
     TSettingsStore& Settings() { return Store; }
     TStatusLog& Status() { return *Log; }
@@ -77,6 +79,7 @@ class TNewsApp final : public TMessageTarget {
     TEventLoop& Loop;
     TNewsStore& GroupTable;
     TGroupList GroupList;
+    TGroupCommands GroupCommands;
     TNewsrcList NewsrcList;
     TOnlyGroupListKept Peers;
     TSettingsStore Store;

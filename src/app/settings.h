@@ -16,7 +16,6 @@ namespace zorvex {
 
 class TStatusSink;
 
-constexpr const char* DEFAULT_SETTINGS_FILE = "vantrel.ini";
 constexpr size_t SETTINGS_PATH_MAX = 255;
 constexpr size_t SETTINGS_NAME_MAX = 127;
 constexpr size_t LIST_ENTRY_MAX = 1023;

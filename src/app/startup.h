@@ -30,9 +30,12 @@ struct TSwitchInfo {
 constexpr int NUM_SWITCHES = 11;
 extern const TSwitchInfo SWITCHES[NUM_SWITCHES];
 
+// The settings file when "-i" names none; its name is the format's own.
+constexpr const char* DEFAULT_SETTINGS_FILE = "vantrel.ini";
+
 struct TStartup {
     std::string HomeDir;  // the working directory at start
-    std::string SettingsPath = "vantrel.ini";
+    std::string SettingsPath = DEFAULT_SETTINGS_FILE;
     std::string ExtraArgument;
     TStartupSwitches Switches;
     bool HelpAsked = false;  // "-h" or "--help"

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/settings.h"
+#include "library/ascii.h"
 #include "library/fileio.h"
 #include "library/homefiles.h"
 #include "library/profile.h"

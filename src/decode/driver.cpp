@@ -6,11 +6,9 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 
-#include "app/settings.h"
-#include "app/statuslog.h"
-#include "app/view.h"
 #include "decode/placement.h"
 #include "library/ascii.h"
 #include "library/fileio.h"
@@ -34,9 +32,44 @@ std::string SubjectOf(const THeader* header) {
     return header && header->Subject ? header->Subject : "";
 }
 
+// Unbounded: the report bounds the lines as its lists and files need.
+std::string FormatV(const char* format, va_list args) {
+    va_list measure;
+    va_copy(measure, args);
+    int length = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length <= 0) return {};
+    std::string text(static_cast<size_t>(length), '\0');
+    vsnprintf(text.data(), text.size() + 1, format, args);
+    return text;
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    return text;
+}
+
 }  // namespace
 
-const char* ResultTag(int result) {
+TBeginLine ReadBeginLine(int kind, std::string_view line) {
+    TBeginLine begin;
+    if (kind == LINE_YBEGIN) {
+        begin.Mode = MODE_YENC;
+        begin.HasName = YencName(line, &begin.Name);
+        begin.Part = YencPart(line);
+        begin.Size = YencSize(line);
+    } else {
+        begin.Mode = MODE_UU;
+        begin.HasName = BeginLineName(line, &begin.Name);
+    }
+    return begin;
+}
+
+const char* ResultTag(TFileResult result) {
     switch (result) {
         case RESULT_RECEIVED:
             return "[RECEIVED]";
@@ -53,9 +86,9 @@ const char* ResultTag(int result) {
     }
 }
 
-TArticleDriver::TArticleDriver(const TSettingsStore& settings, TStatusLog& log, TNewsView& view,
-                               TArticleChecks& checks, TDecodeObservers& observers)
-    : Store(settings), Status(log), View(view), Checks(checks), Dec(observers) {}
+TArticleDriver::TArticleDriver(TDriverReport& report, TArticleChecks& checks,
+                               TDecodeObservers& observers)
+    : Report(report), Checks(checks), Dec(observers) {}
 
 TArticleDriver::~TArticleDriver() = default;
 
@@ -66,17 +99,17 @@ void TArticleDriver::ArticleStart(const TNewsGroup* group, const THeader* header
     messageId = FirstWord(messageId.substr(0, std::min(messageId.size(), MESSAGE_ID_MAX)));
     MessageId = messageId.empty() ? NO_MESSAGE_ID : std::string(messageId);
     Checks.ArticleReady(header, MessageId);
-    View.ArticleStarted(header ? static_cast<long long>(header->Number) : 0,
-                        header ? header->Lines : 0);
+    Report.ArticleStarted(header ? static_cast<long long>(header->Number) : 0,
+                          header ? header->Lines : 0);
     Mime = MIME_NONE;
     PreviousKind = LINE_OTHER;
-    BegunHere = AppendedHere = FinishedHere = RefusedPart = false;
-    Dec.SetViewerEnabled(Store.Settings().ViewerEnable != 0);
+    ThisArticle = TArticleEffects{};
+    Dec.SetViewerEnabled(Options.ViewerEnable);
 }
 
 void TArticleDriver::HeaderLine(std::string_view line) {
     Checks.ArticleHeaderLine(Header, line);
-    if (Store.Settings().EnableHttpGrabber) Checks.GrabUrls(line);
+    if (Options.EnableHttpGrabber) Checks.GrabUrls(line);
     size_t valuePos = 0;
     int kind = ClassifyLine(line, &valuePos);
     if (kind == LINE_CONTINUATION && !IsMimeKind(PreviousKind)) kind = LINE_OTHER;
@@ -135,8 +168,7 @@ void TArticleDriver::ScanMimeName(std::string_view text) {
 }
 
 void TArticleDriver::BodyLine(std::string_view line, int received) {
-    const TSettings& s = Store.Settings();
-    if (s.EnableHttpGrabber) Checks.GrabUrls(line);
+    if (Options.EnableHttpGrabber) Checks.GrabUrls(line);
     size_t valuePos = 0;
     int kind = ClassifyLine(line, &valuePos);
     if (kind == LINE_CONTINUATION && !IsMimeKind(PreviousKind)) kind = LINE_OTHER;
@@ -149,11 +181,14 @@ void TArticleDriver::BodyLine(std::string_view line, int received) {
             MimeHeaderLine(kind, line, valuePos);
             break;
         case LINE_BEGIN:
-            StartUu(line);
+        case LINE_YBEGIN: {
+            TBeginLine begin = ReadBeginLine(kind, line);
+            if (begin.Mode == MODE_YENC)
+                StartYenc(begin);
+            else
+                StartUu(begin);
             break;
-        case LINE_YBEGIN:
-            StartYenc(line);
-            break;
+        }
         default:
             if (line.empty()) {
                 if (Mime == MIME_IN_HEADERS) Mime = MIME_BODY_NEXT;
@@ -170,7 +205,7 @@ void TArticleDriver::BodyLine(std::string_view line, int received) {
     if (kind != LINE_CONTINUATION) PreviousKind = kind;
     UpdateIndicator();
 
-    int threshold = std::max(s.NoDataThresh, NODATA_THRESH_MIN);
+    int threshold = std::max(Options.NoDataThresh, NODATA_THRESH_MIN);
     if (!Flagged && State == DS_IDLE && DecodeAttempts == 0 && received > threshold) {
         Flagged = true;
         Checks.RejectNoData(Header);
@@ -178,45 +213,44 @@ void TArticleDriver::BodyLine(std::string_view line, int received) {
 }
 
 bool TArticleDriver::PrepareDirectory(std::string* directory) {
-    const TSettings& s = Store.Settings();
-    if (s.DownloadPath.empty()) {
-        Status.PrintStatus("No download path is set: file skipped");
+    if (Options.DownloadPath.empty()) {
+        Report.StatusLine("No download path is set: file skipped");
         return false;
     }
     const char* name = Group && Group->Name ? Group->Name : "";
-    *directory = GroupDirectory(AddTrailingSlash(s.DownloadPath), name, Group ? Group->Ordinal : 0,
-                                s.PathExpand, Store.PathPrefixes);
+    *directory =
+        GroupDirectory(AddTrailingSlash(Options.DownloadPath), name, Group ? Group->Ordinal : 0,
+                       Options.PathExpand, Options.PathPrefixes);
     return true;
 }
 
 bool TArticleDriver::PrepareName(std::string_view raw, std::string* name) {
     std::string clean = CleanFileName(raw);
     if (!UsableFileName(clean)) {
-        Status.PrintStatusF("Unusable file name \"%s\": file skipped", clean.c_str());
+        StatusF("Unusable file name \"%s\": file skipped", clean.c_str());
         return false;
     }
-    *name = ConvertCase(clean, Store.Settings().CaseConvert);
+    *name = ConvertCase(clean, Options.CaseConvert);
     return true;
 }
 
 // Unique name, file checks, directory, open: what every new file passes.
 bool TArticleDriver::OpenChecked(const std::string& directory, std::string* name, bool mime) {
-    if (Store.Settings().RenameDupes && MakeUnique(directory, name, true) == UNIQUE_GAVE_UP) {
-        Status.PrintStatusF("No free name for %s%s: file skipped", directory.c_str(),
-                            name->c_str());
+    if (Options.RenameDupes && MakeUnique(directory, name, true) == UNIQUE_GAVE_UP) {
+        StatusF("No free name for %s%s: file skipped", directory.c_str(), name->c_str());
         return false;
     }
     if (!Checks.FileAccepted(Header, *name)) return false;
     if (!EnsureDirectory(directory, true)) {
-        Status.PrintStatusF("Unable to access download path %s!", directory.c_str());
+        StatusF("Unable to access download path %s!", directory.c_str());
         return false;
     }
     bool opened =
         mime ? Dec.BeginBase64File(directory, *name) : Dec.BeginUuFile(directory, *name, false);
     if (!opened) {
-        Status.PrintStatusString(STR_DECODE_INIT_FAILED);
-        Status.PrintStatus(mime ? "(Check download path & disk space)"
-                                : "(check download path & disk space)");
+        StatusString(STR_DECODE_INIT_FAILED);
+        Report.StatusLine(mime ? "(Check download path & disk space)"
+                               : "(check download path & disk space)");
         return false;
     }
     return true;
@@ -224,12 +258,11 @@ bool TArticleDriver::OpenChecked(const std::string& directory, std::string* name
 
 void TArticleDriver::Announce(const std::string& directory, const std::string& name, bool encrypt,
                               bool continuation) {
-    const TSettings& s = Store.Settings();
     bool encrypting = false;
-    if (encrypt && s.EncryptionEnable && !s.EncryptionKey.empty() &&
+    if (encrypt && Options.EncryptionEnable && !Options.EncryptionKey.empty() &&
         Checks.EncryptionMaskMatches(name)) {
-        encrypting = Dec.StartEncryption(s.EncryptionKey);
-        if (!encrypting) Status.PrintStatusF("Could not start encrypting %s", name.c_str());
+        encrypting = Dec.StartEncryption(Options.EncryptionKey);
+        if (!encrypting) StatusF("Could not start encrypting %s", name.c_str());
     }
     Checks.FileOpened(name);
     File.Header = Header;
@@ -238,102 +271,98 @@ void TArticleDriver::Announce(const std::string& directory, const std::string& n
     File.Directory = directory;
     File.FileName = name;
     File.Article = Header ? Header->Number : 0;
-    File.Errors = continuation ? CarriedErrors : 0;
-    Status.PrintStatusF("Decoding%s file %s%s", encrypting ? " and encrypting" : "",
-                        directory.c_str(), name.c_str());
+    File.Errors = continuation ? Multipart.Errors : 0;
+    StatusF("Decoding%s file %s%s", encrypting ? " and encrypting" : "", directory.c_str(),
+            name.c_str());
     State = DS_DECODING;
-    if (!continuation) BegunHere = true;
+    if (!continuation) ThisArticle.Begun = true;
 }
 
-bool TArticleDriver::BeginLine(std::string_view line, TNameParser parse, std::string* directory,
-                               std::string* name) {
+bool TArticleDriver::BeginLine(const TBeginLine& begin, std::string* directory, std::string* name) {
     ++DecodeAttempts;
     FinishPrevious();
-    std::string raw;
     if (!PrepareDirectory(directory)) return false;
-    if (!parse(line, &raw)) {
-        Status.PrintStatusString(STR_UNABLE_TO_PARSE_FILENAME);
+    if (!begin.HasName) {
+        StatusString(STR_UNABLE_TO_PARSE_FILENAME);
         return false;
     }
-    return PrepareName(raw, name);
+    return PrepareName(begin.Name, name);
 }
 
-void TArticleDriver::StartUu(std::string_view line) {
+void TArticleDriver::StartUu(const TBeginLine& begin) {
     std::string directory, name;
-    if (!BeginLine(line, BeginLineName, &directory, &name)) return;
+    if (!BeginLine(begin, &directory, &name)) return;
     EndWaitingYenc("another file begins");
     if (!OpenChecked(directory, &name, false)) return;
     Dec.SetDecodeMode(MODE_UU);
     Announce(directory, name, true, false);
 }
 
-void TArticleDriver::StartYenc(std::string_view line) {
+void TArticleDriver::StartYenc(const TBeginLine& begin) {
     std::string directory, name;
-    if (!BeginLine(line, YencName, &directory, &name)) return;
-    int64_t part = YencPart(line);
-    int64_t size = YencSize(line);
+    if (!BeginLine(begin, &directory, &name)) return;
+    const int64_t part = begin.Part;
 
     if (part <= 1) {
         EndWaitingYenc("another file begins");
         std::string clean = name;
         if (!OpenChecked(directory, &name, false)) return;
-        LastPart = part;
-        TotalSize = size;
-        FirstCleanName = clean;
-        FirstFinalName = name;
-        YencEnded = YencDeleted = false;
-        YencFileBytes = 0;
-        CarriedErrors = 0;
-        CarriedVirus = JpegVirusState{};
+        Multipart.LastPart = part;
+        Multipart.TotalSize = begin.Size;
+        Multipart.FirstCleanName = clean;
+        Multipart.FirstFinalName = name;
+        Multipart.Ended = Multipart.Deleted = false;
+        Multipart.FileBytes = 0;
+        Multipart.Errors = 0;
+        Multipart.Virus = JpegVirusState{};
         Dec.SetDecodeMode(MODE_YENC);
         // Only a single-part post can carry the cipher header at its start.
         Announce(directory, name, part == -1, false);
         return;
     }
-    if (YencEnded && name == FirstCleanName) {
-        Status.PrintStatusF("multipart yenc: part %" PRId64 " of a%s file ignored (%s)", part,
-                            YencDeleted ? " deleted" : "n ended", name.c_str());
-        RefusedPart = true;
+    if (Multipart.Ended && name == Multipart.FirstCleanName) {
+        StatusF("multipart yenc: part %" PRId64 " of a%s file ignored (%s)", part,
+                Multipart.Deleted ? " deleted" : "n ended", name.c_str());
+        ThisArticle.RefusedPart = true;
         return;
     }
-    if (part != LastPart + 1) {
-        Status.PrintStatus("multipart yenc: part out of sequence");
+    if (part != Multipart.LastPart + 1) {
+        Report.StatusLine("multipart yenc: part out of sequence");
         EndWaitingYenc("a part is missing");
-        RefusedPart = true;
+        ThisArticle.RefusedPart = true;
         return;
     }
-    if (name == FirstCleanName) name = FirstFinalName;
-    if (name != FirstFinalName) {
-        Status.PrintStatus("multipart yenc: part is not current yenc file");
+    if (name == Multipart.FirstCleanName) name = Multipart.FirstFinalName;
+    if (name != Multipart.FirstFinalName) {
+        Report.StatusLine("multipart yenc: part is not current yenc file");
         EndWaitingYenc("another file begins");
-        RefusedPart = true;
+        ThisArticle.RefusedPart = true;
         return;
     }
     // Appending to a file that is no longer there would leave a fragment.
     struct stat st {};
     if (lstat((directory + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
         !Dec.BeginUuFile(directory, name, true)) {
-        Status.PrintStatusF("multipart yenc: unable to continue (part %" PRId64 ")", part);
-        RefusedPart = true;
+        StatusF("multipart yenc: unable to continue (part %" PRId64 ")", part);
+        ThisArticle.RefusedPart = true;
         return;
     }
-    Status.PrintStatusF("multipart yenc: continue (part=%" PRId64 ") %s", part, name.c_str());
-    Dec.ContinueFileCrc(CarriedCrc);
-    Dec.ContinueVirusScan(CarriedVirus);
-    LastPart = part;
-    AppendedHere = true;
-    SizeBeforePart = static_cast<int64_t>(st.st_size);
+    StatusF("multipart yenc: continue (part=%" PRId64 ") %s", part, name.c_str());
+    Dec.ContinueFileCrc(Multipart.Crc);
+    Dec.ContinueVirusScan(Multipart.Virus);
+    Multipart.LastPart = part;
+    ThisArticle.Appended = true;
+    ThisArticle.SizeBeforePart = static_cast<int64_t>(st.st_size);
     Dec.SetDecodeMode(MODE_YENC);
     Announce(directory, name, false, true);
 }
 
 void TArticleDriver::StartMime() {
-    const TSettings& s = Store.Settings();
-    if (s.LogMime) {
-        Status.WriteLogLineFormatted("[MIME] %lld type=%s encode=%s fname=%s",
-                                     static_cast<long long>(Header ? Header->Number : 0),
-                                     MimeType.c_str(), TransferEncodingName(Dec.TransferEncoding()),
-                                     MimeName.c_str());
+    if (Options.LogMime) {
+        Report.MimeLine(Format("[MIME] %lld type=%s encode=%s fname=%s",
+                               static_cast<long long>(Header ? Header->Number : 0),
+                               MimeType.c_str(), TransferEncodingName(Dec.TransferEncoding()),
+                               MimeName.c_str()));
     }
     Mime = MIME_NONE;
     if (Dec.TransferEncoding() != TE_BASE64) return;
@@ -361,7 +390,20 @@ void TArticleDriver::ShowLine(const char* what, std::string_view line) {
     text += '(';
     text.append(line.substr(0, std::min(line.size(), BOGUS_LINE_SHOWN)));
     text += ')';
-    Status.PrintStatus(text);
+    Report.StatusLine(text);
+}
+
+void TArticleDriver::StatusF(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    Report.StatusLine(text);
+}
+
+void TArticleDriver::StatusString(int id) {
+    const char* text = LoadStringResource(id);
+    Report.StatusLine(text ? text : "");
 }
 
 void TArticleDriver::Decode(std::string_view line) {
@@ -385,7 +427,7 @@ void TArticleDriver::Decode(std::string_view line) {
             std::string name = File.FileName;
             if (Finish(RESULT_RECEIVED) != RESULT_RECEIVED) break;
             Checks.FileReceived(Header, name);
-            Status.PrintStatus("\"end\" received. Decode completed.");
+            Report.StatusLine("\"end\" received. Decode completed.");
             break;
         }
         case DECODE_VIRUS:
@@ -401,67 +443,67 @@ void TArticleDriver::Decode(std::string_view line) {
 // error of the file, named in a status line.
 void TArticleDriver::CheckYencTrailer() {
     const TYencTrailer& t = Dec.YencTrailer();
-    int64_t part = LastPart > 0 ? LastPart : 1;
+    int64_t part = Multipart.LastPart > 0 ? Multipart.LastPart : 1;
     const char* name = File.FileName.c_str();
-    YencFileBytes += Dec.PartBytes();
+    Multipart.FileBytes += Dec.PartBytes();
     if (t.Size >= 0 && t.Size != Dec.PartBytes()) {
         ++File.Errors;
-        Status.PrintStatusF("yenc: part %" PRId64 " of %s has %" PRId64
-                            " bytes, \"=yend\" says %" PRId64,
-                            part, name, Dec.PartBytes(), t.Size);
+        StatusF("yenc: part %" PRId64 " of %s has %" PRId64 " bytes, \"=yend\" says %" PRId64, part,
+                name, Dec.PartBytes(), t.Size);
     }
     if (t.HasPartCrc && t.PartCrc != Dec.PartCrc()) {
         ++File.Errors;
-        Status.PrintStatusF("yenc: part %" PRId64 " of %s has CRC32 %08x, \"=yend\" says %08x",
-                            part, name, Dec.PartCrc(), t.PartCrc);
+        StatusF("yenc: part %" PRId64 " of %s has CRC32 %08x, \"=yend\" says %08x", part, name,
+                Dec.PartCrc(), t.PartCrc);
     }
     // Posters repeat the whole file's CRC in every part; it can be checked
     // only once the file is whole.
-    bool whole = TotalSize < 0 || YencFileBytes >= TotalSize;
+    bool whole = Multipart.TotalSize < 0 || Multipart.FileBytes >= Multipart.TotalSize;
     if (t.HasCrc && whole && t.Crc != Dec.FileCrc()) {
         ++File.Errors;
-        Status.PrintStatusF("yenc: file %s (part %" PRId64 ") has CRC32 %08x, \"=yend\" says %08x",
-                            name, part, Dec.FileCrc(), t.Crc);
+        StatusF("yenc: file %s (part %" PRId64 ") has CRC32 %08x, \"=yend\" says %08x", name, part,
+                Dec.FileCrc(), t.Crc);
     }
 }
 
 void TArticleDriver::FinishPrevious() {
     if (State == DS_IDLE) return;
-    Status.PrintStatusString(STR_PREVIOUS_FILE_INCOMPLETE);
+    StatusString(STR_PREVIOUS_FILE_INCOMPLETE);
     Finish(RESULT_INCOMPLETE);
 }
 
-int TArticleDriver::Finish(int result) {
+TFileResult TArticleDriver::Finish(TFileResult result) {
     File.Size = Dec.EndFile();
-    FinishedHere = true;
-    BegunHere = AppendedHere = false;
+    ThisArticle.Finished = true;
+    ThisArticle.Begun = ThisArticle.Appended = false;
     // Bytes lost at the last flush make a file that looks whole a failure.
     if (Dec.EndFailed() && (result == RESULT_RECEIVED || result == RESULT_INCOMPLETE)) {
-        Status.PrintStatusF("Decode aborted(write failed: %s%s)", File.Directory.c_str(),
-                            File.FileName.c_str());
+        StatusF("Decode aborted(write failed: %s%s)", File.Directory.c_str(),
+                File.FileName.c_str());
         result = RESULT_ERROR;
     }
     File.Result = result;
     const bool deleted = DeleteIfDue(result);
     State = DS_IDLE;
-    MoreParts = false;
+    Multipart.MoreParts = false;
     if (Dec.DecodeMode() == MODE_YENC) {
         // A deleted or failed file is over: a later part must not bring a
         // fragment of it back. Only a multipart post waits for its parts.
         bool over = deleted || result == RESULT_ERROR || result == RESULT_USER_ABORT;
         if (over) {
-            YencEnded = true;
-            YencDeleted = deleted;
-        } else if (LastPart >= 1 && TotalSize >= 0 && File.Size < TotalSize) {
-            MoreParts = true;
-            CarriedErrors = File.Errors;
-            CarriedCrc = Dec.FileCrc();
-            CarriedVirus = Dec.VirusScanState();
-            Status.PrintStatus("multipart yenc: more parts to come");
+            Multipart.Ended = true;
+            Multipart.Deleted = deleted;
+        } else if (Multipart.LastPart >= 1 && Multipart.TotalSize >= 0 &&
+                   File.Size < Multipart.TotalSize) {
+            Multipart.MoreParts = true;
+            Multipart.Errors = File.Errors;
+            Multipart.Crc = Dec.FileCrc();
+            Multipart.Virus = Dec.VirusScanState();
+            Report.StatusLine("multipart yenc: more parts to come");
             UpdateIndicator();
             return result;
         } else {
-            Status.PrintStatus("multipart yenc: file is complete");
+            Report.StatusLine("multipart yenc: file is complete");
         }
     }
     LogFinished(result, Dec.MethodName());
@@ -469,56 +511,50 @@ int TArticleDriver::Finish(int result) {
     return result;
 }
 
-bool TArticleDriver::DeleteIfDue(int result) {
+bool TArticleDriver::DeleteIfDue(TFileResult result) {
     File.Deleted = result == RESULT_POSSIBLE_VIRUS ||
-                   (result == RESULT_INCOMPLETE && Store.Settings().DeleteIncomplete);
+                   (result == RESULT_INCOMPLETE && Options.DeleteIncomplete);
     if (File.Deleted) {
-        Status.PrintStatusF("Deleting %s", File.FileName.c_str());
+        StatusF("Deleting %s", File.FileName.c_str());
         DeleteInDirectory(File.Directory, File.FileName);
     }
     return File.Deleted;
 }
 
-void TArticleDriver::LogFinished(int result, const char* method) {
-    const TSettings& s = Store.Settings();
-    char line[LOG_BUFFER_SIZE];
+void TArticleDriver::LogFinished(TFileResult result, const char* method) {
     char errors[32] = "";
     if (File.Errors != 0) snprintf(errors, sizeof errors, " (%d errors)", File.Errors);
-    snprintf(line, sizeof line, "%s%s %s%s %s %s %lld %s", ResultTag(result), errors,
-             File.Directory.c_str(), File.FileName.c_str(), File.GroupName.c_str(),
-             File.MessageId.c_str(), static_cast<long long>(File.Article), method);
-    Status.WriteLogLine(line, true, File.Header);
-    if (Status.KeepsDailyLog() && File.Header) {
-        if (s.LogSubject) {
-            snprintf(line, sizeof line, "  Subject: %s", SubjectOf(File.Header).c_str());
-            Status.WriteLogLine(line, false, nullptr);
-        }
-        if (s.LogName && File.Header->Poster) {
-            snprintf(line, sizeof line, "  From: %s", File.Header->Poster);
-            Status.WriteLogLine(line, false, nullptr);
-        }
+    std::string line = Format("%s%s %s%s %s %s %lld %s", ResultTag(result), errors,
+                              File.Directory.c_str(), File.FileName.c_str(), File.GroupName.c_str(),
+                              File.MessageId.c_str(), static_cast<long long>(File.Article), method);
+    std::vector<std::string> details;
+    if (File.Header) {
+        if (Options.LogSubject) details.push_back("  Subject: " + SubjectOf(File.Header));
+        if (Options.LogName && File.Header->Poster)
+            details.push_back(std::string("  From: ") + File.Header->Poster);
     }
+    Report.FileFinished(File, line, details);
     ReceivedFiles.push_back(File);
     File = TCurrentFile{};
-    CarriedErrors = 0;
+    Multipart.Errors = 0;
 }
 
 void TArticleDriver::EndWaitingYenc(const char* why) {
-    if (!MoreParts) return;
-    MoreParts = false;
-    YencEnded = true;
-    YencDeleted = false;
-    Status.PrintStatusF("multipart yenc: %s ends incomplete after part %" PRId64 " (%s)",
-                        File.FileName.c_str(), LastPart, why);
+    if (!Multipart.MoreParts) return;
+    Multipart.MoreParts = false;
+    Multipart.Ended = true;
+    Multipart.Deleted = false;
+    StatusF("multipart yenc: %s ends incomplete after part %" PRId64 " (%s)", File.FileName.c_str(),
+            Multipart.LastPart, why);
     File.Result = RESULT_INCOMPLETE;
-    YencDeleted = DeleteIfDue(RESULT_INCOMPLETE);
+    Multipart.Deleted = DeleteIfDue(RESULT_INCOMPLETE);
     // The decoder may have moved on to another file: name the method here.
     LogFinished(RESULT_INCOMPLETE, "yEnc");
 }
 
 void TArticleDriver::EndWaitingFiles(const char* why) {
     if (State == DS_AWAITING_CONTINUATION) {
-        Status.PrintStatusF("Decode aborted: %s ends incomplete (%s)", File.FileName.c_str(), why);
+        StatusF("Decode aborted: %s ends incomplete (%s)", File.FileName.c_str(), why);
         Finish(RESULT_INCOMPLETE);
     }
     EndWaitingYenc(why);
@@ -526,20 +562,20 @@ void TArticleDriver::EndWaitingFiles(const char* why) {
 }
 
 bool TArticleDriver::ArticleEnd() {
-    View.ArticleEnded();
+    Report.ArticleEnded();
     if (State == DS_DECODING && Dec.DecodeMode() == MODE_BASE64) {
-        Status.PrintStatus("EOM reached -- Mime finished?");
+        Report.StatusLine("EOM reached -- Mime finished?");
         Finish(RESULT_RECEIVED);
     }
     bool follow;
     if (State != DS_DECODING && State != DS_AWAITING_CONTINUATION) {
-        follow = MoreParts;
+        follow = Multipart.MoreParts;
     } else if (Header && Header->PosterNext) {
-        Status.PrintStatus("EOM reached -- Attempting Continue");
+        Report.StatusLine("EOM reached -- Attempting Continue");
         State = DS_AWAITING_CONTINUATION;
         follow = true;
     } else {
-        Status.PrintStatus("EOM reached -- Decode aborted");
+        Report.StatusLine("EOM reached -- Decode aborted");
         Finish(RESULT_INCOMPLETE);
         follow = false;
     }
@@ -551,57 +587,56 @@ bool TArticleDriver::AbortCurrentFile() {
     if (State == DS_IDLE) return false;
     std::string directory = File.Directory, name = File.FileName;
     Finish(RESULT_USER_ABORT);
-    Status.PrintStatusF("Deleting %s", name.c_str());
+    StatusF("Deleting %s", name.c_str());
     DeleteInDirectory(directory, name);
     return true;
 }
 
 bool TArticleDriver::ArticleCut() {
-    View.ArticleEnded();
-    if (State == DS_IDLE) return !FinishedHere;
+    Report.ArticleEnded();
+    if (State == DS_IDLE) return !ThisArticle.Finished;
     // Still waiting for the first full line: nothing of this article went in.
     if (State == DS_AWAITING_CONTINUATION) return true;
     std::string path = File.Directory + File.FileName;
-    if (BegunHere) {
+    if (ThisArticle.Begun) {
         Dec.EndFile();
-        Status.PrintStatusF("Transfer cut: %s removed until the article comes again",
-                            File.FileName.c_str());
+        StatusF("Transfer cut: %s removed until the article comes again", File.FileName.c_str());
         DeleteInDirectory(File.Directory, File.FileName);
         if (Dec.DecodeMode() == MODE_YENC) {
-            LastPart = -1;
-            FirstCleanName.clear();
-            FirstFinalName.clear();
+            Multipart.LastPart = -1;
+            Multipart.FirstCleanName.clear();
+            Multipart.FirstFinalName.clear();
         }
         File = TCurrentFile{};
         State = DS_IDLE;
-        MoreParts = false;
-    } else if (AppendedHere) {
+        Multipart.MoreParts = false;
+    } else if (ThisArticle.Appended) {
         Dec.EndFile();
         Dec.DiscardPart();
         // The part goes back out; O_NOFOLLOW as for every write to the tree.
         int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-        bool taken = fd >= 0 && ftruncate(fd, SizeBeforePart) == 0;
+        bool taken = fd >= 0 && ftruncate(fd, ThisArticle.SizeBeforePart) == 0;
         if (fd >= 0) close(fd);
         State = DS_IDLE;
         if (taken) {
-            Status.PrintStatusF("Transfer cut: part %" PRId64 " taken back out of %s", LastPart,
-                                File.FileName.c_str());
-            --LastPart;
-            MoreParts = true;
+            StatusF("Transfer cut: part %" PRId64 " taken back out of %s", Multipart.LastPart,
+                    File.FileName.c_str());
+            --Multipart.LastPart;
+            Multipart.MoreParts = true;
         } else {
-            Status.PrintStatusF("Transfer cut: part %" PRId64 " could not be taken out of %s",
-                                LastPart, File.FileName.c_str());
-            YencEnded = true;
+            StatusF("Transfer cut: part %" PRId64 " could not be taken out of %s",
+                    Multipart.LastPart, File.FileName.c_str());
+            Multipart.Ended = true;
             File.Errors += 1;
             Finish(RESULT_ERROR);
         }
     } else {
         // Carried over from an earlier article: its lines cannot be told
         // apart from a second copy of this one's.
-        Status.PrintStatus("EOM reached -- Decode aborted");
+        Report.StatusLine("EOM reached -- Decode aborted");
         Finish(RESULT_INCOMPLETE);
     }
-    BegunHere = AppendedHere = false;
+    ThisArticle.Begun = ThisArticle.Appended = false;
     UpdateIndicator();
     return true;
 }
@@ -610,7 +645,7 @@ void TArticleDriver::UpdateIndicator() {
     bool on = State == DS_DECODING;
     if (on == IndicatorShown) return;
     IndicatorShown = on;
-    View.ShowIndicator(on ? DECODING_INDICATOR : "");
+    Report.ShowIndicator(on ? DECODING_INDICATOR : "");
 }
 
 }  // namespace zorvex

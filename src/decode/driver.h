@@ -3,23 +3,24 @@
 // files, places and names them, feeds the decoder and finishes each file
 // with one of five results, written to the log. Carries a multipart yEnc
 // file across articles and a uuencoded file across a break between two
-// articles of the same poster. What decides whether a file may be written
-// at all (masks, dupes, lockouts, plug-ins) is asked of TArticleChecks.
+// articles of the same poster. It reads nothing but a TDriverOptions value,
+// which its owner hands over again whenever the settings may have changed,
+// and says what it does only through a TDriverReport. What decides whether
+// a file may be written at all (masks, dupes, lockouts, plug-ins) is asked
+// of TArticleChecks.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "decode/ncdc.h"
 #include "nntp/newsstore.h"
 
 namespace zorvex {
-
-class TSettingsStore;
-class TStatusLog;
-class TNewsView;
 
 constexpr size_t MESSAGE_ID_MAX = 255;
 constexpr size_t MIME_NAME_MAX = 1023;
@@ -28,18 +29,23 @@ constexpr int NODATA_THRESH_MIN = 64;
 constexpr const char* NO_MESSAGE_ID = "n/a";
 constexpr const char* DECODING_INDICATOR = "DECD";
 
-enum TDecodeState : int {
-    DS_IDLE = 0,
-    DS_DECODING = 1,
-    DS_AWAITING_CONTINUATION = 2,  // a uu/xx file waits for the poster's next article
+// The states keep their short names in the namespace: the owner and the
+// tests compare with them.
+enum class TDecodeState {
+    DS_IDLE,
+    DS_DECODING,
+    DS_AWAITING_CONTINUATION,  // a uu/xx file waits for the poster's next article
 };
+using enum TDecodeState;
 
-enum TMimeState : int {
-    MIME_NONE = 0,
-    MIME_IN_HEADERS = 1,
-    MIME_BODY_NEXT = 2,  // the next non-empty line starts the part
+enum class TMimeState {
+    MIME_NONE,
+    MIME_IN_HEADERS,
+    MIME_BODY_NEXT,  // the next non-empty line starts the part
 };
+using enum TMimeState;
 
+// Unscoped: callers keep results beside plain numbers in their tables.
 enum TFileResult : int {
     RESULT_RECEIVED = 0,
     RESULT_ERROR = 1,
@@ -47,7 +53,7 @@ enum TFileResult : int {
     RESULT_USER_ABORT = 3,
     RESULT_POSSIBLE_VIRUS = 4,
 };
-const char* ResultTag(int result);
+const char* ResultTag(TFileResult result);
 
 // The file being decoded; a copy of it goes to the received list when it
 // is finished.
@@ -57,12 +63,62 @@ struct TCurrentFile {
     std::string Directory;  // ends with '/'
     std::string FileName;
     int64_t Size = 0;
-    int Result = RESULT_RECEIVED;
+    TFileResult Result = RESULT_RECEIVED;
     int Errors = 0;
     bool Deleted = false;  // removed by the driver (possible virus, incomplete)
     const THeader* Header = nullptr;
     TArticleNo Article = 0;
 };
+
+// What the driver reads of the settings. The owner fills it from its
+// settings; nothing here has a default of its own.
+struct TDriverOptions {
+    bool ViewerEnable = false;              // the decoder fills the preview
+    bool EnableHttpGrabber = false;         // header and body lines go to the URL grabber too
+    int NoDataThresh = 0;                   // text lines before the no-data reject (at least 64)
+    std::string DownloadPath;               // empty: no file is written
+    int PathExpand = 0;                     // the directory scheme: see GroupDirectory
+    std::vector<std::string> PathPrefixes;  // what that scheme cuts off group names
+    int CaseConvert = 0;                    // see ConvertCase
+    bool RenameDupes = false;               // a new file gets a free name instead of overwriting
+    bool DeleteIncomplete = false;
+    bool EncryptionEnable = false;  // with a key: files matching the masks are enciphered
+    std::string EncryptionKey;
+    bool LogMime = false;     // a "[MIME]" log line for every MIME part
+    bool LogSubject = false;  // a finished file's subject, and its poster, under
+    bool LogName = false;     // its log line in the daily log file
+};
+
+// Where the driver says what it does: the status list, the log, and the
+// article and decoding indicators of the window.
+class TDriverReport {
+  public:
+    virtual ~TDriverReport() = default;
+    virtual void StatusLine(std::string_view line) = 0;
+    // A file is finished: line is its log line, filed under the file's
+    // article; details (its subject and poster) belong under it in the
+    // daily log file only, and only when that file is kept.
+    virtual void FileFinished(const TCurrentFile& file, std::string_view line,
+                              std::span<const std::string> details) = 0;
+    // The log line "[MIME] ..." of a MIME part.
+    virtual void MimeLine(std::string_view line) = 0;
+    // An article starts (its number and line count from the header) or ends.
+    virtual void ArticleStarted(long long number, int lines) = 0;
+    virtual void ArticleEnded() = 0;
+    // DECODING_INDICATOR while a file is being decoded, empty when not.
+    virtual void ShowIndicator(std::string_view text) = 0;
+};
+
+// A "begin 644 name" or "=ybegin part= size= name=" line, read once.
+struct TBeginLine {
+    TDecodeMode Mode = MODE_UU;  // MODE_UU or MODE_YENC
+    bool HasName = false;
+    std::string Name;   // as the line gives it, tidied
+    int64_t Part = -1;  // yEnc part=, -1 when absent (uu: always)
+    int64_t Size = -1;  // yEnc size=, -1 when absent
+};
+// kind is LINE_BEGIN or LINE_YBEGIN, as ClassifyLine found it.
+TBeginLine ReadBeginLine(int kind, std::string_view line);
 
 // Everything outside decoding that sees an article's lines or has a say
 // over its file: the acceptance checks and their reject lines, the
@@ -114,12 +170,15 @@ class TAcceptEverything final : public TArticleChecks {
 
 class TArticleDriver {
   public:
-    TArticleDriver(const TSettingsStore& settings, TStatusLog& log, TNewsView& view,
-                   TArticleChecks& checks,
+    TArticleDriver(TDriverReport& report, TArticleChecks& checks,
                    TDecodeObservers& observers = TNoPlugInsNoPreview::Instance());
     ~TArticleDriver();
     TArticleDriver(const TArticleDriver&) = delete;
     TArticleDriver& operator=(const TArticleDriver&) = delete;
+
+    // The settings may have changed: the owner hands them over before each
+    // article and before a file of lines.
+    void SetOptions(const TDriverOptions& options) { Options = options; }
 
     // The server starts sending an article of group.
     void ArticleStart(const TNewsGroup* group, const THeader* header, std::string_view messageId);
@@ -150,26 +209,51 @@ class TArticleDriver {
     // A yEnc part after the first came in this article and could not be
     // added to its file (out of sequence, its file ended or gone): the rest
     // of that post is of no use either.
-    bool PartRefused() const { return RefusedPart; }
-    int DecodeState() const { return State; }
-    int MimeState() const { return Mime; }
-    bool MorePartsToCome() const { return MoreParts; }
+    bool PartRefused() const { return ThisArticle.RefusedPart; }
+    TDecodeState DecodeState() const { return State; }
+    TMimeState MimeState() const { return Mime; }
+    bool MorePartsToCome() const { return Multipart.MoreParts; }
     const TCurrentFile& Current() const { return File; }
     // Every file finished, newest last.
     const std::deque<TCurrentFile>& Received() const { return ReceivedFiles; }
     TDecoder& Decoder() { return Dec; }
 
   private:
-    void ClassifyHeader(std::string_view line);
+    // The multipart yEnc file being carried across articles.
+    struct TMultipartYenc {
+        int64_t LastPart = -1;
+        int64_t TotalSize = -1;
+        std::string FirstCleanName;
+        std::string FirstFinalName;
+        bool MoreParts = false;
+        bool Ended = false;     // deleted or ended: later parts are ignored
+        bool Deleted = false;   // and its file is gone
+        int64_t FileBytes = 0;  // decoded by the parts so far
+        int Errors = 0;
+        // The whole-file CRC of the parts so far: the decoder's own belongs
+        // to the last file it decoded, which may be another post's.
+        uint32_t Crc = 0;
+        // The JPEG check's state at the end of the parts so far: a bad
+        // marker in a later part counts as much as one in the first.
+        JpegVirusState Virus;
+    };
+    // What the current article did, for a cut: it began the open file, it
+    // appended a part to it (the file's size before), it finished a file.
+    struct TArticleEffects {
+        bool Begun = false;
+        bool Appended = false;
+        int64_t SizeBeforePart = 0;
+        bool Finished = false;
+        bool RefusedPart = false;
+    };
+
     void MimeHeaderLine(int kind, std::string_view line, size_t valuePos);
     void ScanMimeName(std::string_view text);
-    using TNameParser = bool (*)(std::string_view line, std::string* name);
-    // What a "begin"/"=ybegin" line does first: ends the file before it,
-    // finds the directory and takes the name; false when there is none.
-    bool BeginLine(std::string_view line, TNameParser parse, std::string* directory,
-                   std::string* name);
-    void StartUu(std::string_view line);
-    void StartYenc(std::string_view line);
+    // What a begin line does first: ends the file before it, finds the
+    // directory and takes the name; false when there is none.
+    bool BeginLine(const TBeginLine& begin, std::string* directory, std::string* name);
+    void StartUu(const TBeginLine& begin);
+    void StartYenc(const TBeginLine& begin);
     void StartMime();
     // Cleans, converts and checks a name; false (with a status line) when
     // nothing usable is left.
@@ -181,23 +265,25 @@ class TArticleDriver {
     void Decode(std::string_view line);
     void CheckYencTrailer();
     // Returns the result given, or error when the last bytes could not be written.
-    int Finish(int result);
+    TFileResult Finish(TFileResult result);
     // A possible virus, and an incomplete file under [misc]
     // deleteincomplete, are deleted; returns whether the file was.
-    bool DeleteIfDue(int result);
+    bool DeleteIfDue(TFileResult result);
     // The log lines of a finished file, its entry in the received list.
-    void LogFinished(int result, const char* method);
+    void LogFinished(TFileResult result, const char* method);
     void FinishPrevious();
     // A multipart yEnc file whose next part will not come ends incomplete.
     void EndWaitingYenc(const char* why);
     void ShowLine(const char* what, std::string_view line);
+    void StatusF(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // A text of the string table as a status line.
+    void StatusString(int id);
     void UpdateIndicator();
 
-    const TSettingsStore& Store;
-    TStatusLog& Status;
-    TNewsView& View;
+    TDriverReport& Report;
     TArticleChecks& Checks;
     TDecoder Dec;
+    TDriverOptions Options;
 
     const TNewsGroup* Group = nullptr;
     const THeader* Header = nullptr;
@@ -205,8 +291,8 @@ class TArticleDriver {
     TCurrentFile File;
     std::deque<TCurrentFile> ReceivedFiles;
 
-    int State = DS_IDLE;
-    int Mime = MIME_NONE;
+    TDecodeState State = DS_IDLE;
+    TMimeState Mime = MIME_NONE;
     int PreviousKind = 0;
     std::string MimeName;
     std::string MimeType;
@@ -214,30 +300,8 @@ class TArticleDriver {
     bool Flagged = false;  // no-data already reported, or rejected
     bool IndicatorShown = false;
 
-    // The multipart yEnc file being carried across articles.
-    int64_t LastPart = -1;
-    int64_t TotalSize = -1;
-    std::string FirstCleanName;
-    std::string FirstFinalName;
-    bool MoreParts = false;
-    bool YencEnded = false;     // deleted or ended: later parts are ignored
-    bool YencDeleted = false;   // and its file is gone
-    int64_t YencFileBytes = 0;  // decoded by the parts so far
-    int CarriedErrors = 0;
-    // The whole-file CRC of the parts so far: the decoder's own belongs to
-    // the last file it decoded, which may be another post's.
-    uint32_t CarriedCrc = 0;
-    // The JPEG check's state at the end of the parts so far: a bad marker
-    // in a later part counts as much as one in the first.
-    JpegVirusState CarriedVirus;
-
-    // What the current article did, for a cut: it began the open file, it
-    // appended a part to it (the file's size before), it finished a file.
-    bool BegunHere = false;
-    bool AppendedHere = false;
-    int64_t SizeBeforePart = 0;
-    bool FinishedHere = false;
-    bool RefusedPart = false;
+    TMultipartYenc Multipart;
+    TArticleEffects ThisArticle;
 };
 
 }  // namespace zorvex

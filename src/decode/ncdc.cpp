@@ -56,17 +56,6 @@ const TUuTable& XxTable() {
     return table;
 }
 
-bool StartsWith(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (ToLowerAscii(s[i]) != ToLowerAscii(prefix[i])) return false;
-    return true;
-}
-
 size_t SkipWhite(std::string_view s, size_t pos) {
     while (pos < s.size() && IsSpaceAscii(s[pos])) ++pos;
     return pos;
@@ -76,7 +65,7 @@ size_t SkipWhite(std::string_view s, size_t pos) {
 size_t FindNoCase(std::string_view s, std::string_view key, size_t from = 0) {
     if (key.size() > s.size()) return std::string_view::npos;
     for (size_t i = from; i + key.size() <= s.size(); ++i)
-        if (StartsWithNoCase(s.substr(i), key)) return i;
+        if (StartsWithIgnoringCase(s.substr(i), key)) return i;
     return std::string_view::npos;
 }
 
@@ -140,11 +129,6 @@ TYencTrailer ParseTrailer(std::string_view line) {
     return t;
 }
 
-bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() &&
-           StartsWithNoCase(s.substr(s.size() - suffix.size()), suffix);
-}
-
 // A uuencode header gives the file's mode in octal: without it, "begin " is
 // a sentence in a text post, not the start of a file.
 bool HasOctalMode(std::string_view line, size_t pos) {
@@ -182,7 +166,7 @@ int ClassifyLine(std::string_view line, size_t* valuePos) {
     } else {
         for (const TKeyword& k : KEYWORDS) {
             std::string_view text = k.Text;
-            if (k.CaseSensitive ? StartsWith(line, text) : StartsWithNoCase(line, text)) {
+            if (k.CaseSensitive ? line.starts_with(text) : StartsWithIgnoringCase(line, text)) {
                 kind = k.Kind;
                 pos = text.size();
                 break;
@@ -196,7 +180,7 @@ int ClassifyLine(std::string_view line, size_t* valuePos) {
 
 bool BeginLineName(std::string_view line, std::string* name) {
     name->clear();
-    if (!StartsWith(line, "begin")) return false;
+    if (!line.starts_with("begin")) return false;
     size_t pos = SkipWhite(line, 5);
     while (pos < line.size() && !IsSpaceAscii(line[pos])) ++pos;  // the mode
     pos = SkipWhite(line, pos);
@@ -273,7 +257,7 @@ void TDecoder::SetTransferEncoding(std::string_view token) {
     while (end < token.size() && token[end] != ' ' && token[end] != ';') ++end;
     token = token.substr(0, end);
     auto is = [&](std::string_view word) {
-        return token.size() == word.size() && StartsWithNoCase(token, word);
+        return token.size() == word.size() && StartsWithIgnoringCase(token, word);
     };
     Encoding = is("base64") ? TE_BASE64 : is("x-uu") ? TE_X_UU : is("x-xx") ? TE_X_XX : TE_UNKNOWN;
 }
@@ -305,9 +289,7 @@ bool TDecoder::Begin(std::string_view directory, std::string_view name, bool app
     }
     JpegVirusReset(Virus);
     PreviewActive = false;
-    if (!append && ViewerEnabled &&
-        (EndsWithNoCase(path, ".jpg") || EndsWithNoCase(path, ".jpeg") ||
-         EndsWithNoCase(path, ".jpe"))) {
+    if (!append && ViewerEnabled && IsJpegName(name)) {
         if (Preview == nullptr) {
             Preview = static_cast<uint8_t*>(malloc(PREVIEW_BUFFER_SIZE));
             ZV_CHECK(Preview != nullptr);
@@ -451,7 +433,7 @@ bool TDecoder::BuildUuTables(std::string_view line) {
 }
 
 int TDecoder::DecodeUu(std::string_view line) {
-    if (StartsWith(line, "end")) {
+    if (line.starts_with("end")) {
         // "end" closes the data, but a full data line may start with those
         // three characters too ('e' announces 42 bytes in xxencode): a line
         // that decodes whole is data, or the file would lose its tail.
@@ -516,7 +498,7 @@ int TDecoder::DecodeUuGroups(std::string_view line, const int8_t* table, int* an
 }
 
 int TDecoder::DecodeBase64(std::string_view line) {
-    if (StartsWith(line, "--")) return DECODE_END;
+    if (line.starts_with("--")) return DECODE_END;
     const auto* text = reinterpret_cast<const unsigned char*>(line.data());
     const size_t length = line.size();
     size_t pos = 0;
@@ -556,11 +538,11 @@ int TDecoder::DecodeBase64(std::string_view line) {
 
 int TDecoder::DecodeYenc(std::string_view line) {
     if (line.size() >= YENC_LINE_MAX) return DECODE_BOGUS;
-    if (StartsWith(line, "=yend")) {
+    if (line.starts_with("=yend")) {
         Trailer = ParseTrailer(line);
         return DECODE_END;
     }
-    if (StartsWith(line, "=ypart")) return DECODE_OK;
+    if (line.starts_with("=ypart")) return DECODE_OK;
     size_t produced = YencDecodeData(line.data(), line.size(), Decoded);
     if (produced == 0) return DECODE_OK;
     return WriteDecoded(produced, true);

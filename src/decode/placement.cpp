@@ -246,14 +246,6 @@ bool IsReservedDeviceName(std::string_view name) {
     return false;
 }
 
-bool IsJpegName(std::string_view name) {
-    size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos) return false;
-    std::string_view extension = name.substr(dot);
-    return EqualsIgnoringCase(extension, ".jpg") || EqualsIgnoringCase(extension, ".jpeg") ||
-           EqualsIgnoringCase(extension, ".jpe");
-}
-
 std::string ProposeDownloadPath(std::string_view stored, std::string_view homeDir) {
     if (!stored.empty()) return AddTrailingSlash(stored);
     std::string documents = DocumentsDirectory();

@@ -4,7 +4,7 @@
 // name taken from an article (path stripped, case converted, made unique),
 // the file name hidden in a subject line, the creation of missing
 // directories, the download path proposed to and accepted from the user,
-// reserved device names and the JPEG extension test.
+// and reserved device names.
 //
 // Group names, subjects and file names come from articles and are hostile:
 // nothing built here from them can leave the download path.
@@ -75,9 +75,6 @@ bool DeleteInDirectory(std::string_view directory, std::string_view name);
 // of Windows (con, prn, aux, clock$, nul, com1-4, lpt1-3, any case); files
 // are shared with Windows machines. A name part over 1022 characters is not.
 bool IsReservedDeviceName(std::string_view name);
-
-// The text from the last '.' is ".jpg", ".jpeg" or ".jpe", any case.
-bool IsJpegName(std::string_view name);
 
 // The download path proposed when the stored one is empty:
 // "<documents>/zorvex/download/" (created if missing) where <documents> is

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <utility>
 
+#include "library/ascii.h"
+
 namespace zorvex {
 
 namespace {
@@ -266,6 +268,14 @@ std::string AddTrailingSlash(std::string_view path) {
     std::string result(path);
     if (!result.empty() && result.back() != '/') result += '/';
     return result;
+}
+
+bool IsJpegName(std::string_view name) {
+    size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return false;
+    std::string_view extension = name.substr(dot);
+    return EqualsIgnoringCase(extension, ".jpg") || EqualsIgnoringCase(extension, ".jpeg") ||
+           EqualsIgnoringCase(extension, ".jpe");
 }
 
 }  // namespace zorvex

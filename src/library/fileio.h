@@ -72,4 +72,7 @@ double FreeBytes(const std::string& path);
 // failed copy deletes the partial target and keeps the source.
 bool MoveOrCopyFile(const std::string& target, const std::string& source);
 
+// The text from the last '.' is ".jpg", ".jpeg" or ".jpe", any case.
+bool IsJpegName(std::string_view name);
+
 }  // namespace zorvex

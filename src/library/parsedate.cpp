@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "library/ascii.h"
+
 namespace zorvex {
 namespace {
 
@@ -82,19 +84,6 @@ constexpr TWord kUnits[] = {
 constexpr size_t kMaxWord = 19;
 // Numbers saturate here; every use of a number this large fails a range check.
 constexpr int64_t kMaxNumber = 999999999999999;
-
-inline bool IsDigit(unsigned char c) {
-    return c >= '0' && c <= '9';
-}
-inline bool IsAlpha(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-inline bool IsSpace(unsigned char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-inline char Lower(unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-}
 
 template <size_t N>
 const TWord* FindWhole(const TWord (&table)[N], const char* word) {
@@ -193,7 +182,7 @@ bool TLexer::SkipComment() {
 TToken TLexer::Next() {
     if (Failed) return Fail();
     for (;;) {
-        while (IsSpace(*P)) ++P;
+        while (IsSpaceAscii(*P)) ++P;
         const unsigned char c = *P;
         TToken t;
         if (c == '\0') return t;  // stays on the NUL: END forever after
@@ -201,9 +190,9 @@ TToken TLexer::Next() {
             if (!SkipComment()) return Fail();
             continue;
         }
-        if (IsDigit(c) || ((c == '+' || c == '-') && IsDigit(P[1]))) {
+        if (IsDigitAscii(c) || ((c == '+' || c == '-') && IsDigitAscii(P[1]))) {
             bool negative = false;
-            if (!IsDigit(c)) {
+            if (!IsDigitAscii(c)) {
                 negative = c == '-';
                 t.Type = TOK_SNUMBER;
                 ++P;
@@ -212,7 +201,7 @@ TToken TLexer::Next() {
             }
             int64_t v = 0;
             int digits = 0;
-            for (; IsDigit(*P); ++P) {
+            for (; IsDigitAscii(*P); ++P) {
                 const int d = *P - '0';
                 v = v > (kMaxNumber - d) / 10 ? kMaxNumber : v * 10 + d;
                 if (digits < 99) ++digits;
@@ -221,13 +210,13 @@ TToken TLexer::Next() {
             t.Digits = digits;
             return t;
         }
-        if (IsAlpha(c)) {
+        if (IsAlphaAscii(c)) {
             char word[kMaxWord + 1];
             size_t len = 0;
             bool hasDot = false;
-            for (; IsAlpha(*P) || *P == '.'; ++P) {
+            for (; IsAlphaAscii(*P) || *P == '.'; ++P) {
                 if (*P == '.') hasDot = true;
-                if (len < kMaxWord) word[len++] = Lower(*P);
+                if (len < kMaxWord) word[len++] = ToLowerAscii(*P);
             }
             word[len] = '\0';
             return LookupWord(word, len, hasDot);

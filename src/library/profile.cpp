@@ -2,19 +2,16 @@
 
 #include <cstdio>
 
+#include "library/ascii.h"
 #include "library/fileio.h"
 
 namespace zorvex {
 
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && IsSpaceAscii(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsSpaceAscii(s.back())) s.remove_suffix(1);
     return s;
 }
 
@@ -33,13 +30,6 @@ std::string Joined(std::string_view a, std::string_view b, std::string_view c) {
 }
 
 }  // namespace
-
-std::string LowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 bool TProfile::Load(const std::string& path) {
     std::string text;
@@ -180,8 +170,7 @@ void TProfile::Set(std::string_view section, std::string_view key, std::string_v
         line.Value = std::string(Unquote(Trim(value)));
         return;
     }
-    TLine line{Joined(key, "=", value), std::string(key),
-               std::string(Unquote(Trim(value))), false};
+    TLine line{Joined(key, "=", value), std::string(key), std::string(Unquote(Trim(value))), false};
     // New keys go after the section's last non-blank line, so blank lines
     // that separate sections stay between them.
     size_t at = s.Lines.size();

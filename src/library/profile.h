@@ -64,6 +64,4 @@ class TProfile {
     std::unordered_map<std::string, size_t> SectionIndex;
 };
 
-std::string LowerAscii(std::string_view text);
-
 }  // namespace zorvex

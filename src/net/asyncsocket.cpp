@@ -32,14 +32,13 @@ void TAsyncSocket::SetNotify(TEventLoop* loop, TMessageTarget* target, uint32_t 
         NotifyTarget = target;
         NotifyMsg = msg;
     }
-    Sock->SetCloseNotice(loop, target, msg, ASYNC_CLOSED, reinterpret_cast<intptr_t>(this));
+    Sock->SetCloseNotice(loop, target, msg, static_cast<uintptr_t>(TSocketNotice::CLOSED), 0);
 }
 
-void TAsyncSocket::Notify(int code) {
+void TAsyncSocket::Notify(TSocketNotice notice) {
     std::lock_guard<std::mutex> guard(NotifyLock);
     if (NotifyLoop && NotifyTarget)
-        NotifyLoop->Post(NotifyTarget, NotifyMsg, static_cast<uintptr_t>(code),
-                         reinterpret_cast<intptr_t>(this));
+        NotifyLoop->Post(NotifyTarget, NotifyMsg, static_cast<uintptr_t>(notice), 0);
 }
 
 bool TAsyncSocket::IsConnected() const {
@@ -129,7 +128,7 @@ void TAsyncSocket::RecordError(int status) {
         }
     }
     Sock->Close();
-    Notify(first ? ASYNC_FIRST_ERROR : ASYNC_LATER_ERROR);
+    Notify(first ? TSocketNotice::FIRST_ERROR : TSocketNotice::LATER_ERROR);
 }
 
 void TAsyncSocket::ReceiveThread() {
@@ -155,13 +154,13 @@ void TAsyncSocket::ReceiveThread() {
                     Available = count;
                     Cursor = 0;
                 }
-                Notify(ASYNC_RECEIVED);
+                Notify(TSocketNotice::RECEIVED);
                 continue;
             }
         }
         // After the owner's own Close the failing receive is no error.
         if (IsConnected()) RecordError(status);
-        Notify(ASYNC_RECEIVED);
+        Notify(TSocketNotice::RECEIVED);
     }
 }
 
@@ -181,8 +180,8 @@ void TAsyncSocket::ConnectThread() {
         int status = Sock->OpenAndConnect(host.c_str());
         if (status != SOCKET_OK) {
             RecordError(status);
-            Notify(ASYNC_CONNECT_FAILED);
-            Notify(ASYNC_CONNECT_ENDED);
+            Notify(TSocketNotice::CONNECT_FAILED);
+            Notify(TSocketNotice::CONNECT_ENDED);
             continue;
         }
         {
@@ -194,8 +193,8 @@ void TAsyncSocket::ConnectThread() {
             Cursor = 0;
             AwaitingAccept = true;
         }
-        Notify(ASYNC_CONNECTED);
-        Notify(ASYNC_CONNECT_ENDED);
+        Notify(TSocketNotice::CONNECTED);
+        Notify(TSocketNotice::CONNECT_ENDED);
     }
 }
 

@@ -1,7 +1,7 @@
 // TAsyncSocket keeps the blocking socket off the loop thread. A connect
 // thread connects on request and a receive thread performs one receive each
 // time the loop thread has taken every byte of the previous one; results are
-// posted to the owner as message (msg, code, this) with the codes below.
+// posted to the owner as messages of the owner's number carrying a notice.
 #pragma once
 
 #include <condition_variable>
@@ -12,22 +12,25 @@
 #include <string>
 #include <thread>
 
+#include "library/eventloop.h"
 #include "net/kvsocket.h"
 
 namespace zorvex {
 
-class TEventLoop;
-class TMessageTarget;
-
-enum : int {
-    ASYNC_RECEIVED = 1,       // bytes wait, or after a failure nothing more will come
-    ASYNC_CONNECT_ENDED = 2,  // a connect attempt ended, well or not
-    ASYNC_LATER_ERROR = 3,    // another error after this connection's first
-    ASYNC_FIRST_ERROR = 4,    // the first error of this connection; ErrorCode() holds it
-    ASYNC_CLOSED = 5,         // the socket was closed
-    ASYNC_CONNECTED = 6,
-    ASYNC_CONNECT_FAILED = 7,
+enum class TSocketNotice : int {
+    RECEIVED = 1,       // bytes wait, or after a failure nothing more will come
+    CONNECT_ENDED = 2,  // a connect attempt ended, well or not
+    LATER_ERROR = 3,    // another error after this connection's first
+    FIRST_ERROR = 4,    // the first error of this connection; ErrorCode() holds it
+    CLOSED = 5,         // the socket was closed
+    CONNECTED = 6,
+    CONNECT_FAILED = 7,
 };
+
+// The notice a socket message carries.
+inline TSocketNotice SocketNoticeOf(const TMessage& msg) {
+    return static_cast<TSocketNotice>(msg.WParam);
+}
 
 // Large enough that a fast server on loopback is not throttled by one
 // receive per loop round trip.
@@ -62,7 +65,7 @@ class TAsyncSocket {
     void ReceiveThread();
     void ConnectThread();
     void RecordError(int status);
-    void Notify(int code);
+    void Notify(TSocketNotice notice);
 
     std::unique_ptr<TKVSocket> Sock;
     mutable std::mutex Lock;  // error code, buffer fields, idle flags, permits

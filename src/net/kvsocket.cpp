@@ -85,9 +85,9 @@ TKVSocket::~TKVSocket() {
     if (WakeFd >= 0) ::close(WakeFd);
 }
 
-void TKVSocket::SetSecure(int flag) {
-    UseSsl = flag ? 1 : 0;
-    DefaultPortNo = flag ? NNTP_SSL_DEFAULT_PORT : NNTP_DEFAULT_PORT;
+void TKVSocket::SetSecure(bool secure) {
+    UseSsl = secure ? 1 : 0;
+    DefaultPortNo = secure ? NNTP_SSL_DEFAULT_PORT : NNTP_DEFAULT_PORT;
 }
 
 void TKVSocket::SetCloseNotice(TEventLoop* loop, TMessageTarget* target, uint32_t msg,

@@ -54,7 +54,7 @@ class TKVSocket {
     TKVSocket(const TKVSocket&) = delete;
     TKVSocket& operator=(const TKVSocket&) = delete;
 
-    void SetSecure(int flag);
+    void SetSecure(bool secure);
     int Open(const char* host);
     int Connect();
     int OpenAndConnect(const char* host);

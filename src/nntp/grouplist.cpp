@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <unordered_set>
 
-#include "app/settings.h"
-#include "app/view.h"
 #include "library/ascii.h"
 #include "library/profile.h"
 #include "nntp/newsrc.h"
@@ -13,31 +12,6 @@
 namespace zorvex {
 
 namespace {
-
-bool IsSpace(char c) {
-    return IsBlankAscii(c) || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-// A decimal field as the platform's scanf reads it: blanks, an optional
-// sign, digits (clamped). False when no digit follows.
-bool ScanNumber(std::string_view* rest, TArticleNo* value) {
-    std::string_view s = *rest;
-    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-    bool negative = false;
-    if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
-        negative = s.front() == '-';
-        s.remove_prefix(1);
-    }
-    if (s.empty() || s.front() < '0' || s.front() > '9') return false;
-    TArticleNo v = 0;
-    while (!s.empty() && s.front() >= '0' && s.front() <= '9') {
-        v = ClampedDigit(v, s.front());
-        s.remove_prefix(1);
-    }
-    *value = negative ? -v : v;
-    *rest = s;
-    return true;
-}
 
 struct TGroupLine {
     std::string Name;
@@ -50,9 +24,9 @@ struct TGroupLine {
 // from pointer 0, so it is walked from the start rather than silently
 // skipped.
 bool ParseGroupLine(std::string_view value, TGroupLine* out) {
-    while (!value.empty() && IsSpace(value.front())) value.remove_prefix(1);
+    while (!value.empty() && IsSpaceAscii(value.front())) value.remove_prefix(1);
     size_t len = 0;
-    while (len < value.size() && !IsSpace(value[len])) ++len;
+    while (len < value.size() && !IsSpaceAscii(value[len])) ++len;
     if (len == 0) return false;
     out->Name.assign(value.substr(0, std::min(len, GROUP_NAME_MAX)));
     // The store interns C strings: a NUL would cut the name anyway.
@@ -60,10 +34,10 @@ bool ParseGroupLine(std::string_view value, TGroupLine* out) {
     if (out->Name.empty()) return false;
     value.remove_prefix(len);
     TArticleNo flag;
-    if (!ScanNumber(&value, &flag)) return true;
+    if (!ReadClampedDecimal(&value, &flag)) return true;
     out->Enabled = flag != 0 ? 1 : 0;
     TArticleNo pointer;
-    if (ScanNumber(&value, &pointer)) out->Pointer = pointer < 0 ? 0 : pointer;
+    if (ReadClampedDecimal(&value, &pointer)) out->Pointer = pointer < 0 ? 0 : pointer;
     return true;
 }
 
@@ -108,57 +82,6 @@ bool Ticked(const TBrowseBoxes& boxes, TBox box) {
 }
 
 }  // namespace
-
-// ---- the similar-groups tally ----
-
-void TCrossPostTally::Count(std::string_view name) {
-    name = name.substr(0, GROUP_NAME_MAX);
-    if (name.empty()) return;
-    auto it = Index.find(std::string(name));
-    if (it != Index.end()) {
-        if (Entries[it->second].second < INT32_MAX) ++Entries[it->second].second;
-        return;
-    }
-    if (Entries.size() >= TALLY_NAMES_MAX) return;
-    Index.emplace(std::string(name), Entries.size());
-    Entries.emplace_back(std::string(name), 1);
-}
-
-void TCrossPostTally::CountCrossPosts(const char* crossPosts) {
-    if (!crossPosts) return;
-    std::string_view rest(crossPosts);
-    while (!rest.empty()) {
-        while (!rest.empty() && IsSpace(rest.front())) rest.remove_prefix(1);
-        size_t colon = rest.find(':');
-        std::string_view name = TrimBlanks(rest.substr(0, colon));
-        if (!name.empty()) Count(name);
-        if (colon == std::string_view::npos) break;
-        rest.remove_prefix(colon + 1);
-    }
-}
-
-void TCrossPostTally::ClearCounts() {
-    Entries.clear();
-    Index.clear();
-}
-
-int TCrossPostTally::CountOf(std::string_view name) const {
-    auto it = Index.find(std::string(name));
-    return it == Index.end() ? 0 : Entries[it->second].second;
-}
-
-std::vector<std::string> TCrossPostTally::Lines(const TNewsStore& groups) const {
-    std::vector<std::string> lines;
-    for (const auto& [name, count] : Entries) {
-        if (count <= 0) continue;
-        std::string line = groups.IndexOfGroup(name.c_str()) >= 0 ? "*" : "";
-        line += name;
-        line += ": ";
-        line += std::to_string(count);
-        lines.push_back(std::move(line));
-    }
-    return lines;
-}
 
 // ---- loading and saving ----
 
@@ -212,12 +135,12 @@ void TGroupList::WriteGroupList(TProfile& profile) {
     for (int i = count; i <= highest; ++i) WriteGroup(profile, i, false);
 }
 
-bool TGroupList::SaveThrough(TSaveMode mode, TSettingsStore& settings) {
+bool TGroupList::SaveThrough(TSaveMode mode, const std::function<bool()>& save) {
     Mode = mode;
     const unsigned roundsBefore = WriteRounds;
-    bool ok = settings.SaveWithSet(SAVE_GROUP_LIST);
-    Mode = SAVE_NOT_ASKED;
-    // A store that did not call back (not loaded, or not wired to this
+    bool ok = save();
+    Mode.reset();
+    // A writer that did not call back (not loaded, or not wired to this
     // list) wrote nothing of it.
     bool reached = ok && WriteRounds != roundsBefore;
     if (reached)
@@ -227,17 +150,9 @@ bool TGroupList::SaveThrough(TSaveMode mode, TSettingsStore& settings) {
     return reached;
 }
 
-bool TGroupList::SavePointers(TSettingsStore& settings) {
-    return SaveThrough(SAVE_CHANGED_POINTERS, settings);
-}
+// ---- plain table edits ----
 
-bool TGroupList::SaveGroupList(TSettingsStore& settings) {
-    return SaveThrough(SAVE_WHOLE_LIST, settings);
-}
-
-// ---- the group commands ----
-
-std::vector<int> TGroupList::ValidSelection(const std::vector<int>& selection) {
+std::vector<int> TGroupList::ValidSelection(const std::vector<int>& selection) const {
     std::vector<int> valid;
     for (int i : selection)
         if (i >= 0 && i < Groups.GroupCount()) valid.push_back(i);
@@ -246,8 +161,7 @@ std::vector<int> TGroupList::ValidSelection(const std::vector<int>& selection) {
     return valid;
 }
 
-int TGroupList::AddGroups(const std::vector<std::string>& names, TSettingsStore& settings,
-                          std::vector<std::string>* refused) {
+int TGroupList::AddNames(const std::vector<std::string>& names, std::vector<std::string>* refused) {
     int added = 0;
     for (const std::string& raw : names) {
         std::string name(TrimBlanks(raw));
@@ -262,71 +176,20 @@ int TGroupList::AddGroups(const std::vector<std::string>& names, TSettingsStore&
         }
         ++added;
     }
-    if (added > 0) SaveGroupList(settings);
     return added;
 }
 
-bool TGroupList::DeleteGroups(const std::vector<int>& selection, const TNewsGroup* downloading,
-                              TNewsView& view, TSettingsStore& settings) {
+int TGroupList::DeleteSelection(const std::vector<int>& selection) {
     std::vector<int> chosen = ValidSelection(selection);
-    if (chosen.empty()) return false;
-    if (downloading) {
-        for (int i : chosen) {
-            if (Groups.GetGroup(i) == downloading) {
-                view.MessageBox(
-                    "You cannot delete the group that is currently downloading (disconnect or "
-                    "use <Jump-To> to change)",
-                    "Error", BOX_OK);
-                return false;
-            }
-        }
-    }
-    std::string question =
-        chosen.size() == 1
-            ? "Delete NewsGroup " + std::string(Groups.GetGroup(chosen[0])->Name) + " ?"
-            : "Delete " + std::to_string(chosen.size()) + " groups ?";
-    if (view.MessageBox(question, "Confirm", BOX_YES_NO) != ANSWER_YES) return false;
     // Highest first, so the indices still to go keep their places.
     for (int i : chosen) Groups.DeleteGroup(i);
-    SaveGroupList(settings);
-    return true;
+    return static_cast<int>(chosen.size());
 }
 
-void TGroupList::ToggleEnabled(const std::vector<int>& selection, TSettingsStore& settings) {
+bool TGroupList::ToggleEnabled(const std::vector<int>& selection) {
     std::vector<int> chosen = ValidSelection(selection);
-    if (chosen.empty()) return;
     for (int i : chosen) Groups.SetEnabled(i, !Groups.IsEnabled(i));
-    SaveGroupList(settings);
-}
-
-bool TGroupList::Promote(int index, TNewsView& view, TSettingsStore& settings) {
-    if (index < 0 || index >= Groups.GroupCount()) return false;
-    if (index == 0) {
-        view.MessageBox("You cannot promote the first group", "Error", BOX_OK);
-        return false;
-    }
-    Groups.MoveGroupUp(index);
-    SaveGroupList(settings);
-    return true;
-}
-
-bool TGroupList::Demote(int index, TNewsView& view, TSettingsStore& settings) {
-    if (index < 0 || index >= Groups.GroupCount()) return false;
-    if (index == Groups.GroupCount() - 1) {
-        view.MessageBox("You cannot demote the last group", "Error", BOX_OK);
-        return false;
-    }
-    Groups.MoveGroupDown(index);
-    SaveGroupList(settings);
-    return true;
-}
-
-bool TGroupList::Sort(TNewsView& view, TSettingsStore& settings) {
-    if (view.MessageBox("Sort the newsgroup listing?", "Confirm", BOX_YES_NO) != ANSWER_YES)
-        return false;
-    Groups.SortGroups();
-    SaveGroupList(settings);
-    return true;
+    return !chosen.empty();
 }
 
 std::string TGroupList::DisplayText(const TNewsGroup& group) {
@@ -359,50 +222,7 @@ TPointerInfo TGroupList::PointerInfo(const TNewsGroup& group) {
     return info;
 }
 
-bool TGroupList::CopyLast(const TNewsGroup& group, TNewsView& view, TArticleNo* field) {
-    if (!group.Done) {
-        view.MessageBox("This group has not been scanned yet, so the highest message isn't known.",
-                        "Sorry!", BOX_OK);
-        return false;
-    }
-    *field = group.Last;
-    return true;
-}
-
-// ---- similar groups and the browse dialog ----
-
-bool TGroupList::AddSimilarGroup(std::string_view line, TNewsView& view, TSettingsStore& settings) {
-    if (!line.empty() && line.front() == '*') line.remove_prefix(1);
-    std::string name(TrimBlanks(line.substr(0, line.find(':'))));
-    if (name.empty()) {
-        view.MessageBox("Please highlight a line in the listbox first", "error", BOX_OK);
-        return false;
-    }
-    if (view.MessageBox("Add " + name + " to group list ?", "Confirm", BOX_YES_NO) != ANSWER_YES)
-        return false;
-    if (Groups.IndexOfGroup(name.c_str()) >= 0) {
-        view.MessageBox(name + " is already listed in the group list!", "Error!", BOX_OK);
-        return false;
-    }
-    if (AddGroups({name}, settings) == 1) return true;
-    view.MessageBox(Groups.GroupCount() >= MAXNEWSGROUPS
-                        ? "The group list is full: " + name + " was not added"
-                        : name + " is not a usable group name",
-                    "Error!", BOX_OK);
-    return false;
-}
-
-bool TGroupList::RequestFreshNewsrc(TNewsrcList& newsrc, TNewsView& view) {
-    if (view.MessageBox("This will cause a new Newsgroup List to be downloaded from your server",
-                        "Confirm", BOX_OK_CANCEL) != ANSWER_OK)
-        return false;
-    view.MessageBox(
-        "The new Newsgroup List will be downloaded next time you <connect> to your "
-        "server",
-        "Done!", BOX_OK);
-    newsrc.RequestFresh();
-    return true;
-}
+// ---- the browse dialog ----
 
 std::vector<std::string> BrowseAvailable(const TNewsrcList& newsrc, const TNewsStore& groups,
                                          const std::vector<std::string>& toAdd,

@@ -1,15 +1,15 @@
 // grouplist: the user's group list as the settings file keeps it ([grouplist]
-// keys "0", "1", ... holding "name enabled pointer"), the operations behind
-// the group-list commands, the message-pointers dialog, the similar-groups
-// tally and the browse dialog's filter. The table itself is TNewsStore's;
-// this unit only loads, saves and edits it.
+// keys "0", "1", ... holding "name enabled pointer"), the plain table edits
+// behind the group-list commands, what the message-pointers dialog shows and
+// sets, and the browse dialog's filter. The table itself is TNewsStore's;
+// this unit only loads, writes and edits it. Asking the user and saving
+// through the settings store belong to app/groupcommands.
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
-#include <string_view>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "nntp/newsstore.h"
@@ -17,9 +17,7 @@
 namespace zorvex {
 
 class TNewsrcList;
-class TNewsView;
 class TProfile;
-class TSettingsStore;
 
 constexpr const char* GROUPLIST_SECTION = "grouplist";
 constexpr size_t GROUPLIST_VALUE_MAX = 255;
@@ -28,8 +26,6 @@ constexpr size_t GROUP_NAME_MAX = 255;
 // (19 digits at most) must still fit in GROUPLIST_VALUE_MAX, or the pointer
 // would be cut off at the next load.
 constexpr size_t GROUP_NAME_ADD_MAX = GROUPLIST_VALUE_MAX - 3 - 19;
-// Distinct names the similar-groups tally keeps between two group changes.
-constexpr size_t TALLY_NAMES_MAX = 4096;
 
 // The browse dialog's hierarchy check boxes ([browse] in the settings).
 struct TBrowseBoxes {
@@ -42,32 +38,13 @@ struct TPointerInfo {
     std::string Pointer, First, Last;
 };
 
-// The groups named in the Xref lines of the articles fetched from the
-// current group, with how often each was seen.
-class TCrossPostTally {
-  public:
-    // Counts one name (cut to GROUP_NAME_MAX); new names beyond
-    // TALLY_NAMES_MAX are not counted.
-    void Count(std::string_view name);
-    // Counts every name of a header's cross-post text ("a.b: c.d: ").
-    void CountCrossPosts(const char* crossPosts);
-    // The walk moved to another group: start over.
-    void ClearCounts();
-    int CountOf(std::string_view name) const;
-    // "%s: %d" per counted name in the order first seen, "*%s: %d" when
-    // the name is already in the group table.
-    std::vector<std::string> Lines(const TNewsStore& groups) const;
-
-  private:
-    std::vector<std::pair<std::string, int>> Entries;
-    std::unordered_map<std::string, size_t> Index;
-};
-
 class TGroupList {
   public:
     explicit TGroupList(TNewsStore& store) : Groups(store) {}
 
     TNewsStore& Store() { return Groups; }
+
+    // ---- loading and saving ----
 
     // Adds the groups of [grouplist] that are not in the table yet.
     void Load(const TProfile& profile);
@@ -75,65 +52,52 @@ class TGroupList {
     // onlyIfChanged, nothing when the pointer is the saved one. An index at
     // or past the end deletes the key.
     void SaveGroup(TProfile& profile, int index, bool onlyIfChanged);
-    // What the settings store calls for SAVE_GROUP_LIST: the changed
-    // pointers for SavePointers, otherwise the whole list with the stale
-    // keys behind it deleted.
+    // What the settings file's writer calls for its group-list part: the
+    // changed pointers during a SAVE_CHANGED_POINTERS save, otherwise the
+    // whole list with the stale keys behind it deleted.
     void WriteGroupList(TProfile& profile);
-    // Save through the settings store, whose peers must pass
-    // WriteGroupList on to this list. True only when the list reached the
-    // file; pointers count as saved only then.
-    bool SavePointers(TSettingsStore& settings);
-    bool SaveGroupList(TSettingsStore& settings);
 
-    // ---- the group commands; each change saves the whole list ----
+    enum TSaveMode { SAVE_CHANGED_POINTERS, SAVE_WHOLE_LIST };
+    // Runs save, which writes the settings file and calls WriteGroupList on
+    // this list on the way, in the given mode. True only when the list
+    // reached the file; pointers count as saved only then.
+    bool SaveThrough(TSaveMode mode, const std::function<bool()>& save);
+
+    // ---- plain table edits; saving them is the caller's ----
 
     // Adds each name (blanks around it trimmed) that is not listed yet.
     // Empty names, names with blanks or control characters, names longer
     // than GROUP_NAME_ADD_MAX and names that find the table full go to
     // *refused when given. Returns how many were added.
-    int AddGroups(const std::vector<std::string>& names, TSettingsStore& settings,
-                  std::vector<std::string>* refused = nullptr);
-    // Asks, then deletes the selected groups. Refused when the selection
-    // holds the group being downloaded (null when not connected).
-    bool DeleteGroups(const std::vector<int>& selection, const TNewsGroup* downloading,
-                      TNewsView& view, TSettingsStore& settings);
-    void ToggleEnabled(const std::vector<int>& selection, TSettingsStore& settings);
-    bool Promote(int index, TNewsView& view, TSettingsStore& settings);
-    bool Demote(int index, TNewsView& view, TSettingsStore& settings);
-    bool Sort(TNewsView& view, TSettingsStore& settings);
+    int AddNames(const std::vector<std::string>& names,
+                 std::vector<std::string>* refused = nullptr);
+    // The selected indices that exist, each once, highest first.
+    std::vector<int> ValidSelection(const std::vector<int>& selection) const;
+    // Deletes the selected groups that exist; returns how many.
+    int DeleteSelection(const std::vector<int>& selection);
+    // Flips each selected group once; false when none of them exists.
+    bool ToggleEnabled(const std::vector<int>& selection);
     static std::string DisplayText(const TNewsGroup& group);
 
     // ---- message pointers ----
 
     // The dialog's OK; false (nothing changed) for a negative entry.
-    // Returns whether the pointer moved; SavePointers saves it.
+    // Returns whether the pointer moved; the caller saves it.
     bool SetPointer(TNewsGroup* group, TArticleNo entered);
     static TPointerInfo PointerInfo(const TNewsGroup& group);
-    // The copy-last button: the last article number, or a note that the
-    // group was not scanned yet.
-    static bool CopyLast(const TNewsGroup& group, TNewsView& view, TArticleNo* field);
-
-    // ---- similar groups and the browse dialog ----
-
-    // The similar-groups dialog's Add for one of the tally's lines.
-    bool AddSimilarGroup(std::string_view line, TNewsView& view, TSettingsStore& settings);
-    // The browse dialog's fresh-list button.
-    static bool RequestFreshNewsrc(TNewsrcList& newsrc, TNewsView& view);
 
   private:
-    enum TSaveMode { SAVE_NOT_ASKED, SAVE_CHANGED_POINTERS, SAVE_WHOLE_LIST };
     struct TWritten {
         int Index;
         TArticleNo Pointer;
     };
 
     void WriteGroup(TProfile& profile, int index, bool onlyIfChanged);
-    bool SaveThrough(TSaveMode mode, TSettingsStore& settings);
-    // The selected indices that exist, each once, highest first.
-    std::vector<int> ValidSelection(const std::vector<int>& selection);
 
     TNewsStore& Groups;
-    TSaveMode Mode = SAVE_NOT_ASKED;
+    // Empty outside SaveThrough: a writer that saves on its own (the
+    // exit-time default set) gets the whole list.
+    std::optional<TSaveMode> Mode;
     // Pointers written in the last WriteGroupList, taken as saved only once
     // the file write is known to have succeeded.
     std::vector<TWritten> Written;

@@ -1,17 +1,14 @@
 #include "nntp/newsio.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/messages.h"
+#include "library/ascii.h"
 #include "library/diagsink.h"
 #include "library/eventloop.h"
-#include "library/strman.h"
 #include "net/ntlm.h"
 #include "nntp/newsrc.h"
 
@@ -25,14 +22,6 @@ uint64_t TickMs() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-bool StartsWithNoCase(const char* text, const char* prefix) {
-    return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-bool HasEntries(TStringManager* list) {
-    return list && list->Count() > 0;
-}
-
 bool IsEmpty(const char* text) {
     return !text || !*text;
 }
@@ -43,26 +32,10 @@ void CopyCut(char* dst, size_t size, const char* src) {
 
 // The leading decimal response code; 0 when the line has none.
 int ResponseCode(const char* line) {
-    while (*line == ' ' || *line == '\t') ++line;
-    int code = 0;
-    for (int digits = 0; *line >= '0' && *line <= '9' && digits < 9; ++digits)
-        code = code * 10 + (*line++ - '0');
-    return code;
-}
-
-// Reads one decimal number after white space. Article numbers are never
-// negative and stay far from overflow: a hostile server's digits are clamped.
-bool ReadArticleNumber(const char** text, TArticleNo* value) {
-    const char* p = *text;
-    while (*p == ' ' || *p == '\t') ++p;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    if (*p < '0' || *p > '9') return false;
-    TArticleNo v = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) v = ClampedDigit(v, *p);
-    *value = negative ? 0 : v;
-    *text = p;
-    return true;
+    std::string_view text(line);
+    int64_t code = 0;
+    if (!ReadClampedDecimal(&text, &code) || code < 0 || code > INT32_MAX) return 0;
+    return static_cast<int>(code);
 }
 
 }  // namespace
@@ -119,34 +92,34 @@ void TNewsIo::Diagnostic(const char* tag, const char* format, ...) {
 
 // ---- connection ----
 
-int TNewsIo::ConnectToServer(TEventLoop* loop, TMessageTarget* window) {
+bool TNewsIo::ConnectToServer(TEventLoop* loop, TMessageTarget* window, uint32_t notice) {
     LastResponseText[0] = '\0';
     LastCommandText[0] = '\0';
     NotifyLoop = loop;
     NotifyWindow = window;
-    Socket->SetNotify(loop, window, MSG_SOCKET);
+    Socket->SetNotify(loop, window, notice);
     Socket->Socket().SetSecure(UseSsl());
-    State = NS_CONNECTING;
+    State = TNewsState::CONNECTING;
     LogF(UseSsl() ? "Connecting [secure] to %s" : "Connecting to %s", ServerName.c_str());
     int status = Socket->RequestConnect(ServerName.c_str());
     if (status != 0) {
-        ReportError("connect", status, 1);
-        State = NS_IDLE;
-        return 0;
+        ReportError("connect", status, true);
+        State = TNewsState::IDLE;
+        return false;
     }
-    return 1;
+    return true;
 }
 
-int TNewsIo::HandleSocketMessage(uintptr_t what) {
+int TNewsIo::HandleSocketNotice(TSocketNotice what) {
     Diagnostic("state", "handlesocketmessage what=%d", static_cast<int>(what));
     switch (what) {
-        case ASYNC_RECEIVED:
+        case TSocketNotice::RECEIVED:
             if (Socket->IsConnected()) {
                 size_t taken = ProcessLines();
                 return taken > INT32_MAX ? INT32_MAX : static_cast<int>(taken);
             }
             break;
-        case ASYNC_CONNECT_ENDED:
+        case TSocketNotice::CONNECT_ENDED:
             if (Socket->ErrorCode() != 0)
                 Log("Error during connection");
             else if (Socket->IsConnected())
@@ -154,11 +127,11 @@ int TNewsIo::HandleSocketMessage(uintptr_t what) {
             else
                 ConnectionEstablished();
             break;
-        case ASYNC_LATER_ERROR:
-            ReportError("async error", Socket->ErrorCode(), 0);
+        case TSocketNotice::LATER_ERROR:
+            ReportError("async error", Socket->ErrorCode(), false);
             break;
-        case ASYNC_FIRST_ERROR:
-            ReportError("async error", Socket->ErrorCode(), 1);
+        case TSocketNotice::FIRST_ERROR:
+            ReportError("async error", Socket->ErrorCode(), true);
             ConnectionLost(Socket->ErrorCode());
             break;
         default:
@@ -173,13 +146,13 @@ void TNewsIo::ConnectionEstablished() {
     ChunkPos = ChunkLen = 0;
     LogF("Connection established on port %d.", Socket->Socket().Port());
     if (Socket->Socket().HasSslSession()) Log("Connection is Secure/Encrypted");
-    MultiLine = 0;
-    DiscardResponse = 0;
-    LatencyPending = 0;
-    RateMeasuring = 0;
-    ModeReaderSent = 0;
-    Started = 0;
-    AuthTried = 0;
+    MultiLine = false;
+    DiscardResponse = false;
+    LatencyPending = false;
+    RateMeasuring = false;
+    ModeReaderSent = false;
+    Started = false;
+    AuthTried = false;
     AuthRetries = UseSpa() ? NNTP_SPA_AUTH_RETRIES : 0;
     Connected();
 }
@@ -203,9 +176,9 @@ void TNewsIo::SendLine(const char* line, const char* maskedLogText) {
     char wire[NNTP_COMMAND_MAX + 2];
     int n = std::snprintf(wire, sizeof wire, "%s\r\n", LastCommandText);
     int status = Socket->SendData(wire, static_cast<size_t>(n));
-    if (status != 0) ReportError("put_data", status, 1);
+    if (status != 0) ReportError("put_data", status, true);
     CommandTime = TickMs();
-    LatencyPending = 1;
+    LatencyPending = true;
 }
 
 void TNewsIo::SendCommand(const char* format, ...) {
@@ -215,8 +188,8 @@ void TNewsIo::SendCommand(const char* format, ...) {
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     // The password must never reach a log, whatever its case.
-    SendLine(line,
-             StartsWithNoCase(line, "AUTHINFO PASS") ? "AUTHINFO PASS (password hidden)" : nullptr);
+    SendLine(line, StartsWithIgnoringCase(line, "AUTHINFO PASS") ? "AUTHINFO PASS (password hidden)"
+                                                                 : nullptr);
 }
 
 // ---- receiving ----
@@ -229,7 +202,7 @@ bool TNewsIo::GetLine() {
             int status = Socket->ReadBytes(Chunk.get(), ASYNC_BUFFER_SIZE, &count);
             if (status == SOCKET_RECV_BUFFER_EMPTY) return false;
             if (status != SOCKET_OK) {
-                ReportError("getchar", status, 1);
+                ReportError("getchar", status, true);
                 return false;
             }
             ChunkPos = 0;
@@ -266,18 +239,18 @@ void TNewsIo::UpdateStatistics() {
     uint64_t now = TickMs();
     if (LatencyPending) {
         Latency.Add(static_cast<uint32_t>(now - CommandTime));
-        LatencyPending = 0;
+        LatencyPending = false;
     }
     if (RateMeasuring) {
         RateBytes += static_cast<uint64_t>(LineLength);
         uint64_t elapsed = now - RateStart;
         if (elapsed >= RATE_WINDOW_MS) {
             Rate.Add(static_cast<uint32_t>(RateBytes * 1000 / elapsed));
-            RateMeasuring = 0;
+            RateMeasuring = false;
         }
     }
     if (!RateMeasuring) {
-        RateMeasuring = 1;
+        RateMeasuring = true;
         RateBytes = 0;
         RateStart = now;
     }
@@ -292,9 +265,9 @@ size_t TNewsIo::ProcessLines() {
         if (MultiLine) {
             Diagnostic("DATA", "%s", line);
             if (line[0] == '.' && line[1] == '\0') {
-                MultiLine = 0;
+                MultiLine = false;
                 if (DiscardResponse) {
-                    DiscardResponse = 0;
+                    DiscardResponse = false;
                 } else {
                     EndOfResponse();
                 }
@@ -329,7 +302,7 @@ void TNewsIo::Dispatch(int code) {
         case 231:
         case 221:
         case 224:
-            MultiLine = 1;
+            MultiLine = true;
             break;
         case 220:
             OnArticleFollows();
@@ -370,7 +343,7 @@ void TNewsIo::Dispatch(int code) {
             OnNoSuchArticle();
             break;
         case 450:
-            AuthTried = 1;
+            AuthTried = true;
             CopyCut(PendingCommand, sizeof PendingCommand, LastCommandText);
             SendCommand("AUTHINFO SIMPLE");
             break;
@@ -384,25 +357,25 @@ void TNewsIo::Dispatch(int code) {
 }
 
 void TNewsIo::UnhandledResponse() {
-    if (StartsWithNoCase(LastCommandText, "mode reader") ||
-        StartsWithNoCase(LastCommandText, "AUTHINFO ")) {
+    if (StartsWithIgnoringCase(LastCommandText, "mode reader") ||
+        StartsWithIgnoringCase(LastCommandText, "AUTHINFO ")) {
         ContinueLogon();
         return;
     }
     switch (State) {
-        case NS_XHDR_SUBJECT:
-        case NS_XHDR_FROM:
-        case NS_XHDR_DATE:
-        case NS_XHDR_LINES:
-        case NS_XHDR_XREF:
-        case NS_XHDR_HOST:
-        case NS_XOVER:
+        case TNewsState::XHDR_SUBJECT:
+        case TNewsState::XHDR_FROM:
+        case TNewsState::XHDR_DATE:
+        case TNewsState::XHDR_LINES:
+        case TNewsState::XHDR_XREF:
+        case TNewsState::XHDR_HOST:
+        case TNewsState::XOVER:
             // A field the server will not give stays empty; the step is over.
             EndOfResponse();
             break;
-        case NS_NEWSRC:
+        case TNewsState::NEWSRC:
             Newsrc->EndListing(false);
-            State = NS_LOGGED_ON;
+            State = TNewsState::LOGGED_ON;
             StartGroupWalk();
             break;
         default:
@@ -414,7 +387,7 @@ void TNewsIo::UnhandledResponse() {
 
 bool TNewsIo::ContinueLogon() {
     if (!ModeReaderSent) {
-        ModeReaderSent = 1;
+        ModeReaderSent = true;
         SendCommand("mode reader");
         return true;
     }
@@ -424,8 +397,8 @@ bool TNewsIo::ContinueLogon() {
         return true;
     }
     if (Started) return false;
-    Started = 1;
-    State = NS_LOGGED_ON;
+    Started = true;
+    State = TNewsState::LOGGED_ON;
     if (MaintainNewsrc() && Newsrc->Kept() && !Newsrc->LoadedThisRun())
         StartNewsrcStep();
     else
@@ -441,7 +414,7 @@ void TNewsIo::AskForCredentials(const char* what, const char* lastLine) {
 }
 
 void TNewsIo::BeginAuthentication() {
-    AuthTried = 1;
+    AuthTried = true;
     CopyCut(PendingCommand, sizeof PendingCommand, LastCommandText);
     if (UseSpa()) {
         NtlmStep = 0;
@@ -509,9 +482,9 @@ void TNewsIo::AuthenticationRefused() {
 
 void TNewsIo::StartNewsrcStep() {
     std::string command = Newsrc->BeginRequest();
-    if (StartsWithNoCase(command.c_str(), "LIST"))
+    if (StartsWithIgnoringCase(command.c_str(), "LIST"))
         Log("Downloading full NewsRC listing (may take a few minutes...)");
-    State = NS_NEWSRC;
+    State = TNewsState::NEWSRC;
     SendCommand("%s", command.c_str());
 }
 
@@ -519,34 +492,20 @@ void TNewsIo::StartNewsrcStep() {
 
 void TNewsIo::DataLine(char* line, int length) {
     switch (State) {
-        case NS_XHDR_SUBJECT:
-            ++SubjectLines;
-            [[fallthrough]];
-        case NS_XHDR_FROM:
-        case NS_XHDR_DATE:
-        case NS_XHDR_LINES:
-        case NS_XHDR_XREF:
-        case NS_XHDR_HOST:
-            if (CurGroup) Headers.AddFieldLine(CurGroup, State, line);
-            ++LineCount;
+        case TNewsState::XHDR_SUBJECT:
+        case TNewsState::XHDR_FROM:
+        case TNewsState::XHDR_DATE:
+        case TNewsState::XHDR_LINES:
+        case TNewsState::XHDR_XREF:
+        case TNewsState::XHDR_HOST:
+        case TNewsState::XOVER:
+            HeaderDataLine(line);
             break;
-        case NS_XOVER:
-            if (CurGroup) Headers.AddOverviewLine(CurGroup, line);
-            ++LineCount;
-            break;
-        case NS_NEWSRC:
+        case TNewsState::NEWSRC:
             Newsrc->AddLine(line);
             break;
-        case NS_ARTICLES:
-            if (InBody) {
-                ++LineCount;
-                BodyLine(line, length);
-            } else if (length > 0) {
-                HeaderLine(line, length);
-            } else {
-                InBody = 1;
-                OnArticleHeaderEnd();
-            }
+        case TNewsState::ARTICLES:
+            ArticleDataLine(line, length);
             break;
         default:
             break;
@@ -555,301 +514,26 @@ void TNewsIo::DataLine(char* line, int length) {
 
 void TNewsIo::EndOfResponse() {
     switch (State) {
-        case NS_XHDR_SUBJECT:
-            RequestRange("xhdr from", NS_XHDR_FROM);
-            ExpectCount(SubjectLines);
+        case TNewsState::XHDR_SUBJECT:
+        case TNewsState::XHDR_FROM:
+        case TNewsState::XHDR_DATE:
+        case TNewsState::XHDR_LINES:
+        case TNewsState::XHDR_XREF:
+        case TNewsState::XHDR_HOST:
+        case TNewsState::XOVER:
+            HeaderStepEnded();
             break;
-        case NS_XHDR_FROM:
-            RequestRange("xhdr date", NS_XHDR_DATE);
-            break;
-        case NS_XHDR_DATE:
-            RequestRange("xhdr lines", NS_XHDR_LINES);
-            break;
-        case NS_XHDR_LINES:
-            // A server without XHDR support gets asked for the overview.
-            if (SubjectLines > 0)
-                CrossPostStep();
-            else
-                RequestRange("xover", NS_XOVER);
-            break;
-        case NS_XOVER:
-            CrossPostStep();
-            break;
-        case NS_XHDR_XREF:
-            PostingHostStep();
-            break;
-        case NS_XHDR_HOST:
-            SortAndWalk();
-            break;
-        case NS_ARTICLES:
+        case TNewsState::ARTICLES:
             OnArticleEnd();
             break;
-        case NS_NEWSRC:
+        case TNewsState::NEWSRC:
             Newsrc->EndListing(true);
-            State = NS_LOGGED_ON;
+            State = TNewsState::LOGGED_ON;
             StartGroupWalk();
             break;
         default:
             break;
     }
-}
-
-// ---- groups and headers ----
-
-void TNewsIo::StartGroupWalk() {
-    if ((State == NS_ALL_DONE || State == NS_LOGGED_ON) && Socket->IsConnected()) SelectNextGroup();
-}
-
-void TNewsIo::SelectGroup(int index) {
-    TNewsGroup* g = Headers.GetGroup(index);
-    if (!g) return;
-    CurGroup = g;
-    SendCommand("group %s", g->Name);
-}
-
-void TNewsIo::ClearDoneFlags() {
-    for (int i = 0; i < Headers.GroupCount(); ++i) Headers.GetGroup(i)->Done = 0;
-}
-
-void TNewsIo::ChangeGroupTable(const std::function<void()>& change) {
-    const char* current = CurGroup ? CurGroup->Name : nullptr;
-    const char* announced = LastAnnouncedGroup ? LastAnnouncedGroup->Name : nullptr;
-    // Records move: a resume noted for a group could point at another one.
-    ResumeAfter = nullptr;
-    ResumeGroup = nullptr;
-    TNewsGroup* next = Headers.GetGroup(NextGroupOverride);
-    const char* nextName = next ? next->Name : nullptr;
-    change();
-    CurGroup = current ? Headers.FindGroup(current) : nullptr;
-    LastAnnouncedGroup = announced ? Headers.FindGroup(announced) : nullptr;
-    next = nextName ? Headers.FindGroup(nextName) : nullptr;
-    NextGroupOverride = next ? Headers.IndexOf(next) : -1;
-}
-
-void TNewsIo::SelectNextGroup() {
-    if (StopFlag) {
-        AllGroupsDone();
-        return;
-    }
-    int count = Headers.GroupCount();
-    int start;
-    if (NextGroupOverride >= 0 && NextGroupOverride < count) {
-        start = NextGroupOverride;
-        NextGroupOverride = -1;
-    } else {
-        start = Headers.IndexOf(CurGroup);
-        if (start < 0) start = 0;
-    }
-    for (int i = 0; i < count; ++i) {
-        TNewsGroup* g = Headers.GetGroup((start + i) % count);
-        bool qualifies = g->Enabled && (!g->Done || (g->Pointer != g->Last && g->Last >= g->First));
-        if (qualifies) {
-            CurGroup = g;
-            SendCommand("group %s", g->Name);
-            return;
-        }
-    }
-    AllGroupsDone();
-}
-
-void TNewsIo::OnGroupSelected() {
-    // code, count, first, last, name
-    TArticleNo numbers[4] = {};
-    const char* p = LastResponseText;
-    int fields = 0;
-    while (fields < 4 && ReadArticleNumber(&p, &numbers[fields])) ++fields;
-    char name[256] = {};
-    while (*p == ' ' || *p == '\t') ++p;
-    size_t nameLen = std::min(std::strcspn(p, " \t"), sizeof name - 1);
-    std::memcpy(name, p, nameLen);
-    if (fields == 4 && nameLen > 0) fields = 5;
-    TArticleNo first = numbers[2], last = numbers[3];
-    LogF("News server selected group: %s", name);
-    if (!CurGroup) {
-        Log("Group selected that was not asked for");
-        return;
-    }
-    if (fields < 4) {
-        LogF("Unreadable group response for %s", CurGroup->Name);
-        return;
-    }
-    if (fields == 5 && strcasecmp(name, CurGroup->Name) != 0 && strcasecmp(name, "group") != 0) {
-        LogF("Wrong group -- expected %s", CurGroup->Name);
-        return;
-    }
-    CurGroup->First = first;
-    CurGroup->Last = last;
-    if ((first != 0 || last != 0) && last >= first) {
-        if (!CurGroup->HeaderHash) Headers.CreateHash(CurGroup);
-        if (CurGroup != LastAnnouncedGroup) {
-            LastAnnouncedGroup = CurGroup;
-            GroupChanged();
-        }
-        RequestHeaderRange();
-    } else {
-        CurGroup->Pointer = last;
-        CurGroup->Done = 1;
-        Log("Group is empty");
-        SelectNextGroup();
-    }
-}
-
-void TNewsIo::RequestHeaderRange() {
-    TNewsGroup* g = CurGroup;
-    SubjectLines = 0;
-    if (g->Pointer < g->First) g->Pointer = g->First - 1;
-    if (g->Last < g->Pointer) g->Pointer = g->First - 1;  // the server renumbered
-    RangeFirst = std::max(g->HighestLoaded + 1, g->Pointer + 1);
-    RangeLast = g->Last;
-    if (g->Pointer >= g->Last) {
-        LogF("Already seen all messages: %s", g->Name);
-        g->Done = 1;
-        SelectNextGroup();
-    } else if (g->Last < RangeFirst) {
-        Log("No new headers to load in this group");
-        SortAndWalk();
-    } else {
-        if (UseXover())
-            RequestRange("xover", NS_XOVER);
-        else
-            RequestRange("xhdr subject", NS_XHDR_SUBJECT);
-        ExpectCount(static_cast<long>(RangeLast - RangeFirst + 1));
-    }
-}
-
-void TNewsIo::RequestRange(const char* command, int state) {
-    State = state;
-    SendCommand("%s %lld-%lld", command, static_cast<long long>(RangeFirst),
-                static_cast<long long>(RangeLast));
-    LineCount = 0;
-}
-
-void TNewsIo::CrossPostStep() {
-    int maxXref = MaxXref();
-    if (LoadXrefHeaders() &&
-        ((maxXref >= 1 && maxXref <= 99) || HasEntries(Headers.AllGroup().XrefList) ||
-         HasEntries(CurGroup->XrefList))) {
-        RequestRange("xhdr xref", NS_XHDR_XREF);
-    } else {
-        PostingHostStep();
-    }
-}
-
-void TNewsIo::PostingHostStep() {
-    if (LoadPostingHostHeaders() &&
-        (HasEntries(Headers.AllGroup().HostList) || HasEntries(CurGroup->HostList))) {
-        RequestRange("xhdr nntp-posting-host", NS_XHDR_HOST);
-    } else {
-        SortAndWalk();
-    }
-}
-
-void TNewsIo::SortAndWalk() {
-    TNewsGroup* g = CurGroup;
-    if (g->FirstUnstored != 0 && !g->CapReported) {
-        g->CapReported = 1;
-        LogF("Too many headers in %s: articles from #%lld on are not stored and will be skipped",
-             g->Name, static_cast<long long>(g->FirstUnstored));
-    }
-    LogF("Sorting %d headers", g->NumHeaders);
-    Headers.SortHeaders(g);
-    WalkCursor = g->SortedHead;
-    while (WalkCursor && WalkCursor->Number < g->Pointer) WalkCursor = WalkCursor->NumberNext;
-    g->Done = 1;
-    FollowPosterFlag = 0;
-    if (ResumeAfter && ResumeGroup == g) {
-        CurMsg = ResumeAfter;
-        FollowPosterFlag = 1;
-    }
-    ResumeAfter = nullptr;
-    ResumeGroup = nullptr;
-    State = NS_ARTICLES;
-    ChooseNextArticle();
-}
-
-// ---- the article walk ----
-
-void TNewsIo::AdvanceCursor() {
-    while (WalkCursor && CheckHeader(WalkCursor)) {
-        if (WalkCursor->Number > CurGroup->Pointer) CurGroup->Pointer = WalkCursor->Number;
-        WalkCursor = WalkCursor->NumberNext;
-    }
-}
-
-void TNewsIo::ChooseNextArticle() {
-    if (!Socket->IsConnected() || !CurGroup) return;
-    if (TerminateGroupFlag) {
-        LogF("Terminating group %s by user request", CurGroup->Name);
-        TerminateGroupFlag = 0;
-        CurMsg = nullptr;
-        AdvanceCursor();
-        SelectNextGroup();
-        return;
-    }
-    THeader* candidate = nullptr;
-    if (FollowPosterFlag && CurMsg && CurMsg->PosterNext &&
-        !(CurMsg->PosterNext->Flags & HEADER_HANDLED)) {
-        candidate = CurMsg->PosterNext;
-    } else {
-        CurMsg = nullptr;
-        AdvanceCursor();
-        candidate = WalkCursor;
-        if (FollowPoster() && WalkCursor) {
-            while (candidate->PosterPrev && !CheckHeader(candidate->PosterPrev))
-                candidate = candidate->PosterPrev;
-        }
-    }
-    CurMsg = candidate;
-    if (candidate) {
-        candidate->Flags |= HEADER_HANDLED | HEADER_REQUESTED;
-        RequestArticle();
-    } else {
-        LogF("Finished with group %s", CurGroup->Name);
-        CurGroup->Pointer = CurGroup->Last;
-        SelectNextGroup();
-    }
-}
-
-int TNewsIo::CheckHeader(THeader* header) {
-    if (header->Flags & HEADER_HANDLED) return 1;
-    if (header->Flags & HEADER_MARKED_REJECT) RejectMarked(header);
-    int minLines = MinLines();
-    int maxLines = MaxLines();
-    if (header->Lines > 0 && minLines >= 0 && header->Lines < minLines) RejectTooSmall(header);
-    if (header->Lines > 0 && maxLines >= 0 && header->Lines > maxLines) RejectTooLong(header);
-    return (header->Flags & HEADER_HANDLED) ? 1 : 0;
-}
-
-void TNewsIo::RequestArticle() {
-    if (!CurMsg) return;
-    LogF("Asking for message #%lld", static_cast<long long>(CurMsg->Number));
-    SendCommand("article %lld", static_cast<long long>(CurMsg->Number));
-}
-
-void TNewsIo::OnArticleFollows() {
-    if (!CurMsg) {
-        UnexpectedArticle();
-        // Its lines must not be read as responses.
-        MultiLine = 1;
-        DiscardResponse = 1;
-        return;
-    }
-    const char* p = LastResponseText;
-    while (*p == ' ' || *p == '\t') ++p;
-    while (*p >= '0' && *p <= '9') ++p;
-    while (*p == ' ' || *p == '\t') ++p;
-    while (*p && *p != ' ' && *p != '\t') ++p;
-    while (*p == ' ' || *p == '\t') ++p;
-    size_t len = std::strcspn(p, " \t");
-    if (len > sizeof MessageIdText - 2) len = sizeof MessageIdText - 2;
-    std::memcpy(MessageIdText, p, len);
-    MessageIdText[len] = '\0';
-    LogF("Subject: %s", CurMsg->Subject ? CurMsg->Subject : Headers.Null());
-    LogF("From: %s", CurMsg->Poster ? CurMsg->Poster : Headers.Null());
-    LineCount = 0;
-    State = NS_ARTICLES;
-    MultiLine = 1;
-    InBody = 0;
 }
 
 }  // namespace zorvex

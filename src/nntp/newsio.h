@@ -3,8 +3,10 @@
 // lines, keeps the protocol state, loads headers into the store, walks each
 // group's articles and hands every article line to its owner. Everything
 // that depends on settings or on what becomes of an article is asked of the
-// owner through the virtual operations below, in their fixed slot order;
-// their defaults let the engine run on its own. Runs on the loop thread.
+// owner through the virtual operations below, in their fixed slot order.
+// Its work is in three files: the connection and logon (newsio.cpp), header
+// loading (headerload.cpp) and the article walk (articlewalk.cpp). Runs on
+// the loop thread.
 #pragma once
 
 #include <cstdarg>
@@ -34,22 +36,6 @@ constexpr size_t SAMPLE_QUEUE_CAPACITY = 256;
 constexpr int RATE_WINDOW_MS = 2500;
 constexpr const char* SERVER_READY_MARKER = "SERVER_READY_MARKER";
 
-enum TNewsState : int {
-    NS_IDLE = 0,
-    NS_XHDR_SUBJECT = 1,
-    NS_XHDR_FROM = 2,
-    NS_XHDR_DATE = 3,
-    NS_ARTICLES = 4,
-    NS_ALL_DONE = 5,
-    NS_LOGGED_ON = 6,
-    NS_XHDR_LINES = 7,
-    NS_XHDR_XREF = 8,
-    NS_NEWSRC = 9,
-    NS_XHDR_HOST = 10,
-    NS_CONNECTING = 11,
-    NS_XOVER = 12,
-};
-
 // Keeps the newest 256 values for the latency and throughput displays.
 class TSampleQueue {
   public:
@@ -63,6 +49,24 @@ class TSampleQueue {
     std::deque<uint32_t> Values;
 };
 
+// What a group walk is doing; the header steps' numbers are the store's
+// field codes (THeaderField).
+enum class TNewsState : int {
+    IDLE = 0,
+    XHDR_SUBJECT = 1,
+    XHDR_FROM = 2,
+    XHDR_DATE = 3,
+    ARTICLES = 4,
+    ALL_DONE = 5,
+    LOGGED_ON = 6,
+    XHDR_LINES = 7,
+    XHDR_XREF = 8,
+    NEWSRC = 9,
+    XHDR_HOST = 10,
+    CONNECTING = 11,
+    XOVER = 12,
+};
+
 class TNewsIo {
   public:
     explicit TNewsIo(TNewsStore& store = TNewsStore::Global());
@@ -70,55 +74,61 @@ class TNewsIo {
     TNewsIo(const TNewsIo&) = delete;
     TNewsIo& operator=(const TNewsIo&) = delete;
 
-    // ---- the owner's operations, in slot order ----
-    virtual int UseXover() { return 0; }
-    virtual int MaintainNewsrc() { return 0; }
-    virtual int AuthAtLogon() { return 0; }
-    virtual int LoadXrefHeaders() { return 0; }
-    virtual int MaxXref() { return 100; }
-    virtual int LoadPostingHostHeaders() { return 0; }
-    virtual int FollowPoster() { return 1; }
-    virtual int UseSsl() { return 0; }
-    virtual void Log(const char* text) { (void)text; }
-    virtual void ReportError(const char* where, int code, int fatal) {
-        (void)where, (void)code, (void)fatal;
-    }
-    virtual void BodyLine(const char* line, int length) { (void)line, (void)length; }
-    virtual void HeaderLine(const char* line, int length) { (void)line, (void)length; }
-    virtual void Connected() {}
-    virtual void Disconnected() {}
-    virtual void ConnectionLost(int code) { (void)code; }
-    virtual void UnexpectedArticle() {}
-    virtual int MinLines() { return 0; }
-    virtual int MaxLines() { return 16384; }
-    // The rejects mark the header handled and requested; owners add their tag.
-    virtual void RejectDupeSubject(THeader* header) { MarkRejected(header); }
-    virtual void RejectTooSmall(THeader* header) { MarkRejected(header); }
-    virtual void RejectTooLong(THeader* header) { MarkRejected(header); }
-    virtual void RejectMarked(THeader* header) { MarkRejected(header); }
-    virtual void GroupChanged() {}
-    virtual int CheckHeader(THeader* header);
+    // ---- what the owner answers, in slot order ----
+    // Each comes from the settings or the acceptance checks; none has a
+    // default, so an owner that forgets one does not compile.
+    virtual bool UseXover() = 0;
+    virtual bool MaintainNewsrc() = 0;
+    virtual bool AuthAtLogon() = 0;
+    virtual bool LoadXrefHeaders() = 0;
+    virtual int MaxXref() = 0;
+    virtual bool LoadPostingHostHeaders() = 0;
+    virtual bool FollowPoster() = 0;
+    virtual bool UseSsl() = 0;
+    virtual void Log(const char* text) = 0;
+    virtual void ReportError(const char* where, int code, bool fatal) = 0;
+    virtual void BodyLine(const char* line, int length) = 0;
+    virtual void HeaderLine(const char* line, int length) = 0;
+    virtual void Connected() = 0;
+    virtual void Disconnected() = 0;
+    virtual void ConnectionLost(int code) = 0;
+    virtual void UnexpectedArticle() = 0;
+    // Articles outside these line counts are rejected before they are
+    // asked for; a negative bound is off.
+    virtual int MinLines() = 0;
+    virtual int MaxLines() = 0;
+    // A rejected header: the owner marks it (MarkRejected) and reports it.
+    virtual void RejectDupeSubject(THeader* header) = 0;
+    virtual void RejectTooSmall(THeader* header) = 0;
+    virtual void RejectTooLong(THeader* header) = 0;
+    virtual void RejectMarked(THeader* header) = 0;
+    virtual void GroupChanged() = 0;
+    virtual void ExpectCount(long count) = 0;
+    virtual const char* AuthName() = 0;
+    virtual const char* AuthPassword() = 0;
+    virtual bool UseSpa() = 0;
+    virtual void OnArticleHeaderEnd() = 0;
+
+    // ---- the client's own steps; an owner that extends one calls it ----
+    // True when the walk passes the header (handled or rejected now).
+    virtual bool CheckHeader(THeader* header);
     virtual void RequestArticle();
     virtual void StartGroupWalk();
-    virtual void AllGroupsDone() { State = NS_ALL_DONE; }
-    virtual void ExpectCount(long count) { (void)count; }
-    virtual const char* AuthName() { return nullptr; }
-    virtual const char* AuthPassword() { return nullptr; }
-    virtual int UseSpa() { return 0; }
+    virtual void AllGroupsDone() { State = TNewsState::ALL_DONE; }
     virtual void OnGroupSelected();
     virtual void OnArticleFollows();
     virtual void OnArticleEnd() { ChooseNextArticle(); }
-    virtual void OnArticleHeaderEnd() {}
     virtual void OnNoSuchArticle() { ChooseNextArticle(); }
 
     // ---- what the owner calls ----
     void SetServer(const char* server);
     const char* Server() const { return ServerName.c_str(); }
-    // 1 when the request went to the worker, 0 on an immediate failure.
-    int ConnectToServer(TEventLoop* loop, TMessageTarget* window);
-    // For every socket message the worker posts; wparam is its code.
-    // Returns the bytes taken from the worker (0 for other messages).
-    int HandleSocketMessage(uintptr_t what);
+    // The worker's notices reach window on loop as message number notice;
+    // false on an immediate failure.
+    bool ConnectToServer(TEventLoop* loop, TMessageTarget* window, uint32_t notice);
+    // For every notice of the worker. Returns the bytes taken from the
+    // worker (0 for other notices).
+    int HandleSocketNotice(TSocketNotice what);
     void Disconnect();
     void SendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void SelectGroup(int index);
@@ -129,28 +139,37 @@ class TNewsIo {
     // name afterwards; a group that is gone is no longer current.
     void ChangeGroupTable(const std::function<void()>& change);
 
+    // ---- commands to the walk ----
+    // The walk leaves the current group after the article being fetched.
+    void EndGroup() { TerminateGroupFlag = true; }
+    // The walk goes on with group index after the article being fetched.
+    void JumpToGroup(int index);
+    // The run ends after the article being fetched; exitAfter asks for the
+    // automatic exit too.
+    void StopAfterArticle(bool exitAfter);
+
     void SetDiagnostics(TDiagnosticSink* sink);
     void SetNtlm(TNtlmBuilder* builder);
     void SetNewsrc(TNewsrcKeeper* keeper);
 
     TAsyncSocket& Worker() { return *Socket; }
     TNewsStore& Store() { return Headers; }
-    int GetState() const { return State; }
+    TNewsState GetState() const { return State; }
     const char* LastCommand() const { return LastCommandText; }
     const char* LastResponse() const { return LastResponseText; }
     const char* MessageId() const { return MessageIdText; }
     const TSampleQueue& LatencySamples() const { return Latency; }
     const TSampleQueue& RateSamples() const { return Rate; }
-
-    // Fields the owner reads and writes directly.
-    TNewsGroup* CurGroup = nullptr;
-    THeader* CurMsg = nullptr;
-    int NextGroupOverride = -1;
-    int FollowPosterFlag = 0;
-    int TerminateGroupFlag = 0;
-    int StopFlag = 0;
-    int ExitAfterStopFlag = 0;
-    int LineCount = 0;
+    // The group being walked and the article being fetched (null: none).
+    TNewsGroup* CurrentGroup() const { return CurGroup; }
+    THeader* CurrentArticle() const { return CurMsg; }
+    // Body lines of the article so far, or lines of the header listing.
+    int LinesReceived() const { return LineCount; }
+    // The group the walk jumps to next (-1: none) and whether it leaves the
+    // current one after this article.
+    int PendingGroup() const { return NextGroupOverride; }
+    bool GroupEndRequested() const { return TerminateGroupFlag; }
+    bool StopRequested() const { return StopFlag; }
 
   protected:
     // After a reconnect into group, the walk goes on with the article that
@@ -165,10 +184,18 @@ class TNewsIo {
     void MarkRejected(THeader* header) { header->Flags |= HEADER_HANDLED | HEADER_REQUESTED; }
     // Picks and requests the next article of the walk, or moves on.
     void ChooseNextArticle();
+    // Whether the poster's next article comes next (the driver's answer at
+    // the end of an article).
+    void SetFollowPoster(bool follow) { FollowPosterFlag = follow; }
+    // The article the walk goes on from; a cut article is forgotten.
+    void SetCurrentArticle(THeader* header) { CurMsg = header; }
+    // Ends a stop request; returns whether the automatic exit was asked.
+    bool TakeStopRequest();
 
-    int State = NS_IDLE;
+    TNewsState State = TNewsState::IDLE;
 
   private:
+    // ---- connection and logon (newsio.cpp) ----
     bool GetLine();
     // The bytes taken from the worker while splitting.
     size_t ProcessLines();
@@ -188,12 +215,17 @@ class TNewsIo {
     void SendLine(const char* line, const char* maskedLogText);
     void Diagnostic(const char* tag, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void StartNewsrcStep();
+    // ---- header loading (headerload.cpp) ----
     void RequestHeaderRange();
-    void RequestRange(const char* command, int state);
+    void RequestRange(const char* command, TNewsState state);
+    void HeaderDataLine(char* line);
+    void HeaderStepEnded();
     void CrossPostStep();
     void PostingHostStep();
+    // ---- the article walk (articlewalk.cpp) ----
     void SortAndWalk();
     void AdvanceCursor();
+    void ArticleDataLine(char* line, int length);
 
     TNewsStore& Headers;
     std::unique_ptr<TAsyncSocket> Socket;
@@ -203,15 +235,24 @@ class TNewsIo {
     TEventLoop* NotifyLoop = nullptr;
     TMessageTarget* NotifyWindow = nullptr;
 
+    TNewsGroup* CurGroup = nullptr;
+    THeader* CurMsg = nullptr;
+    int NextGroupOverride = -1;
+    bool FollowPosterFlag = false;
+    bool TerminateGroupFlag = false;
+    bool StopFlag = false;
+    bool ExitAfterStopFlag = false;
+    int LineCount = 0;
+
     TNewsGroup* ResumeGroup = nullptr;
     THeader* ResumeAfter = nullptr;
-    int MultiLine = 0;
-    int DiscardResponse = 0;  // an unasked-for multi-line response
+    bool MultiLine = false;
+    bool DiscardResponse = false;  // an unasked-for multi-line response
     int SubjectLines = 0;
     int LineLength = 0;
-    int ModeReaderSent = 0;
-    int Started = 0;
-    int AuthTried = 0;
+    bool ModeReaderSent = false;
+    bool Started = false;
+    bool AuthTried = false;
     int LineCursor = 0;
     char PendingCommand[NNTP_COMMAND_MAX] = {};
     char LastCommandText[NNTP_COMMAND_MAX] = {};
@@ -220,7 +261,7 @@ class TNewsIo {
     char LastResponseText[NNTP_COMMAND_MAX] = {};
     TNewsGroup* LastAnnouncedGroup = nullptr;
     THeader* WalkCursor = nullptr;
-    int InBody = 0;
+    bool InBody = false;
     std::string ServerName;
     char MessageIdText[256] = {};
     TArticleNo RangeFirst = 0;
@@ -228,11 +269,11 @@ class TNewsIo {
     int AuthRetries = 0;
     int NtlmStep = 0;
     uint64_t CommandTime = 0;
-    int LatencyPending = 0;
+    bool LatencyPending = false;
     TSampleQueue Latency;
     uint64_t RateStart = 0;
     uint64_t RateBytes = 0;
-    int RateMeasuring = 0;
+    bool RateMeasuring = false;
     TSampleQueue Rate;
     // Bytes taken from the worker and not yet split into lines.
     std::unique_ptr<char[]> Chunk;

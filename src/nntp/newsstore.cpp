@@ -1,7 +1,5 @@
 #include "nntp/newsstore.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -20,15 +18,12 @@ namespace zorvex {
 namespace {
 
 // Leading decimal value after optional white space and sign; 0 when none.
-// Clamped, so that absurd digit runs never overflow the range arithmetic.
 TArticleNo LeadingNumber(const char* p, const char** end) {
-    while (IsSpaceAscii(*p)) ++p;
-    bool negative = false;
-    if (*p == '-' || *p == '+') negative = *p++ == '-';
+    std::string_view text(p);
     TArticleNo value = 0;
-    for (; IsDigitAscii(*p); ++p) value = ClampedDigit(value, *p);
-    if (end) *end = p;
-    return negative ? -value : value;
+    if (!ReadClampedDecimal(&text, &value)) value = 0;
+    if (end) *end = text.data();
+    return value;
 }
 
 int32_t LineCount(const char* p, size_t len) {
@@ -341,7 +336,7 @@ TNewsGroup* TNewsStore::FindGroup(const char* name) {
 int TNewsStore::IndexOfGroup(const char* name) const {
     if (!name) return -1;
     for (int i = 0; i < NumGroups; ++i)
-        if (strcasecmp(Groups[i].Name, name) == 0) return i;
+        if (EqualsIgnoringCase(Groups[i].Name, name)) return i;
     return -1;
 }
 
@@ -378,13 +373,13 @@ void TNewsStore::SortGroups() {
     for (int i = 0; i < NumGroups; ++i) Groups[i].Ordinal = i + 1;
 }
 
-void TNewsStore::SetEnabled(int index, int flag) {
-    if (TNewsGroup* g = GetGroup(index)) g->Enabled = flag ? 1 : 0;
+void TNewsStore::SetEnabled(int index, bool enabled) {
+    if (TNewsGroup* g = GetGroup(index)) g->Enabled = enabled ? 1 : 0;
 }
 
-int TNewsStore::IsEnabled(int index) {
+bool TNewsStore::IsEnabled(int index) {
     TNewsGroup* g = GetGroup(index);
-    return g ? g->Enabled : 0;
+    return g && g->Enabled != 0;
 }
 
 // ---- header store ----
@@ -450,7 +445,7 @@ TArticleNo TNewsStore::LineNumber(TNewsGroup* group, const char* line, const cha
     return number;
 }
 
-void TNewsStore::AddFieldLine(TNewsGroup* group, int kind, const char* line) {
+void TNewsStore::AddFieldLine(TNewsGroup* group, THeaderField kind, const char* line) {
     const char* p;
     TArticleNo number = LineNumber(group, line, &p);
     if (number <= 0) return;

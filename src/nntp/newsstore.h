@@ -67,8 +67,8 @@ class TNewsStore {
     void MoveGroupUp(int index);
     void MoveGroupDown(int index);
     void SortGroups();
-    void SetEnabled(int index, int flag);
-    int IsEnabled(int index);
+    void SetEnabled(int index, bool enabled);
+    bool IsEnabled(int index);
     int GroupCount() const { return NumGroups; }
     TNewsGroup& AllGroup() { return AllGroups; }
     int HighestWrittenIndex = 0;
@@ -77,7 +77,7 @@ class TNewsStore {
     THeader* NewHeader();
     void CreateHash(TNewsGroup* group);
     THeader* FindOrAddHeader(TNewsGroup* group, TArticleNo number);
-    void AddFieldLine(TNewsGroup* group, int kind, const char* line);
+    void AddFieldLine(TNewsGroup* group, THeaderField kind, const char* line);
     void AddOverviewLine(TNewsGroup* group, const char* line);
     // Number order, and per poster: posts by their earliest date, then the
     // subject of their first part, then their lowest number; within a post

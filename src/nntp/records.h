@@ -7,20 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "library/ascii.h"
+
 namespace zorvex {
 
 class TStringManager;
 
 // Article numbers are 64-bit: large servers are far beyond 2^31.
 using TArticleNo = int64_t;
-// Numbers from the server are clamped here, so that pointer + 1 and range
-// arithmetic can never overflow.
-constexpr TArticleNo ARTICLE_NO_MAX = TArticleNo{1} << 62;
-
-// value * 10 + digit, clamped to ARTICLE_NO_MAX.
-constexpr TArticleNo ClampedDigit(TArticleNo value, char digit) {
-    return value >= (ARTICLE_NO_MAX - 9) / 10 ? ARTICLE_NO_MAX : value * 10 + (digit - '0');
-}
+// Numbers from the server are clamped (ReadClampedDecimal), so that
+// pointer + 1 and range arithmetic can never overflow.
+constexpr TArticleNo ARTICLE_NO_MAX = DECIMAL_CLAMP;
 
 enum : uint32_t {
     HEADER_HANDLED = 0x1,

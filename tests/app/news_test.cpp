@@ -531,7 +531,7 @@ TEST_F(NewsControlTest, JumpToNeedsExactlyOneGroup) {
     news.JumpToCommand({0, 1});
     news.JumpToCommand({});
     news.JumpToCommand({7});
-    EXPECT_EQ(news.TerminateGroupFlag, 0);
+    EXPECT_FALSE(news.GroupEndRequested());
     Store.GetGroup(1)->Done = 1;
     news.JumpToCommand({1});
     EXPECT_EQ(View.Boxes,
@@ -540,8 +540,8 @@ TEST_F(NewsControlTest, JumpToNeedsExactlyOneGroup) {
                      "Error!: Please select a newsgroup in the group list first!",
                      "Group switch confirmed: Group switch will take place as soon as current "
                      "action has completed."}));
-    EXPECT_EQ(news.TerminateGroupFlag, 1);
-    EXPECT_EQ(news.NextGroupOverride, 1);
+    EXPECT_TRUE(news.GroupEndRequested());
+    EXPECT_EQ(news.PendingGroup(), 1);
     EXPECT_EQ(Store.GetGroup(1)->Done, 0);
 }
 
@@ -564,22 +564,23 @@ TEST_F(NewsControlTest, PointersCommandLeavesTheCurrentGroupOnlyWhenItMoved) {
     WriteIni("", "0=a.b 1 10\n1=c.d 1 20\n");
     StartApp(TStartupSwitches{});
     TNews& news = App->News();
-    news.CurGroup = Store.GetGroup(0);
+    news.SelectGroup(0);  // a.b is being walked
+    // The request to leave the group stays until the walk takes it: the
+    // one case that makes it comes last.
     struct {
         int Index;
         TArticleNo Pointer;
         bool Accepted;
         TArticleNo After;
-        int Terminates;
-    } cases[] = {{1, 25, true, 25, 0},
-                 {0, 10, true, 10, 0},
-                 {0, -3, false, 10, 0},
-                 {0, 15, true, 15, 1},
-                 {5, 15, false, 15, 0}};
+        bool Terminates;
+    } cases[] = {{1, 25, true, 25, false},
+                 {0, 10, true, 10, false},
+                 {0, -3, false, 10, false},
+                 {5, 15, false, 10, false},
+                 {0, 15, true, 15, true}};
     for (const auto& c : cases) {
-        news.TerminateGroupFlag = 0;
         EXPECT_EQ(news.SetPointerCommand(c.Index, c.Pointer), c.Accepted) << c.Pointer;
-        EXPECT_EQ(news.TerminateGroupFlag, c.Terminates) << c.Pointer;
+        EXPECT_EQ(news.GroupEndRequested(), c.Terminates) << c.Pointer;
         EXPECT_EQ(Store.GetGroup(c.Index == 5 ? 0 : c.Index)->Pointer, c.After) << c.Pointer;
     }
 }
@@ -604,20 +605,20 @@ TEST_F(NewsControlTest, GroupCommandsKeepTheWalksPlace) {
     WriteIni("", "0=a.b 1 0\n1=c.d 1 0\n2=e.f 1 0\n");
     StartApp(TStartupSwitches{});
     TNews& news = App->News();
-    news.CurGroup = Store.GetGroup(2);  // e.f is being walked
-    news.NextGroupOverride = 1;         // and c.d comes next
+    news.SelectGroup(2);  // e.f is being walked
+    news.JumpToGroup(1);  // and c.d comes next
     news.ChangeGroupTable([&] { App->Groups().Promote(2, View, App->Settings()); });
-    ASSERT_NE(news.CurGroup, nullptr);
-    EXPECT_STREQ(news.CurGroup->Name, "e.f");
-    EXPECT_EQ(news.NextGroupOverride, 2);
+    ASSERT_NE(news.CurrentGroup(), nullptr);
+    EXPECT_STREQ(news.CurrentGroup()->Name, "e.f");
+    EXPECT_EQ(news.PendingGroup(), 2);
     news.ChangeGroupTable([&] { App->Groups().Sort(View, App->Settings()); });
     // The headless answer to "Sort the newsgroup listing?" is No.
-    EXPECT_STREQ(news.CurGroup->Name, "e.f");
+    EXPECT_STREQ(news.CurrentGroup()->Name, "e.f");
     View.Answers.push_back(ANSWER_YES);
     news.ChangeGroupTable([&] { App->Groups().DeleteGroups({0}, nullptr, View, App->Settings()); });
-    EXPECT_STREQ(news.CurGroup->Name, "e.f");
-    EXPECT_EQ(news.NextGroupOverride, 1);
-    EXPECT_STREQ(Store.GetGroup(news.NextGroupOverride)->Name, "c.d");
+    EXPECT_STREQ(news.CurrentGroup()->Name, "e.f");
+    EXPECT_EQ(news.PendingGroup(), 1);
+    EXPECT_STREQ(Store.GetGroup(news.PendingGroup())->Name, "c.d");
     EXPECT_EQ(GroupListValue("0"), "e.f 1 0");
     EXPECT_EQ(GroupListValue("2"), "<absent>");
 }

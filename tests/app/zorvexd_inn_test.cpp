@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/statuslog.h"
+#include "library/ascii.h"
 #include "library/profile.h"
 #include "support/encoders.h"
 #include "support/inn_env.h"

@@ -17,12 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "app/driverreport.h"
 #include "app/news.h"
 #include "app/settings.h"
 #include "app/statuslog.h"
 #include "decode/crypt.h"
 #include "decode/placement.h"
 #include "library/fileio.h"
+#include "support/driver_reports.h"
 #include "support/encoders.h"
 #include "support/recording_view.h"
 #include "support/tempdir.h"
@@ -39,14 +41,6 @@ using test::UuLine;
 using test::YencDataLines;
 using Lines = std::vector<std::string>;
 using namespace std::string_literals;
-
-struct TDriverView : test::TRecordingView {
-    std::string Indicator;
-    int Started = 0, Ended = 0;
-    void ShowIndicator(std::string_view text) override { Indicator = text; }
-    void ArticleStarted(long long, int) override { ++Started; }
-    void ArticleEnded() override { ++Ended; }
-};
 
 // Records what the driver tells the checks; refuses and enciphers by name.
 struct TRecordingChecks : TArticleChecks {
@@ -143,23 +137,27 @@ class DriverTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(Home.Path().empty());
-        Settings.LoadSettings();
-        TSettings& s = Settings.Settings();
-        s.DownloadPath = Home.Path() + "/dl";  // no trailing slash: the driver adds it
-        s.PathExpand = 0;
-        s.CaseConvert = 0;
-        s.RenameDupes = 1;
-        s.DeleteIncomplete = 0;
+        // As the program runs by default, in the test's download tree.
+        Options.DownloadPath = Home.Path() + "/dl";  // no trailing slash: the driver adds it
+        Options.ViewerEnable = true;
+        Options.NoDataThresh = 512;
+        Options.RenameDupes = true;
+        Options.LogSubject = Options.LogName = true;
         Rebuild();
         Group = News.AddGroup("alt.binaries.test");
         ASSERT_NE(Group, nullptr);
     }
     void TearDown() override { ClearFileFaults(); }
 
+    // The options the owner hands over before each article, and where the
+    // driver reports.
+    virtual TDriverOptions CurrentOptions() { return Options; }
+    virtual TDriverReport& ReportTo() { return Report; }
+
     void Rebuild() {
         Driver.reset();
-        Log = std::make_unique<TStatusLog>(View, Settings.Settings(), Home.Path(), Diagnostics);
-        Driver = std::make_unique<TArticleDriver>(Settings, *Log, View, Checks);
+        Driver = std::make_unique<TArticleDriver>(ReportTo(), Checks);
+        Driver->SetOptions(CurrentOptions());
     }
 
     std::string Dl() const { return Home.Path() + "/dl/"; }
@@ -182,9 +180,14 @@ class DriverTest : public ::testing::Test {
         }
     }
 
+    // An article starts as its owner starts it: with the options of now.
+    void Start(THeader* h, const std::string& messageId) {
+        Driver->SetOptions(CurrentOptions());
+        Driver->ArticleStart(Group, h, messageId);
+    }
     // One article as the client hands it over; returns the follow flag.
     bool Article(THeader* h, const Lines& body, const Lines& head = {}) {
-        Driver->ArticleStart(Group, h, "<" + std::to_string(h->Number) + "@test>");
+        Start(h, "<" + std::to_string(h->Number) + "@test>");
         for (const auto& l : head) Driver->HeaderLine(l);
         Driver->HeaderEnd();
         int n = 0;
@@ -193,15 +196,72 @@ class DriverTest : public ::testing::Test {
     }
 
     TTempDir Home;
-    TSettingsStore Settings{Home.Path() + "/vantrel.ini", TNoOtherSettingsKept::Instance()};
-    TDriverView View;
-    TDiagnosticLog Diagnostics{Home.Path() + "/diagnost.log"};
+    TDriverOptions Options;
+    test::TRecordingReport Report;
     TRecordingChecks Checks;
-    std::unique_ptr<TStatusLog> Log;
     std::unique_ptr<TArticleDriver> Driver;
     TNewsStore News;
     TNewsGroup* Group = nullptr;
 };
+
+// The driver as the program runs it: the options read from a settings
+// store at every article start, the report written to a status log and a
+// view.
+class DriverInAppTest : public DriverTest {
+  protected:
+    void SetUp() override {
+        Settings.LoadSettings();
+        TSettings& s = Settings.Settings();
+        s.DownloadPath = Home.Path() + "/dl";
+        s.PathExpand = 0;
+        s.CaseConvert = 0;
+        s.RenameDupes = 1;
+        s.DeleteIncomplete = 0;
+        Log = std::make_unique<TStatusLog>(View, Settings.Settings(), Home.Path(), Diagnostics);
+        AppReport = std::make_unique<TDriverLogReport>(*Log, View);
+        DriverTest::SetUp();
+    }
+    TDriverOptions CurrentOptions() override { return DriverOptionsFrom(Settings); }
+    TDriverReport& ReportTo() override { return *AppReport; }
+
+    TSettingsStore Settings{Home.Path() + "/vantrel.ini", TNoOtherSettingsKept::Instance()};
+    test::TRecordingView View;
+    TDiagnosticLog Diagnostics{Home.Path() + "/diagnost.log"};
+    std::unique_ptr<TStatusLog> Log;
+    std::unique_ptr<TDriverLogReport> AppReport;
+};
+
+// A begin line is read once: its kind gives the method, and only a yEnc
+// line has a part and a size.
+TEST(ReadBeginLine, TakesTheNameAndAYencLinesPartAndSize) {
+    struct Case {
+        int Kind;
+        const char* Line;
+        TDecodeMode Mode;
+        bool HasName;
+        const char* Name;
+        int64_t Part, Size;
+    } const cases[] = {
+        {LINE_BEGIN, "begin 644 u.bin", MODE_UU, true, "u.bin", -1, -1},
+        {LINE_BEGIN, "begin 644 part=2 size=9.bin", MODE_UU, true, "part=2 size=9.bin", -1, -1},
+        {LINE_BEGIN, "begin 644 ", MODE_UU, false, "", -1, -1},
+        {LINE_YBEGIN, "=ybegin part=3 total=8 line=128 size=123456 name=my file.bin", MODE_YENC,
+         true, "my file.bin", 3, 123456},
+        {LINE_YBEGIN, "=ybegin line=128 size=5 name=s.bin", MODE_YENC, true, "s.bin", -1, 5},
+        {LINE_YBEGIN, "=ybegin part=2 size=9", MODE_YENC, false, "", 2, 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Line);
+        const TBeginLine begin = ReadBeginLine(c.Kind, c.Line);
+        EXPECT_EQ(begin.Mode, c.Mode);
+        EXPECT_EQ(begin.HasName, c.HasName);
+        if (c.HasName) {
+            EXPECT_EQ(begin.Name, c.Name);
+        }
+        EXPECT_EQ(begin.Part, c.Part);
+        EXPECT_EQ(begin.Size, c.Size);
+    }
+}
 
 TEST_F(DriverTest, EachEncodingMakesItsFileAndLogsIt) {
     const std::string data = Noise(5000, 7);
@@ -239,11 +299,11 @@ TEST_F(DriverTest, EachEncodingMakesItsFileAndLogsIt) {
         THeader* h = Header(++number);
         EXPECT_FALSE(Article(h, c.Body));
         EXPECT_EQ(ReadFile(Dl() + c.Name), c.Expected);
-        ASSERT_FALSE(View.Logged.empty());
-        EXPECT_EQ(View.Logged.back(), "[RECEIVED] " + Dl() + c.Name + " alt.binaries.test <" +
-                                          std::to_string(number) + "@test> " +
-                                          std::to_string(number) + " " + c.Method);
-        EXPECT_TRUE(Contains(View.Status, "Decoding file " + Dl() + c.Name));
+        ASSERT_FALSE(Report.Logged.empty());
+        EXPECT_EQ(Report.Logged.back(), "[RECEIVED] " + Dl() + c.Name + " alt.binaries.test <" +
+                                            std::to_string(number) + "@test> " +
+                                            std::to_string(number) + " " + c.Method);
+        EXPECT_TRUE(Contains(Report.Status, "Decoding file " + Dl() + c.Name));
         EXPECT_EQ(Driver->DecodeState(), DS_IDLE);
         ASSERT_FALSE(Driver->Received().empty());
         EXPECT_EQ(Driver->Received().back().FileName, c.Name);
@@ -252,7 +312,7 @@ TEST_F(DriverTest, EachEncodingMakesItsFileAndLogsIt) {
     }
     EXPECT_EQ(Checks.Received, (Lines{"u.bin", "x.bin", "y.bin", "m.dat"}));
     EXPECT_EQ(Checks.Opened, Checks.Received);
-    EXPECT_EQ(View.Indicator, "");
+    EXPECT_EQ(Report.Indicator, "");
     EXPECT_TRUE(Contains(Checks.Text, "text part"));
 }
 
@@ -268,15 +328,15 @@ TEST_F(DriverTest, MultipartYencAppendsPartsAcrossArticles) {
         EXPECT_EQ(Driver->MorePartsToCome(), p < 2);
         EXPECT_FALSE(Driver->PartRefused());
         if (p < 2) {
-            EXPECT_TRUE(View.Logged.empty());
+            EXPECT_TRUE(Report.Logged.empty());
         }
     }
     EXPECT_EQ(ReadFile(Dl() + "multi.bin"), data);
-    EXPECT_EQ(CountOf(View.Status, "multipart yenc: more parts to come"), 2);
-    EXPECT_TRUE(Contains(View.Status, "multipart yenc: continue (part=2) multi.bin"));
-    EXPECT_TRUE(Contains(View.Status, "multipart yenc: file is complete"));
-    ASSERT_EQ(View.Logged.size(), 1u);
-    EXPECT_EQ(View.Logged[0].rfind("[RECEIVED] " + Dl() + "multi.bin ", 0), 0u);
+    EXPECT_EQ(CountOf(Report.Status, "multipart yenc: more parts to come"), 2);
+    EXPECT_TRUE(Contains(Report.Status, "multipart yenc: continue (part=2) multi.bin"));
+    EXPECT_TRUE(Contains(Report.Status, "multipart yenc: file is complete"));
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[RECEIVED] " + Dl() + "multi.bin ", 0), 0u);
 }
 
 // Whatever keeps a multipart file's next part from coming, the file ends
@@ -322,29 +382,30 @@ TEST_F(DriverTest, MultipartYencFileWhoseNextPartDoesNotComeEndsIncomplete) {
     };
     TArticleNo number = 100;
     for (int deleteIncomplete : {0, 1}) {
-        Settings.Settings().DeleteIncomplete = deleteIncomplete;
+        Options.DeleteIncomplete = deleteIncomplete;
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.What) + (deleteIncomplete ? ", deleted" : ""));
             Rebuild();
-            View.Logged.clear();
-            View.Status.clear();
+            Report.Logged.clear();
+            Report.Status.clear();
             std::filesystem::remove_all(Dl());
             THeader* h[4] = {Header(++number), Header(++number), Header(++number),
                              Header(++number)};
             Chain({h[0], h[1], h[2]});
             EXPECT_TRUE(Article(h[0], YencArticle("seq.bin", data, 1, cut[0], cut[1])));
             EXPECT_TRUE(Article(h[1], YencArticle("seq.bin", data, 2, cut[1], cut[2])));
-            EXPECT_TRUE(View.Logged.empty());
+            EXPECT_TRUE(Report.Logged.empty());
             c.Next(*Driver, h[2]);
             EXPECT_FALSE(Driver->MorePartsToCome());
-            ASSERT_EQ(CountOf(View.Logged, "seq.bin"), 1);
-            EXPECT_EQ(View.Logged[0].rfind("[INCOMPLETE] " + Dl() + "seq.bin alt.binaries.test <" +
-                                               std::to_string(h[1]->Number) + "@test> ",
-                                           0),
-                      0u)
-                << View.Logged[0];
+            ASSERT_EQ(CountOf(Report.Logged, "seq.bin"), 1);
+            EXPECT_EQ(
+                Report.Logged[0].rfind("[INCOMPLETE] " + Dl() + "seq.bin alt.binaries.test <" +
+                                           std::to_string(h[1]->Number) + "@test> ",
+                                       0),
+                0u)
+                << Report.Logged[0];
             EXPECT_TRUE(Contains(
-                View.Status,
+                Report.Status,
                 "multipart yenc: seq.bin ends incomplete after part 2 " + std::string(c.Status)));
             if (deleteIncomplete)
                 EXPECT_FALSE(Exists(Dl() + "seq.bin"));
@@ -353,7 +414,7 @@ TEST_F(DriverTest, MultipartYencFileWhoseNextPartDoesNotComeEndsIncomplete) {
             // The part that was late changes nothing any more.
             Article(h[3], YencArticle("seq.bin", data, 3, cut[2], cut[3]));
             EXPECT_TRUE(Driver->PartRefused()) << "the rest of its post is of no use";
-            EXPECT_EQ(CountOf(View.Logged, "seq.bin"), 1);
+            EXPECT_EQ(CountOf(Report.Logged, "seq.bin"), 1);
             if (!deleteIncomplete) {
                 EXPECT_EQ(ReadFile(Dl() + "seq.bin"), data.substr(0, cut[2]));
             }
@@ -365,7 +426,7 @@ TEST_F(DriverTest, YencPartWithAnotherNameIsNotAppended) {
     const std::string data = Noise(4000, 5);
     Article(Header(1), YencArticle("first.bin", data, 1, 0, 2000));
     Article(Header(2), YencArticle("other.bin", data, 2, 2000, 4000));
-    EXPECT_TRUE(Contains(View.Status, "multipart yenc: part is not current yenc file"));
+    EXPECT_TRUE(Contains(Report.Status, "multipart yenc: part is not current yenc file"));
     EXPECT_EQ(ReadFile(Dl() + "first.bin"), data.substr(0, 2000));
     EXPECT_FALSE(Exists(Dl() + "other.bin"));
 }
@@ -378,9 +439,9 @@ TEST_F(DriverTest, WholeFileCrcCoversEveryPart) {
     Article(h[1], YencArticle("multi.bin", data, 2, 2000, 4000, true));
     Article(h[2], YencArticle("multi.bin", data, 3, 4000, 6000, true));
     EXPECT_EQ(ReadFile(Dl() + "multi.bin"), data);
-    ASSERT_EQ(View.Logged.size(), 1u);
-    EXPECT_EQ(View.Logged[0].rfind("[RECEIVED] " + Dl() + "multi.bin", 0), 0u);
-    EXPECT_FALSE(Contains(View.Status, "has CRC32"));
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[RECEIVED] " + Dl() + "multi.bin", 0), 0u);
+    EXPECT_FALSE(Contains(Report.Status, "has CRC32"));
 }
 
 // The bad comment marker counts in every part of a multipart file, also
@@ -400,7 +461,7 @@ TEST_F(DriverTest, JpegCheckCoversEveryPartOfAMultipartFile) {
     TArticleNo number = 200;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
-        View.Logged.clear();
+        Report.Logged.clear();
         THeader* h[3] = {Header(++number), Header(++number), Header(++number)};
         Chain({h[0], h[1], h[2]});
         const size_t third = c.Data.size() - 1000;
@@ -408,19 +469,19 @@ TEST_F(DriverTest, JpegCheckCoversEveryPartOfAMultipartFile) {
         EXPECT_FALSE(Article(h[1], YencArticle("pic.jpg", c.Data, 2, c.Cut, third)));
         Article(h[2], YencArticle("pic.jpg", c.Data, 3, third, c.Data.size(), true));
         EXPECT_FALSE(Exists(Dl() + "pic.jpg"));
-        ASSERT_EQ(View.Logged.size(), 1u);
-        EXPECT_EQ(View.Logged[0].rfind("[POSSIBLE VIRUS -- DELETED] " + Dl() + "pic.jpg", 0), 0u);
+        ASSERT_EQ(Report.Logged.size(), 1u);
+        EXPECT_EQ(Report.Logged[0].rfind("[POSSIBLE VIRUS -- DELETED] " + Dl() + "pic.jpg", 0), 0u);
     }
     // A clean picture in parts passes whole.
     const std::string clean = head + Noise(4000, 45);
-    View.Logged.clear();
+    Report.Logged.clear();
     THeader* h[2] = {Header(++number), Header(++number)};
     Chain({h[0], h[1]});
     Article(h[0], YencArticle("ok.jpg", clean, 1, 0, 3000));
     Article(h[1], YencArticle("ok.jpg", clean, 2, 3000, clean.size(), true));
     EXPECT_EQ(ReadFile(Dl() + "ok.jpg"), clean);
-    ASSERT_EQ(View.Logged.size(), 1u);
-    EXPECT_EQ(View.Logged[0].rfind("[RECEIVED]", 0), 0u);
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[RECEIVED]", 0), 0u);
 }
 
 TEST_F(DriverTest, PartOfAFileThatIsGoneIsNotStartedAfresh) {
@@ -428,7 +489,7 @@ TEST_F(DriverTest, PartOfAFileThatIsGoneIsNotStartedAfresh) {
     Article(Header(1), YencArticle("gone.bin", data, 1, 0, 2000));
     ASSERT_EQ(unlink((Dl() + "gone.bin").c_str()), 0);  // the user deleted it meanwhile
     Article(Header(2), YencArticle("gone.bin", data, 2, 2000, 4000, true));
-    EXPECT_TRUE(Contains(View.Status, "multipart yenc: unable to continue (part 2)"));
+    EXPECT_TRUE(Contains(Report.Status, "multipart yenc: unable to continue (part 2)"));
     EXPECT_FALSE(Exists(Dl() + "gone.bin"));
 }
 
@@ -440,13 +501,13 @@ TEST_F(DriverTest, SecondPartFollowsTheRenamedFirstPart) {
     Article(Header(2), YencArticle("pic.jpg", data, 2, 2000, 4000, true));
     EXPECT_EQ(ReadFile(Dl() + "pic.jpg"), "older");
     EXPECT_EQ(ReadFile(Dl() + "pic(1).jpg"), data);
-    ASSERT_EQ(View.Logged.size(), 1u);
-    EXPECT_NE(View.Logged[0].find("pic(1).jpg"), std::string::npos);
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_NE(Report.Logged[0].find("pic(1).jpg"), std::string::npos);
 }
 
 TEST_F(DriverTest, OnlySinglePartYencFilesMatchingTheMasksAreEnciphered) {
-    TSettings& s = Settings.Settings();
-    s.EncryptionEnable = 1;
+    TDriverOptions& s = Options;
+    s.EncryptionEnable = true;
     s.EncryptionKey = "secret";
     const std::string data = Noise(3000, 9);
     Article(Header(1), YencArticle("single.jpg", data, 0, 0, data.size()));
@@ -464,11 +525,11 @@ TEST_F(DriverTest, OnlySinglePartYencFilesMatchingTheMasksAreEnciphered) {
     CryptDecrypt(state, reinterpret_cast<uint8_t*>(plain.data()), plain.size());
     EXPECT_EQ(plain, data);
     EXPECT_TRUE(CryptChecksumOk(state));
-    EXPECT_TRUE(Contains(View.Status, "Decoding and encrypting file " + Dl() + "single.jpg"));
+    EXPECT_TRUE(Contains(Report.Status, "Decoding and encrypting file " + Dl() + "single.jpg"));
 
     EXPECT_EQ(ReadFile(Dl() + "single.bin"), data);  // not in the masks
     EXPECT_EQ(ReadFile(Dl() + "multi.jpg"), data);   // a multipart post never
-    EXPECT_TRUE(Contains(View.Status, "Decoding file " + Dl() + "multi.jpg"));
+    EXPECT_TRUE(Contains(Report.Status, "Decoding file " + Dl() + "multi.jpg"));
 }
 
 TEST_F(DriverTest, MimePartNamesComeFromHeadersSubjectOrArticleNumber) {
@@ -502,15 +563,15 @@ TEST_F(DriverTest, MimePartNamesComeFromHeadersSubjectOrArticleNumber) {
         // MIME lines of the article's own header start the part.
         Article(Header(++number, "p@x", c.Subject), b64, c.Head);
         EXPECT_EQ(ReadFile(Dl() + c.Expected), data);
-        EXPECT_TRUE(Contains(View.Status, "EOM reached -- Mime finished?"));
+        EXPECT_TRUE(Contains(Report.Status, "EOM reached -- Mime finished?"));
     }
 }
 
 TEST_F(DriverTest, MimeLogLineAndNonBase64PartsAreLeftAlone) {
-    Settings.Settings().LogMime = 1;
+    Options.LogMime = true;
     Article(Header(30), {"Content-Type: text/plain; name=\"a.txt\"",
                          "Content-Transfer-Encoding: quoted-printable", "", "hello"});
-    EXPECT_TRUE(Contains(View.Logged, "[MIME] 30 type=text/plain encode=unknown fname=a.txt"));
+    EXPECT_TRUE(Contains(Report.Logged, "[MIME] 30 type=text/plain encode=unknown fname=a.txt"));
     EXPECT_FALSE(Exists(Dl() + "a.txt"));
     EXPECT_EQ(Driver->MimeState(), MIME_NONE);
 }
@@ -521,10 +582,10 @@ TEST_F(DriverTest, TwoBeginLinesInOneArticleFinishTheFirstAsIncomplete) {
     first.pop_back();  // no closing line, no "end"
     Article(Header(40),
             Concat({{"begin 644 one.bin"}, first, {"begin 644 two.bin"}, UuLines(data), {"end"}}));
-    EXPECT_TRUE(Contains(View.Status, "previous file incomplete"));
-    ASSERT_EQ(View.Logged.size(), 2u);
-    EXPECT_EQ(View.Logged[0].rfind("[INCOMPLETE] " + Dl() + "one.bin", 0), 0u);
-    EXPECT_EQ(View.Logged[1].rfind("[RECEIVED] " + Dl() + "two.bin", 0), 0u);
+    EXPECT_TRUE(Contains(Report.Status, "previous file incomplete"));
+    ASSERT_EQ(Report.Logged.size(), 2u);
+    EXPECT_EQ(Report.Logged[0].rfind("[INCOMPLETE] " + Dl() + "one.bin", 0), 0u);
+    EXPECT_EQ(Report.Logged[1].rfind("[RECEIVED] " + Dl() + "two.bin", 0), 0u);
     EXPECT_EQ(ReadFile(Dl() + "one.bin"), data);  // nothing written is lost
 }
 
@@ -536,15 +597,15 @@ TEST_F(DriverTest, UuencodedFileResumesInThePostersNextArticle) {
     Chain({a, b});
     EXPECT_TRUE(
         Article(a, Concat({{"begin 644 cut.bin"}, Lines(lines.begin(), lines.begin() + 8)})));
-    EXPECT_TRUE(Contains(View.Status, "EOM reached -- Attempting Continue"));
+    EXPECT_TRUE(Contains(Report.Status, "EOM reached -- Attempting Continue"));
     EXPECT_EQ(Driver->DecodeState(), DS_AWAITING_CONTINUATION);
     EXPECT_FALSE(Article(b, Concat({{"part 2 of cut.bin", "", "-- sig"},
                                     Lines(lines.begin() + 8, lines.end()),
                                     {"end"}})));
     EXPECT_EQ(ReadFile(Dl() + "cut.bin"), data);
     EXPECT_TRUE(Contains(Checks.Text, "part 2 of cut.bin"));
-    ASSERT_EQ(View.Logged.size(), 1u);
-    EXPECT_EQ(View.Logged[0].rfind("[RECEIVED]", 0), 0u);
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[RECEIVED]", 0), 0u);
 }
 
 TEST_F(DriverTest, ProseThatStartsWithBeginIsText) {
@@ -554,9 +615,9 @@ TEST_F(DriverTest, ProseThatStartsWithBeginIsText) {
     Article(Header(55), {"begin is just a word here.", "begin 644 p.bin", lines[0],
                          "begin with care", lines[1], lines[2], lines[3], "end"});
     EXPECT_EQ(ReadFile(Dl() + "p.bin"), data);
-    EXPECT_FALSE(Contains(View.Status, "previous file incomplete"));
+    EXPECT_FALSE(Contains(Report.Status, "previous file incomplete"));
     EXPECT_EQ(Checks.Text, (Lines{"begin is just a word here."}));
-    EXPECT_TRUE(Contains(View.Status, "Decode bogus line(begin with care)"));
+    EXPECT_TRUE(Contains(Report.Status, "Decode bogus line(begin with care)"));
 }
 
 TEST_F(DriverTest, CutFileWithoutAFollowingArticleIsIncompleteAndMayBeDeleted) {
@@ -564,12 +625,12 @@ TEST_F(DriverTest, CutFileWithoutAFollowingArticleIsIncompleteAndMayBeDeleted) {
     Lines lines = UuLines(data);
     for (int deleteIncomplete : {0, 1}) {
         SCOPED_TRACE(deleteIncomplete);
-        Settings.Settings().DeleteIncomplete = deleteIncomplete;
+        Options.DeleteIncomplete = deleteIncomplete;
         std::string name = "cut" + std::to_string(deleteIncomplete) + ".bin";
         EXPECT_FALSE(
             Article(Header(60 + deleteIncomplete), {"begin 644 " + name, lines[0], lines[1]}));
-        EXPECT_TRUE(Contains(View.Status, "EOM reached -- Decode aborted"));
-        EXPECT_EQ(View.Logged.back().rfind("[INCOMPLETE] " + Dl() + name, 0), 0u);
+        EXPECT_TRUE(Contains(Report.Status, "EOM reached -- Decode aborted"));
+        EXPECT_EQ(Report.Logged.back().rfind("[INCOMPLETE] " + Dl() + name, 0), 0u);
         EXPECT_EQ(Exists(Dl() + name), deleteIncomplete == 0);
     }
 }
@@ -578,14 +639,14 @@ TEST_F(DriverTest, CutFileWithoutAFollowingArticleIsIncompleteAndMayBeDeleted) {
 // ends: every decoded byte reaches the disk, an enciphered file gets its
 // final checksum, and the file is logged incomplete.
 TEST_F(DriverTest, UuFileWaitingWhenTheWalkEndsIsFlushedAndLogged) {
-    TSettings& s = Settings.Settings();
-    s.EncryptionEnable = 1;
+    TDriverOptions& s = Options;
+    s.EncryptionEnable = true;
     s.EncryptionKey = "secret";
     const std::string data = Noise(45 * 300, 17);  // more than the stream buffer holds back
     const Lines lines = UuLines(data);
     for (const char* name : {"wait.bin", "wait.jpg"}) {
         SCOPED_TRACE(name);
-        View.Logged.clear();
+        Report.Logged.clear();
         THeader* h[2] = {Header(300), Header(301)};
         Chain({h[0], h[1]});
         Lines body = {"begin 644 "s + name};
@@ -594,9 +655,9 @@ TEST_F(DriverTest, UuFileWaitingWhenTheWalkEndsIsFlushedAndLogged) {
         EXPECT_EQ(Driver->DecodeState(), DS_AWAITING_CONTINUATION);
         Driver->EndWaitingFiles("the program exits");
         EXPECT_EQ(Driver->DecodeState(), DS_IDLE);
-        ASSERT_EQ(View.Logged.size(), 1u);
-        EXPECT_EQ(View.Logged[0].rfind("[INCOMPLETE] " + Dl() + name, 0), 0u);
-        EXPECT_TRUE(Contains(View.Status, "(the program exits)"));
+        ASSERT_EQ(Report.Logged.size(), 1u);
+        EXPECT_EQ(Report.Logged[0].rfind("[INCOMPLETE] " + Dl() + name, 0), 0u);
+        EXPECT_TRUE(Contains(Report.Status, "(the program exits)"));
         std::string contents = ReadFile(Dl() + name);
         if (std::string(name) == "wait.jpg") {
             CryptState state;
@@ -610,7 +671,7 @@ TEST_F(DriverTest, UuFileWaitingWhenTheWalkEndsIsFlushedAndLogged) {
         }
         EXPECT_EQ(contents, data);
         Driver->EndWaitingFiles("again");  // nothing waits any more
-        EXPECT_EQ(View.Logged.size(), 1u);
+        EXPECT_EQ(Report.Logged.size(), 1u);
     }
 }
 
@@ -618,10 +679,10 @@ TEST_F(DriverTest, JpegWithTheBadCommentMarkerIsDeleted) {
     const std::string evil = "\xFF\xD8\xFF\xFE\x00\x01"s + Noise(500, 14);
     Article(Header(70), YencArticle("evil.jpg", evil, 0, 0, evil.size()));
     EXPECT_FALSE(Exists(Dl() + "evil.jpg"));
-    ASSERT_EQ(View.Logged.size(), 1u);
-    EXPECT_EQ(View.Logged[0].rfind("[POSSIBLE VIRUS -- DELETED] " + Dl() + "evil.jpg", 0), 0u);
-    EXPECT_TRUE(Contains(View.Status, "Possible Jpeg Virus("));
-    EXPECT_TRUE(Contains(View.Status, "Deleting evil.jpg"));
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[POSSIBLE VIRUS -- DELETED] " + Dl() + "evil.jpg", 0), 0u);
+    EXPECT_TRUE(Contains(Report.Status, "Possible Jpeg Virus("));
+    EXPECT_TRUE(Contains(Report.Status, "Deleting evil.jpg"));
 }
 
 TEST_F(DriverTest, DeletedMultipartYencFileIsNotBroughtBackByLaterParts) {
@@ -629,13 +690,13 @@ TEST_F(DriverTest, DeletedMultipartYencFileIsNotBroughtBackByLaterParts) {
     THeader* h[2] = {Header(80), Header(81)};
     Chain({h[0], h[1]});
     EXPECT_FALSE(Article(h[0], YencArticle("evil.jpg", evil, 1, 0, 1500)));
-    ASSERT_EQ(View.Logged.size(), 1u);
-    EXPECT_EQ(View.Logged[0].rfind("[POSSIBLE VIRUS -- DELETED]", 0), 0u);
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[POSSIBLE VIRUS -- DELETED]", 0), 0u);
     EXPECT_FALSE(Driver->MorePartsToCome());
     Article(h[1], YencArticle("evil.jpg", evil, 2, 1500, evil.size(), true));
     EXPECT_FALSE(Exists(Dl() + "evil.jpg"));
-    EXPECT_TRUE(Contains(View.Status, "multipart yenc: part 2 of a deleted file ignored"));
-    EXPECT_EQ(View.Logged.size(), 1u);
+    EXPECT_TRUE(Contains(Report.Status, "multipart yenc: part 2 of a deleted file ignored"));
+    EXPECT_EQ(Report.Logged.size(), 1u);
 }
 
 TEST_F(DriverTest, YencDamageCountsAsErrorsOfTheFile) {
@@ -655,8 +716,8 @@ TEST_F(DriverTest, YencDamageCountsAsErrorsOfTheFile) {
         Lines body = YencArticle(c.Name, data, 0, 0, data.size());
         body.back() = c.Trailer;
         Article(Header(++number), body);
-        EXPECT_EQ(View.Logged.back().rfind("[RECEIVED] (1 errors) " + Dl() + c.Name, 0), 0u);
-        EXPECT_TRUE(Contains(View.Status, c.Status));
+        EXPECT_EQ(Report.Logged.back().rfind("[RECEIVED] (1 errors) " + Dl() + c.Name, 0), 0u);
+        EXPECT_TRUE(Contains(Report.Status, c.Status));
         EXPECT_EQ(ReadFile(Dl() + c.Name), data);
     }
     // A damaged part is an error of the whole multipart file.
@@ -664,8 +725,8 @@ TEST_F(DriverTest, YencDamageCountsAsErrorsOfTheFile) {
     part1.back() = "=yend size=1000 part=1 pcrc32=00000000";
     Article(Header(95), part1);
     Article(Header(96), YencArticle("mp.bin", data, 2, 1000, 3000, true));
-    EXPECT_EQ(View.Logged.back().rfind("[RECEIVED] (1 errors) " + Dl() + "mp.bin", 0), 0u);
-    EXPECT_TRUE(Contains(View.Status, "yenc: part 1 of mp.bin has CRC32"));
+    EXPECT_EQ(Report.Logged.back().rfind("[RECEIVED] (1 errors) " + Dl() + "mp.bin", 0), 0u);
+    EXPECT_TRUE(Contains(Report.Status, "yenc: part 1 of mp.bin has CRC32"));
 }
 
 TEST_F(DriverTest, BogusLinesAreCountedAndShown) {
@@ -673,8 +734,8 @@ TEST_F(DriverTest, BogusLinesAreCountedAndShown) {
     Lines body = Concat({{"begin 644 b.bin"}, UuLines(data), {"end"}});
     body.insert(body.begin() + 2, "M!!!this line is far too short");
     Article(Header(100), body);
-    EXPECT_TRUE(Contains(View.Status, "Decode bogus line(M!!!this line is far too short)"));
-    EXPECT_EQ(View.Logged.back().rfind("[RECEIVED] (1 errors) ", 0), 0u);
+    EXPECT_TRUE(Contains(Report.Status, "Decode bogus line(M!!!this line is far too short)"));
+    EXPECT_EQ(Report.Logged.back().rfind("[RECEIVED] (1 errors) ", 0), 0u);
 }
 
 TEST_F(DriverTest, HostileNamesStayInsideTheDownloadTree) {
@@ -696,21 +757,21 @@ TEST_F(DriverTest, HostileNamesStayInsideTheDownloadTree) {
         Article(Header(++number), Concat({{c.BeginLine}, UuLines(data), {"end"}}));
         if (c.Saved) {
             EXPECT_EQ(ReadFile(Dl() + c.Saved), data);
-            EXPECT_EQ(View.Logged.back().find('\x07'), std::string::npos);
+            EXPECT_EQ(Report.Logged.back().find('\x07'), std::string::npos);
         } else {
-            EXPECT_TRUE(Contains(View.Status, "Unusable file name"));
+            EXPECT_TRUE(Contains(Report.Status, "Unusable file name"));
         }
     }
     EXPECT_FALSE(Exists(Home.Path() + "/x.dll"));
     EXPECT_FALSE(Exists("/tmp/passwd"));
-    EXPECT_EQ(View.Logged.size(), 4u);
+    EXPECT_EQ(Report.Logged.size(), 4u);
 }
 
 TEST_F(DriverTest, NamesAreConvertedAndPlacedByTheGroupScheme) {
-    TSettings& s = Settings.Settings();
+    TDriverOptions& s = Options;
     s.PathExpand = 1;
     s.CaseConvert = 1;
-    Settings.PathPrefixes = {"alt", "alt.binaries"};
+    Options.PathPrefixes = {"alt", "alt.binaries"};
     Group = News.AddGroup("alt.binaries.pictures.misc");
     const std::string data = Noise(45, 19);
     Article(Header(120), Concat({{"begin 644 Photo.JPG"}, UuLines(data), {"end"}}));
@@ -723,7 +784,7 @@ TEST_F(DriverTest, RefusedFileIsNotWrittenAndItsLinesAreText) {
     Article(Header(130), Concat({{"begin 644 no.bin"}, UuLines(data), {"end"}}));
     EXPECT_EQ(Checks.Refused, Lines{"no.bin"});
     EXPECT_FALSE(Exists(Dl() + "no.bin"));
-    EXPECT_TRUE(View.Logged.empty());
+    EXPECT_TRUE(Report.Logged.empty());
     EXPECT_TRUE(Contains(Checks.Text, "end"));
 }
 
@@ -731,27 +792,27 @@ TEST_F(DriverTest, DirectoryAndDiskFailuresFinishTheFileAndTheRunGoesOn) {
     // The download path lies under a regular file: nothing can be created.
     ASSERT_TRUE(EnsureDirectory(Home.Path() + "/", true));
     std::ofstream(Home.Path() + "/plain") << "x";
-    Settings.Settings().DownloadPath = Home.Path() + "/plain/dl";
+    Options.DownloadPath = Home.Path() + "/plain/dl";
     const std::string data = Noise(45 * 600, 21);
     Article(Header(140), Concat({{"begin 644 a.bin"}, UuLines(data), {"end"}}));
     EXPECT_TRUE(
-        Contains(View.Status, "Unable to access download path " + Home.Path() + "/plain/dl/!"));
-    EXPECT_TRUE(View.Logged.empty());
+        Contains(Report.Status, "Unable to access download path " + Home.Path() + "/plain/dl/!"));
+    EXPECT_TRUE(Report.Logged.empty());
 
     // The disk fills up after the first buffer: that stays, the file is an
     // error, whether the failing write comes mid-file or as the last flush.
-    Settings.Settings().DownloadPath = Home.Path() + "/dl";
+    Options.DownloadPath = Home.Path() + "/dl";
     for (size_t lines : {600, 1500}) {
         SCOPED_TRACE(lines);
         const std::string big = Noise(45 * lines, 25);
         const std::string name = "full" + std::to_string(lines) + ".bin";
-        View.Logged.clear();
+        Report.Logged.clear();
         InjectFileFault(TFileFault::DISK_FULL, 1);
         Article(Header(static_cast<TArticleNo>(141 + lines)),
                 Concat({{"begin 644 " + name}, UuLines(big), {"end"}}));
-        EXPECT_TRUE(Contains(View.Status, "Decode aborted("));
-        ASSERT_EQ(View.Logged.size(), 1u);
-        EXPECT_EQ(View.Logged[0].rfind("[ERROR] " + Dl() + name, 0), 0u);
+        EXPECT_TRUE(Contains(Report.Status, "Decode aborted("));
+        ASSERT_EQ(Report.Logged.size(), 1u);
+        EXPECT_EQ(Report.Logged[0].rfind("[ERROR] " + Dl() + name, 0), 0u);
         const std::string kept = ReadFile(Dl() + name);
         EXPECT_GT(kept.size(), DECODE_STREAM_BUFFER - 45);
         EXPECT_EQ(kept, big.substr(0, kept.size()));
@@ -764,9 +825,9 @@ TEST_F(DriverTest, DirectoryAndDiskFailuresFinishTheFileAndTheRunGoesOn) {
 }
 
 TEST_F(DriverTest, ArticleWithoutAttachmentIsReportedOnceAfterTheThreshold) {
-    Settings.Settings().NoDataThresh = 512;
+    Options.NoDataThresh = 512;
     THeader* h = Header(150);
-    Driver->ArticleStart(Group, h, "<x>");
+    Start(h, "<x>");
     Driver->HeaderEnd();
     for (int n = 1; n <= 600; ++n) {
         Driver->BodyLine("just text", n);
@@ -774,14 +835,14 @@ TEST_F(DriverTest, ArticleWithoutAttachmentIsReportedOnceAfterTheThreshold) {
     }
     Driver->ArticleEnd();
     // A threshold below 64 acts as 64.
-    Settings.Settings().NoDataThresh = 10;
-    Driver->ArticleStart(Group, Header(151), "<y>");
+    Options.NoDataThresh = 10;
+    Start(Header(151), "<y>");
     Driver->HeaderEnd();
     for (int n = 1; n <= 65; ++n) Driver->BodyLine("text", n);
     EXPECT_EQ(Checks.NoData, 2);
 }
 
-TEST_F(DriverTest, DailyLogCarriesSubjectAndFromLines) {
+TEST_F(DriverInAppTest, DailyLogCarriesSubjectAndFromLines) {
     TSettings& s = Settings.Settings();
     s.LogEnabled = 1;
     s.LogSubject = 1;
@@ -797,17 +858,47 @@ TEST_F(DriverTest, DailyLogCarriesSubjectAndFromLines) {
     EXPECT_EQ(View.Logged.size(), 1u);  // the detail lines stay in the file
 }
 
+// The lines under a finished file's log line in the daily log, by the
+// options and by what its header knows.
+TEST_F(DriverTest, FinishedFileDetailsFollowTheLogOptions) {
+    struct Case {
+        bool Subject, Name;
+        const char* Poster;  // nullptr: unknown
+        Lines Details;
+    } const cases[] = {
+        {true, true, "Ann <ann@x>", {"  Subject: my file (1/1)", "  From: Ann <ann@x>"}},
+        {true, false, "Ann <ann@x>", {"  Subject: my file (1/1)"}},
+        {false, true, "Ann <ann@x>", {"  From: Ann <ann@x>"}},
+        {false, false, "Ann <ann@x>", {}},
+        {true, true, nullptr, {"  Subject: my file (1/1)"}},
+    };
+    const std::string data = Noise(45, 28);
+    TArticleNo number = 400;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.Subject << c.Name << (c.Poster ? "" : " no poster"));
+        Options.LogSubject = c.Subject;
+        Options.LogName = c.Name;
+        Report.Details.clear();
+        THeader* h = Header(++number, "x", "my file (1/1)");
+        h->Poster = c.Poster ? News.Intern(c.Poster) : nullptr;
+        const std::string name = "d" + std::to_string(number) + ".bin";
+        Article(h, Concat({{"begin 644 " + name}, UuLines(data), {"end"}}));
+        EXPECT_EQ(Report.Logged.back().rfind("[RECEIVED] " + Dl() + name, 0), 0u);
+        EXPECT_EQ(Report.Details, c.Details);
+    }
+}
+
 TEST_F(DriverTest, UserAbortClosesLogsAndDeletesTheFile) {
     const std::string data = Noise(45 * 3, 23);
-    Driver->ArticleStart(Group, Header(170), "<z>");
+    Start(Header(170), "<z>");
     Driver->HeaderEnd();
     Lines lines = Concat({{"begin 644 stop.bin"}, UuLines(data)});
     for (size_t i = 0; i < 3; ++i) Driver->BodyLine(lines[i], static_cast<int>(i + 1));
-    EXPECT_EQ(View.Indicator, DECODING_INDICATOR);
+    EXPECT_EQ(Report.Indicator, DECODING_INDICATOR);
     EXPECT_TRUE(Driver->AbortCurrentFile());
-    EXPECT_EQ(View.Logged.back().rfind("[USER ABORT] " + Dl() + "stop.bin", 0), 0u);
+    EXPECT_EQ(Report.Logged.back().rfind("[USER ABORT] " + Dl() + "stop.bin", 0), 0u);
     EXPECT_FALSE(Exists(Dl() + "stop.bin"));
-    EXPECT_EQ(View.Indicator, "");
+    EXPECT_EQ(Report.Indicator, "");
     EXPECT_FALSE(Driver->AbortCurrentFile());
 }
 
@@ -842,7 +933,7 @@ class ArticleCutTest : public DriverTest {
             Article(h, f.Body);
             return;
         }
-        Driver->ArticleStart(Group, h, "<" + std::to_string(h->Number) + "@test>");
+        Start(h, "<" + std::to_string(h->Number) + "@test>");
         if (f.CutAt == CUT_IN_HEADER) {
             Driver->HeaderLine("Subject: " + SubjectOf(h));
         } else {
@@ -851,8 +942,8 @@ class ArticleCutTest : public DriverTest {
             for (int n = 0; n < f.CutAt; ++n) Driver->BodyLine(f.Body[n], n + 1);
         }
         EXPECT_EQ(Driver->ArticleCut(), f.Again);
-        EXPECT_EQ(View.Ended, View.Started);
-        EXPECT_EQ(View.Indicator, "");
+        EXPECT_EQ(Report.Ended, Report.Started);
+        EXPECT_EQ(Report.Indicator, "");
     }
     static std::string SubjectOf(const THeader* h) { return h->Subject ? h->Subject : ""; }
 };
@@ -972,10 +1063,10 @@ TEST_F(ArticleCutTest, FetchingTheCutArticleAgainMakesTheFileWhole) {
         SCOPED_TRACE(c.Name);
         ++index;
         const std::string dir = Home.Path() + "/cut" + std::to_string(index) + "/";
-        Settings.Settings().DownloadPath = dir;
-        Settings.Settings().DeleteIncomplete = c.DeleteIncomplete;
+        Options.DownloadPath = dir;
+        Options.DeleteIncomplete = c.DeleteIncomplete;
         Rebuild();
-        View = TDriverView{};
+        Report = test::TRecordingReport{};
         // One poster's articles, so an open uu file waits for the next.
         std::vector<THeader*> headers;
         for (const auto& f : c.Fetches) {
@@ -997,11 +1088,11 @@ TEST_F(ArticleCutTest, FetchingTheCutArticleAgainMakesTheFileWhole) {
         EXPECT_EQ(ReadFile(dir + c.File), c.Final);
         // Under its own name: no "(1)" copy beside it, no fragment left.
         EXPECT_EQ(Listing(dir), c.Final == missing ? Lines{} : Lines{c.File});
-        ASSERT_EQ(View.Logged.size(), c.Logs.size());
+        ASSERT_EQ(Report.Logged.size(), c.Logs.size());
         for (size_t i = 0; i < c.Logs.size(); ++i)
-            EXPECT_EQ(View.Logged[i].rfind(c.Logs[i] + " " + dir + c.File + " ", 0), 0u)
-                << View.Logged[i];
-        EXPECT_FALSE(Contains(View.Status, "has CRC32"));
+            EXPECT_EQ(Report.Logged[i].rfind(c.Logs[i] + " " + dir + c.File + " ", 0), 0u)
+                << Report.Logged[i];
+        EXPECT_FALSE(Contains(Report.Status, "has CRC32"));
         EXPECT_EQ(Driver->DecodeState(), DS_IDLE);
     }
 }
@@ -1013,24 +1104,24 @@ TEST_F(ArticleCutTest, PartThatCannotBeTakenBackOutEndsTheFile) {
     Fetch(h1, {1, YencArticle("gone.bin", data, 1, 0, 30000, true)});
     // The user deletes the file while its second part arrives.
     const Lines p2 = YencArticle("gone.bin", data, 2, 30000, 60000, true);
-    Driver->ArticleStart(Group, h2, "<2@test>");
+    Start(h2, "<2@test>");
     Driver->HeaderEnd();
     for (int n = 0; n < 100; ++n) Driver->BodyLine(p2[n], n + 1);
     ASSERT_EQ(unlink((Dl() + "gone.bin").c_str()), 0);
     EXPECT_TRUE(Driver->ArticleCut());
     EXPECT_FALSE(Exists(Dl() + "gone.bin"));
-    ASSERT_EQ(View.Logged.size(), 1u);
-    EXPECT_EQ(View.Logged[0].rfind("[ERROR] (1 errors) " + Dl() + "gone.bin ", 0), 0u)
-        << View.Logged[0];
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[ERROR] (1 errors) " + Dl() + "gone.bin ", 0), 0u)
+        << Report.Logged[0];
     EXPECT_FALSE(Driver->MorePartsToCome());
     // Fetching the part again brings no fragment back.
     Fetch(h2, {2, p2});
     EXPECT_FALSE(Exists(Dl() + "gone.bin"));
-    EXPECT_TRUE(Contains(View.Status, "multipart yenc: part 2 of an ended file ignored"));
-    EXPECT_EQ(View.Logged.size(), 1u);
+    EXPECT_TRUE(Contains(Report.Status, "multipart yenc: part 2 of an ended file ignored"));
+    EXPECT_EQ(Report.Logged.size(), 1u);
 }
 
-class DecodeFileTest : public DriverTest {};
+class DecodeFileTest : public DriverInAppTest {};
 
 TEST_F(DecodeFileTest, TextFileIsDecodedAsAnArticleOfTheFirstGroup) {
     TNews news(Settings, *Log, View, Checks, TNoPlugInsNoPreview::Instance(), News);
@@ -1047,6 +1138,23 @@ TEST_F(DecodeFileTest, TextFileIsDecodedAsAnArticleOfTheFirstGroup) {
 
     EXPECT_FALSE(news.DecodeFile(Home.Path() + "/missing.txt"));
     EXPECT_EQ(View.Boxes, Lines{"Decode File: Unable to open file"});
+}
+
+// The settings are read again for every file decoded: a change after the
+// main object was built counts.
+TEST_F(DecodeFileTest, SettingsChangedAfterTheStartCount) {
+    TNews news(Settings, *Log, View, Checks, TNoPlugInsNoPreview::Instance(), News);
+    Settings.Settings().DownloadPath = Home.Path() + "/elsewhere";
+    Settings.Settings().CaseConvert = 2;
+    const std::string data = Noise(45 * 3, 29);
+    std::ofstream out(Home.Path() + "/later.txt", std::ios::binary);
+    out << "begin 644 later.bin\n";
+    for (const auto& l : UuLines(data)) out << l << "\n";
+    out << "end\n";
+    out.close();
+    EXPECT_TRUE(news.DecodeFile(Home.Path() + "/later.txt"));
+    EXPECT_EQ(ReadFile(Home.Path() + "/elsewhere/LATER.BIN"), data);
+    EXPECT_FALSE(Exists(Dl() + "later.bin"));
 }
 
 }  // namespace

@@ -66,10 +66,10 @@ class TDownloader : public TNews {
     ~TDownloader() override { Loop.Detach(this); }
 
     void OnArticleFollows() override {
-        if (CurMsg) ++Articles;
+        if (CurrentArticle()) ++Articles;
         TNews::OnArticleFollows();
     }
-    void ReportError(const char* where, int code, int fatal) override {
+    void ReportError(const char* where, int code, bool fatal) override {
         Errors.push_back(std::string(where) + " " + std::to_string(code) + (fatal ? " fatal" : ""));
     }
     void ConnectionLost(int code) override { Lost.push_back(code); }
@@ -159,7 +159,7 @@ TEST_F(InnDownloadTest, PostedSamplesAreDecodedIntoTheirGroupDirectories) {
 
     auto start = std::chrono::steady_clock::now();
     news.SetServer(("127.0.0.1:" + Env.at("ZORVEX_INN_PORT")).c_str());
-    ASSERT_EQ(news.ConnectToServer(&loop, &news), 1);
+    ASSERT_TRUE(news.ConnectToServer(&loop, &news, MSG_SOCKET));
     ASSERT_TRUE(
         loop.RunUntil([&] { return news.Done || !news.Lost.empty(); }, std::chrono::seconds(120)))
         << "the walk did not end within 120 s";

@@ -148,16 +148,6 @@ TEST(PlacementNames, IsReservedDeviceName) {
         EXPECT_EQ(IsReservedDeviceName(c.Name), c.Reserved) << c.Name.substr(0, 40);
 }
 
-TEST(PlacementNames, IsJpegName) {
-    const struct {
-        const char* Name;
-        bool Jpeg;
-    } cases[] = {{"a.jpg", true},   {"a.JPG", true},     {"b.Jpeg", true},     {"c.jpe", true},
-                 {".jpg", true},    {"x.gif.jpg", true}, {"a.jpg.txt", false}, {"jpg", false},
-                 {"a.jpgx", false}, {"a.jp", false},     {"dir.jpg/x", false}, {"", false}};
-    for (const auto& c : cases) EXPECT_EQ(IsJpegName(c.Name), c.Jpeg) << c.Name;
-}
-
 TEST(PlacementSubject, NameFromSubject) {
     const struct {
         std::string Subject;

@@ -227,5 +227,15 @@ TEST_F(FileIoMoveOrCopy, FailedCopyKeepsTheSourceAndLeavesNoTarget) {
     EXPECT_EQ(Read(target), Contents);
 }
 
+TEST(FileIo, IsJpegName) {
+    const struct {
+        const char* Name;
+        bool Jpeg;
+    } cases[] = {{"a.jpg", true},   {"a.JPG", true},     {"b.Jpeg", true},     {"c.jpe", true},
+                 {".jpg", true},    {"x.gif.jpg", true}, {"a.jpg.txt", false}, {"jpg", false},
+                 {"a.jpgx", false}, {"a.jp", false},     {"dir.jpg/x", false}, {"", false}};
+    for (const auto& c : cases) EXPECT_EQ(IsJpegName(c.Name), c.Jpeg) << c.Name;
+}
+
 }  // namespace
 }  // namespace zorvex

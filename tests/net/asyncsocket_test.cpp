@@ -18,8 +18,8 @@ namespace {
 
 class TRecorder : public TMessageTarget {
   public:
-    void OnMessage(const TMessage& m) override { Codes.push_back(static_cast<int>(m.WParam)); }
-    std::vector<int> Codes;
+    void OnMessage(const TMessage& m) override { Codes.push_back(SocketNoticeOf(m)); }
+    std::vector<TSocketNotice> Codes;
 };
 
 class AsyncSocketTest : public ::testing::Test {
@@ -41,7 +41,8 @@ class AsyncSocketTest : public ::testing::Test {
     void ConnectPeer() {
         Worker->RequestConnect(Host.c_str());
         ASSERT_TRUE(WaitFor(2));
-        ASSERT_EQ(Target.Codes, (std::vector<int>{ASYNC_CONNECTED, ASYNC_CONNECT_ENDED}));
+        ASSERT_EQ(Target.Codes, (std::vector<TSocketNotice>{TSocketNotice::CONNECTED,
+                                                            TSocketNotice::CONNECT_ENDED}));
         Worker->SetConnected(true);
         Peer = Listener.Accept();
         Target.Codes.clear();
@@ -53,7 +54,7 @@ class AsyncSocketTest : public ::testing::Test {
         return Worker->ReadBytes(buf, sizeof buf, &n) == SOCKET_OK ? std::string(buf, n) : "";
     }
     // The close notice and the failing receive race; their order is not kept.
-    static std::vector<int> Sorted(std::vector<int> v, size_t count) {
+    static std::vector<TSocketNotice> Sorted(std::vector<TSocketNotice> v, size_t count) {
         std::sort(v.begin(), v.begin() + static_cast<long>(std::min(count, v.size())));
         return v;
     }
@@ -69,8 +70,9 @@ class AsyncSocketTest : public ::testing::Test {
 TEST_F(AsyncSocketTest, FailedLookupPostsCloseFirstErrorFailedEnded) {
     Worker->RequestConnect("no such host");
     ASSERT_TRUE(WaitFor(4));
-    EXPECT_EQ(Target.Codes, (std::vector<int>{ASYNC_CLOSED, ASYNC_FIRST_ERROR, ASYNC_CONNECT_FAILED,
-                                              ASYNC_CONNECT_ENDED}));
+    EXPECT_EQ(Target.Codes, (std::vector<TSocketNotice>{
+                                TSocketNotice::CLOSED, TSocketNotice::FIRST_ERROR,
+                                TSocketNotice::CONNECT_FAILED, TSocketNotice::CONNECT_ENDED}));
     EXPECT_EQ(Worker->ErrorCode(), SOCKET_FAIL_HOST_LOOKUP);
 }
 
@@ -84,7 +86,7 @@ TEST_F(AsyncSocketTest, ReceivesOnlyAfterEveryByteWasTaken) {
     ASSERT_EQ(::send(Peer, "second", 6, 0), 6);
     // Nothing more is announced until the first bytes are taken.
     Loop.RunUntil([] { return false; }, std::chrono::milliseconds(100));
-    EXPECT_EQ(Target.Codes, std::vector<int>{ASYNC_RECEIVED});
+    EXPECT_EQ(Target.Codes, std::vector<TSocketNotice>{TSocketNotice::RECEIVED});
     char one[2];
     size_t n1 = 0;
     ASSERT_EQ(Worker->ReadBytes(one, 2, &n1), SOCKET_OK);
@@ -99,7 +101,9 @@ TEST_F(AsyncSocketTest, PeerCloseIsTheFirstErrorThenReadBytesReportsIt) {
     ::close(Peer);
     Peer = -1;
     ASSERT_TRUE(WaitFor(3));
-    EXPECT_EQ(Target.Codes, (std::vector<int>{ASYNC_CLOSED, ASYNC_FIRST_ERROR, ASYNC_RECEIVED}));
+    EXPECT_EQ(Target.Codes,
+              (std::vector<TSocketNotice>{TSocketNotice::CLOSED, TSocketNotice::FIRST_ERROR,
+                                          TSocketNotice::RECEIVED}));
     char buf[4];
     size_t n;
     EXPECT_EQ(Worker->ReadBytes(buf, sizeof buf, &n), SOCKET_RECV_CLOSED);
@@ -109,7 +113,9 @@ TEST_F(AsyncSocketTest, SilentServerTimesOut) {
     Worker->SetReceiveTimeoutMs(200);
     ConnectPeer();
     ASSERT_TRUE(WaitFor(3));
-    EXPECT_EQ(Target.Codes, (std::vector<int>{ASYNC_CLOSED, ASYNC_FIRST_ERROR, ASYNC_RECEIVED}));
+    EXPECT_EQ(Target.Codes,
+              (std::vector<TSocketNotice>{TSocketNotice::CLOSED, TSocketNotice::FIRST_ERROR,
+                                          TSocketNotice::RECEIVED}));
     EXPECT_EQ(Worker->ErrorCode(), SOCKET_HAD_TIMEOUT);
 }
 
@@ -118,7 +124,8 @@ TEST_F(AsyncSocketTest, OwnersCloseIsNoError) {
     Worker->Close();
     ASSERT_TRUE(WaitFor(2));
     Loop.RunUntil([] { return false; }, std::chrono::milliseconds(100));
-    EXPECT_EQ(Sorted(Target.Codes, 2), (std::vector<int>{ASYNC_RECEIVED, ASYNC_CLOSED}));
+    EXPECT_EQ(Sorted(Target.Codes, 2),
+              (std::vector<TSocketNotice>{TSocketNotice::RECEIVED, TSocketNotice::CLOSED}));
     EXPECT_EQ(Worker->ErrorCode(), 0);
 }
 
@@ -126,17 +133,20 @@ TEST_F(AsyncSocketTest, NewRequestClosesTheOldConnectionFirst) {
     ConnectPeer();
     Worker->RequestConnect(Host.c_str());
     ASSERT_TRUE(Loop.RunUntil(
-        [&] { return !Target.Codes.empty() && Target.Codes.back() == ASYNC_CONNECT_ENDED; },
+        [&] {
+            return !Target.Codes.empty() && Target.Codes.back() == TSocketNotice::CONNECT_ENDED;
+        },
         std::chrono::seconds(3)));
     // The old socket's close comes first; a receive still pending on it may
     // end (1) before or after that notice, or be dropped unstarted.
-    std::vector<int> before(Target.Codes.begin(), Target.Codes.end() - 2);
+    std::vector<TSocketNotice> before(Target.Codes.begin(), Target.Codes.end() - 2);
     std::sort(before.begin(), before.end());
-    EXPECT_TRUE(before == std::vector<int>{ASYNC_CLOSED} ||
-                before == (std::vector<int>{ASYNC_RECEIVED, ASYNC_CLOSED}))
+    EXPECT_TRUE(before == std::vector<TSocketNotice>{TSocketNotice::CLOSED} ||
+                before ==
+                    (std::vector<TSocketNotice>{TSocketNotice::RECEIVED, TSocketNotice::CLOSED}))
         << ::testing::PrintToString(Target.Codes);
-    EXPECT_EQ(std::vector<int>(Target.Codes.end() - 2, Target.Codes.end()),
-              (std::vector<int>{ASYNC_CONNECTED, ASYNC_CONNECT_ENDED}));
+    EXPECT_EQ(std::vector<TSocketNotice>(Target.Codes.end() - 2, Target.Codes.end()),
+              (std::vector<TSocketNotice>{TSocketNotice::CONNECTED, TSocketNotice::CONNECT_ENDED}));
 }
 
 TEST_F(AsyncSocketTest, DestroyingAWorkerMidReceiveJoinsQuickly) {

@@ -271,7 +271,7 @@ TEST_F(NewsIoTest, EmptyGroupListEndsAtOnce) {
     StartLoggedOn({});
     ASSERT_TRUE(RunUntilDone());
     EXPECT_EQ(Settle(), Commands{"mode reader"});
-    EXPECT_EQ(Client->GetState(), NS_ALL_DONE);
+    EXPECT_EQ(Client->GetState(), TNewsState::ALL_DONE);
 }
 
 TEST_F(NewsIoTest, EmptyAndMissingGroupsAreSkipped) {
@@ -465,7 +465,7 @@ TEST_F(NewsIoTest, ArticleLinesAreUnstuffedCutAndHandedOver) {
     EXPECT_EQ(Client->HeaderLines, (Commands{"Subject: s", "From: p"}));
     EXPECT_EQ(Client->BodyLines, (Commands{".dot", ".x", std::string(MAXCOMMLINE, 'L'), "after"}));
     EXPECT_STREQ(Client->MessageId(), "<1@test>");
-    EXPECT_EQ(Client->LineCount, 4);
+    EXPECT_EQ(Client->LinesReceived(), 4);
     EXPECT_EQ(g->Pointer, 1);
     EXPECT_TRUE(Client->Logged("Finished with group a.b"));
 }
@@ -518,7 +518,9 @@ TEST_F(NewsIoTest, WalkStepsBackToAPostersEarliestPart) {
 TEST_F(NewsIoTest, FollowPosterFlagTakesThePostersNextPart) {
     Client->Xover = 1;
     Client->FollowPosterValue = 0;  // numeric order unless the owner asks
-    Client->AtArticleEnd = [](TTestClient& c) { c.FollowPosterFlag = c.CurMsg->Number == 1; };
+    Client->AtArticleEnd = [](TTestClient& c) {
+        c.FollowPosterNext(c.CurrentArticle()->Number == 1);
+    };
     Store.AddGroup("a.b");
     StartLoggedOn({Reply("211 3 1 3 a.b\n"),
                    Reply(Overview({"1\tpart 1\tA\tMon, 07 May 2007 10:11:00 GMT\t<1>\t\t1\t1",
@@ -560,7 +562,7 @@ TEST_F(NewsIoTest, ServerClosingMidArticleKeepsTheLinesReceived) {
                               [](const TReportedError& e) { return e.Where == "async error"; });
     ASSERT_NE(async, Client->Errors.end());
     EXPECT_EQ(async->Code, SOCKET_RECV_CLOSED);
-    EXPECT_EQ(async->Fatal, 1);
+    EXPECT_TRUE(async->Fatal);
     for (const auto& e : Client->Errors) EXPECT_EQ(e.Code, SOCKET_RECV_CLOSED) << e.Where;
 }
 

@@ -278,7 +278,7 @@ const test::TStep kModeReaderOk{"200 reader mode\n"};
 class TNewsrcClient : public test::TTestClient {
   public:
     using TTestClient::TTestClient;
-    int MaintainNewsrc() override { return 1; }
+    bool MaintainNewsrc() override { return true; }
 };
 
 class NewsrcExchange : public NewsrcTest {

@@ -195,7 +195,7 @@ TEST_F(NewsStoreTest, FieldLineSetsOnlyItsField) {
     const std::string longHost = std::string(150, 'h') + ".example.net";
     struct TCase {
         const char* Name;
-        int Kind;
+        THeaderField Kind;
         std::string Line;
         TExpect Want;
     };

@@ -18,7 +18,7 @@ namespace zorvex::test {
 struct TReportedError {
     std::string Where;
     int Code;
-    int Fatal;
+    bool Fatal;
 };
 
 class TTestClient : public TNewsIo, public TMessageTarget {
@@ -26,15 +26,17 @@ class TTestClient : public TNewsIo, public TMessageTarget {
     TTestClient(TNewsStore& store, TPlainEventLoop& loop) : TNewsIo(store), Loop(loop) {}
 
     // Settings answered by the hooks.
-    int Xover = 0;
-    int AlwaysAuth = 0;
-    int Spa = 0;
-    int LoadXref = 0;
+    bool Xover = false;
+    bool AlwaysAuth = false;
+    bool Spa = false;
+    bool LoadXref = false;
     int MaxXrefValue = 100;
-    int LoadHost = 0;
-    int FollowPosterValue = 1;
+    bool LoadHost = false;
+    bool FollowPosterValue = true;
     int MinLinesValue = 0;
     int MaxLinesValue = 16384;
+    bool Newsrc = false;
+    bool Ssl = false;
     std::string Name, Password;
     // Called for each finished article, before the default moves on.
     std::function<void(TTestClient&)> AtArticleEnd;
@@ -53,22 +55,24 @@ class TTestClient : public TNewsIo, public TMessageTarget {
     void OnMessage(const TMessage& msg) override {
         if (msg.Msg != MSG_SOCKET) return;
         SocketMessages.push_back(msg.WParam);
-        HandleSocketMessage(msg.WParam);
+        HandleSocketNotice(SocketNoticeOf(msg));
     }
 
-    int UseXover() override { return Xover; }
-    int AuthAtLogon() override { return AlwaysAuth; }
-    int LoadXrefHeaders() override { return LoadXref; }
+    bool UseXover() override { return Xover; }
+    bool MaintainNewsrc() override { return Newsrc; }
+    bool AuthAtLogon() override { return AlwaysAuth; }
+    bool LoadXrefHeaders() override { return LoadXref; }
     int MaxXref() override { return MaxXrefValue; }
-    int LoadPostingHostHeaders() override { return LoadHost; }
-    int FollowPoster() override { return FollowPosterValue; }
-    int UseSpa() override { return Spa; }
+    bool LoadPostingHostHeaders() override { return LoadHost; }
+    bool FollowPoster() override { return FollowPosterValue; }
+    bool UseSsl() override { return Ssl; }
+    bool UseSpa() override { return Spa; }
     int MinLines() override { return MinLinesValue; }
     int MaxLines() override { return MaxLinesValue; }
     const char* AuthName() override { return Name.c_str(); }
     const char* AuthPassword() override { return Password.c_str(); }
     void Log(const char* text) override { Logs.emplace_back(text); }
-    void ReportError(const char* where, int code, int fatal) override {
+    void ReportError(const char* where, int code, bool fatal) override {
         Errors.push_back({where, code, fatal});
     }
     void HeaderLine(const char* line, int length) override {
@@ -79,15 +83,21 @@ class TTestClient : public TNewsIo, public TMessageTarget {
     void Disconnected() override { ++DisconnectedCount; }
     void ConnectionLost(int code) override { Lost.push_back(code); }
     void UnexpectedArticle() override { ++Unexpected; }
+    void RejectDupeSubject(THeader* header) override { MarkRejected(header); }
+    void RejectTooSmall(THeader* header) override { MarkRejected(header); }
+    void RejectTooLong(THeader* header) override { MarkRejected(header); }
+    void RejectMarked(THeader* header) override { MarkRejected(header); }
+    void GroupChanged() override {}
+    void OnArticleHeaderEnd() override {}
     void AllGroupsDone() override {
         ++AllDone;
         TNewsIo::AllGroupsDone();
     }
     void ExpectCount(long count) override { Expected.push_back(count); }
     void RequestArticle() override {
-        if (CurMsg) {
-            Requested.push_back(CurMsg->Number);
-            RequestedIn.emplace_back(CurGroup->Name, CurMsg->Number);
+        if (const THeader* article = CurrentArticle()) {
+            Requested.push_back(article->Number);
+            RequestedIn.emplace_back(CurrentGroup()->Name, article->Number);
         }
         TNewsIo::RequestArticle();
     }
@@ -101,8 +111,10 @@ class TTestClient : public TNewsIo, public TMessageTarget {
     }
     bool Connect(const std::string& host) {
         SetServer(host.c_str());
-        return ConnectToServer(&Loop, this) == 1;
+        return ConnectToServer(&Loop, this, MSG_SOCKET);
     }
+    // What the driver would answer at the end of an article.
+    void FollowPosterNext(bool follow) { SetFollowPoster(follow); }
     bool Logged(const std::string& text) const {
         return std::find(Logs.begin(), Logs.end(), text) != Logs.end();
     }

@@ -1,0 +1,3 @@
+// app/ may include any lower layer.
+#pragma once
+#include "library/ok.h"

@@ -1,0 +1,2 @@
+// A library header: reaches nothing above library/.
+#pragma once
