@@ -49,7 +49,7 @@ std::vector<std::string> UuLines(std::string_view data, bool xx) {
     return lines;
 }
 
-void Decode(benchmark::State& bench, const std::vector<std::string>& lines, int mode) {
+void Decode(benchmark::State& bench, const std::vector<std::string>& lines, TDecodeMode mode) {
     const std::string& dir = test::BenchOutDir(bench.range(0) != 0);
     TDecoder decoder;
     int64_t written = 0;

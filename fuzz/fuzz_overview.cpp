@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (sel % 8 == 7)
             store.AddOverviewLine(group, body);
         else
-            store.AddFieldLine(group, kKinds[sel % 8], body);
+            store.AddFieldLine(group, static_cast<zorvex::THeaderField>(kKinds[sel % 8]), body);
     }
 
     store.SortHeaders(group);

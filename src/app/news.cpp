@@ -26,7 +26,7 @@ TNews::TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view, TArticl
       View(view),
       DriverReport(log, view),
       FileDriver(DriverReport, checks, observers) {
-    FileDriver.SetOptions(DriverOptionsFrom(settings));
+    RefreshDriverOptions();
     FreeSpaceOf = FreeBytes;
 }
 
@@ -34,6 +34,15 @@ TNews::~TNews() {
     // Its timers and queued messages go; the client's destructor drops what
     // its worker posts until it has joined.
     if (Loop) Loop->Detach(this);
+}
+
+void TNews::EndWaitingFiles() {
+    RefreshDriverOptions();
+    FileDriver.EndWaitingFiles("the program exits");
+}
+
+void TNews::RefreshDriverOptions() {
+    FileDriver.SetOptions(DriverOptionsFrom(Settings));
 }
 
 void TNews::AttachLoop(TEventLoop& loop) {
@@ -132,6 +141,7 @@ void TNews::ReleaseCutArticle() {
     THeader* cut = InTransfer;
     InTransfer = nullptr;
     if (!cut) return;
+    RefreshDriverOptions();
     bool again = TransferStarted ? FileDriver.ArticleCut() : true;
     TransferStarted = false;
     if (CurrentArticle() == cut) SetCurrentArticle(nullptr);
@@ -206,6 +216,7 @@ bool TNews::CheckFreeSpace() {
 
 void TNews::GroupChanged() {
     // The next article or part of a file cannot come from another group.
+    RefreshDriverOptions();
     FileDriver.EndWaitingFiles("the group ended");
     if (Tally) Tally->ClearCounts();
 }
@@ -231,7 +242,7 @@ void TNews::OnArticleFollows() {
     if (!CurrentArticle()) return;
     TransferStarted = true;
     // The settings may have changed since the last article.
-    FileDriver.SetOptions(DriverOptionsFrom(Settings));
+    RefreshDriverOptions();
     FileDriver.ArticleStart(CurrentGroup(), CurrentArticle(), MessageId());
     RunAutosave();
 }
@@ -288,6 +299,7 @@ void TNews::OnNoSuchArticle() {
 }
 
 void TNews::AllGroupsDone() {
+    RefreshDriverOptions();
     FileDriver.EndWaitingFiles("the run ended");
     TNewsIo::AllGroupsDone();
     EndOfDownloadRun();
@@ -483,7 +495,7 @@ bool TNews::DecodeFile(const std::string& path) {
     FileHeader.Poster = FileHeader.Subject;
     FileHeader.CrossPosts = store.Null();
     FileHeader.PostingHost = store.Null();
-    FileDriver.SetOptions(DriverOptionsFrom(Settings));
+    RefreshDriverOptions();
     FileDriver.ArticleStart(group, &FileHeader, NO_MESSAGE_ID);
     FileDriver.HeaderEnd();
     std::string line;

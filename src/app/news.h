@@ -136,7 +136,7 @@ class TNews : public TNewsIo, public TMessageTarget {
 
     // The program exits: files waiting for a next article or part end
     // incomplete, with their log lines.
-    void EndWaitingFiles() { FileDriver.EndWaitingFiles("the program exits"); }
+    void EndWaitingFiles();
     // Whether the free-space guard stopped the run at its last check, the
     // path it checked and the free bytes it found.
     struct TLowSpace {
@@ -159,6 +159,10 @@ class TNews : public TNewsIo, public TMessageTarget {
     void AutomaticExitCheck();
 
   private:
+    // The driver works with the settings as they are now: before every
+    // article and every end of a waiting file, since the window may have
+    // changed them in between.
+    void RefreshDriverOptions();
     void RunAutosave();
     void Watchdog();
     void StartRetry();

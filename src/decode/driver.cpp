@@ -18,7 +18,7 @@ namespace zorvex {
 
 namespace {
 
-bool IsMimeKind(int kind) {
+bool IsMimeKind(TLineKind kind) {
     return kind == LINE_CONTENT_TYPE || kind == LINE_TRANSFER_ENCODING || kind == LINE_DISPOSITION;
 }
 
@@ -55,7 +55,7 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-TBeginLine ReadBeginLine(int kind, std::string_view line) {
+TBeginLine ReadBeginLine(TLineKind kind, std::string_view line) {
     TBeginLine begin;
     if (kind == LINE_YBEGIN) {
         begin.Mode = MODE_YENC;
@@ -111,7 +111,7 @@ void TArticleDriver::HeaderLine(std::string_view line) {
     Checks.ArticleHeaderLine(Header, line);
     if (Options.EnableHttpGrabber) Checks.GrabUrls(line);
     size_t valuePos = 0;
-    int kind = ClassifyLine(line, &valuePos);
+    TLineKind kind = ClassifyLine(line, &valuePos);
     if (kind == LINE_CONTINUATION && !IsMimeKind(PreviousKind)) kind = LINE_OTHER;
     // MIME lines of the article's own header describe a single-part body.
     if (IsMimeKind(kind) || kind == LINE_CONTINUATION) MimeHeaderLine(kind, line, valuePos);
@@ -125,7 +125,7 @@ void TArticleDriver::HeaderEnd() {
     Flagged = false;
 }
 
-void TArticleDriver::MimeHeaderLine(int kind, std::string_view line, size_t valuePos) {
+void TArticleDriver::MimeHeaderLine(TLineKind kind, std::string_view line, size_t valuePos) {
     if (kind != LINE_CONTINUATION && Mime != MIME_IN_HEADERS) {
         Mime = MIME_IN_HEADERS;
         MimeName.clear();
@@ -170,7 +170,7 @@ void TArticleDriver::ScanMimeName(std::string_view text) {
 void TArticleDriver::BodyLine(std::string_view line, int received) {
     if (Options.EnableHttpGrabber) Checks.GrabUrls(line);
     size_t valuePos = 0;
-    int kind = ClassifyLine(line, &valuePos);
+    TLineKind kind = ClassifyLine(line, &valuePos);
     if (kind == LINE_CONTINUATION && !IsMimeKind(PreviousKind)) kind = LINE_OTHER;
 
     switch (kind) {

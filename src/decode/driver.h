@@ -73,11 +73,11 @@ struct TCurrentFile {
 // What the driver reads of the settings. The owner fills it from its
 // settings; nothing here has a default of its own.
 struct TDriverOptions {
-    bool ViewerEnable = false;              // the decoder fills the preview
-    bool EnableHttpGrabber = false;         // header and body lines go to the URL grabber too
-    int NoDataThresh = 0;                   // text lines before the no-data reject (at least 64)
-    std::string DownloadPath;               // empty: no file is written
-    int PathExpand = 0;                     // the directory scheme: see GroupDirectory
+    bool ViewerEnable = false;       // the decoder fills the preview
+    bool EnableHttpGrabber = false;  // header and body lines go to the URL grabber too
+    int NoDataThresh = 0;            // body lines with no file before the reject (64 at least)
+    std::string DownloadPath;        // empty: no file is written
+    int PathExpand = 0;              // the directory scheme: see GroupDirectory
     std::vector<std::string> PathPrefixes;  // what that scheme cuts off group names
     int CaseConvert = 0;                    // see ConvertCase
     bool RenameDupes = false;               // a new file gets a free name instead of overwriting
@@ -118,7 +118,7 @@ struct TBeginLine {
     int64_t Size = -1;  // yEnc size=, -1 when absent
 };
 // kind is LINE_BEGIN or LINE_YBEGIN, as ClassifyLine found it.
-TBeginLine ReadBeginLine(int kind, std::string_view line);
+TBeginLine ReadBeginLine(TLineKind kind, std::string_view line);
 
 // Everything outside decoding that sees an article's lines or has a say
 // over its file: the acceptance checks and their reject lines, the
@@ -238,7 +238,8 @@ class TArticleDriver {
         JpegVirusState Virus;
     };
     // What the current article did, for a cut: it began the open file, it
-    // appended a part to it (the file's size before), it finished a file.
+    // appended a part to it (the file's size before), it finished a file;
+    // and whether it brought a yEnc part that was refused.
     struct TArticleEffects {
         bool Begun = false;
         bool Appended = false;
@@ -247,7 +248,7 @@ class TArticleDriver {
         bool RefusedPart = false;
     };
 
-    void MimeHeaderLine(int kind, std::string_view line, size_t valuePos);
+    void MimeHeaderLine(TLineKind kind, std::string_view line, size_t valuePos);
     void ScanMimeName(std::string_view text);
     // What a begin line does first: ends the file before it, finds the
     // directory and takes the name; false when there is none.
@@ -293,7 +294,7 @@ class TArticleDriver {
 
     TDecodeState State = DS_IDLE;
     TMimeState Mime = MIME_NONE;
-    int PreviousKind = 0;
+    TLineKind PreviousKind = LINE_OTHER;
     std::string MimeName;
     std::string MimeType;
     int DecodeAttempts = 0;

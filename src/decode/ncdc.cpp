@@ -140,10 +140,10 @@ bool HasOctalMode(std::string_view line, size_t pos) {
 
 }  // namespace
 
-int ClassifyLine(std::string_view line, size_t* valuePos) {
+TLineKind ClassifyLine(std::string_view line, size_t* valuePos) {
     struct TKeyword {
         const char* Text;
-        int Kind;
+        TLineKind Kind;
         bool CaseSensitive;
     };
     static const TKeyword KEYWORDS[] = {
@@ -154,7 +154,7 @@ int ClassifyLine(std::string_view line, size_t* valuePos) {
         {"=ybegin ", LINE_YBEGIN, false},
     };
     size_t pos = 0;
-    int kind = LINE_OTHER;
+    TLineKind kind = LINE_OTHER;
     // Nearly every line is data: its first character rules out the keywords.
     const char first = line.empty() ? '\0' : ToLowerAscii(line[0]);
     if (first != 'b' && first != 'c' && first != '=' && !IsSpaceAscii(first)) {
@@ -223,7 +223,7 @@ bool TidyFileName(std::string_view source, std::string* name) {
     return !name->empty();
 }
 
-const char* TransferEncodingName(int code) {
+const char* TransferEncodingName(TTransferEncoding code) {
     switch (code) {
         case TE_UNKNOWN:
             return "unknown";
@@ -400,7 +400,7 @@ const char* TDecoder::MethodName() const {
     return Mode == MODE_YENC ? "yEnc" : Method;
 }
 
-int TDecoder::DecodeLine(std::string_view line) {
+TDecodeResult TDecoder::DecodeLine(std::string_view line) {
     switch (Mode) {
         case MODE_BASE64:
             return DecodeBase64(line);
@@ -432,7 +432,7 @@ bool TDecoder::BuildUuTables(std::string_view line) {
     return true;
 }
 
-int TDecoder::DecodeUu(std::string_view line) {
+TDecodeResult TDecoder::DecodeUu(std::string_view line) {
     if (line.starts_with("end")) {
         // "end" closes the data, but a full data line may start with those
         // three characters too ('e' announces 42 bytes in xxencode): a line
@@ -445,12 +445,13 @@ int TDecoder::DecodeUu(std::string_view line) {
     }
     if (FirstLinePending && !BuildUuTables(line)) return DECODE_BAD_FIRST_LINE;
     int announced = 0;
-    int code = DecodeUuGroups(line, Reverse, &announced);
+    TDecodeResult code = DecodeUuGroups(line, Reverse, &announced);
     if (code != DECODE_OK || announced == 0) return code;
     return WriteDecoded(static_cast<size_t>(announced), true);
 }
 
-int TDecoder::DecodeUuGroups(std::string_view line, const int8_t* table, int* announcedOut) {
+TDecodeResult TDecoder::DecodeUuGroups(std::string_view line, const int8_t* table,
+                                       int* announcedOut) {
     if (line.empty()) return DECODE_BOGUS;
     const auto* text = reinterpret_cast<const unsigned char*>(line.data());
     const size_t length = line.size();
@@ -497,7 +498,7 @@ int TDecoder::DecodeUuGroups(std::string_view line, const int8_t* table, int* an
     return DECODE_OK;
 }
 
-int TDecoder::DecodeBase64(std::string_view line) {
+TDecodeResult TDecoder::DecodeBase64(std::string_view line) {
     if (line.starts_with("--")) return DECODE_END;
     const auto* text = reinterpret_cast<const unsigned char*>(line.data());
     const size_t length = line.size();
@@ -532,11 +533,11 @@ int TDecoder::DecodeBase64(std::string_view line) {
             Decoded[produced++] = static_cast<uint8_t>(high << 6 | Reverse[quad[3]]);
     }
     if (produced == 0) return stray > 0 ? DECODE_BOGUS : DECODE_OK;
-    int code = WriteDecoded(produced, false);
+    TDecodeResult code = WriteDecoded(produced, false);
     return code == DECODE_OK && stray > 0 ? DECODE_SKIPPED : code;
 }
 
-int TDecoder::DecodeYenc(std::string_view line) {
+TDecodeResult TDecoder::DecodeYenc(std::string_view line) {
     if (line.size() >= YENC_LINE_MAX) return DECODE_BOGUS;
     if (line.starts_with("=yend")) {
         Trailer = ParseTrailer(line);
@@ -548,7 +549,7 @@ int TDecoder::DecodeYenc(std::string_view line) {
     return WriteDecoded(produced, true);
 }
 
-int TDecoder::WriteDecoded(size_t length, bool toPlugIns) {
+TDecodeResult TDecoder::WriteDecoded(size_t length, bool toPlugIns) {
     if (JpegVirusScan(Virus, Decoded, length)) return DECODE_VIRUS;
     if (PreviewActive) PreviewAppend(Decoded, length);
     if (toPlugIns) Observers.PlugInFileBuffer(Decoded, length);

@@ -22,7 +22,7 @@
 
 namespace zorvex {
 
-enum TLineKind : int {
+enum class TLineKind : int {
     LINE_OTHER = 0,
     LINE_BEGIN = 1,              // "begin "
     LINE_CONTENT_TYPE = 2,       // "Content-Type:"
@@ -31,8 +31,9 @@ enum TLineKind : int {
     LINE_CONTINUATION = 5,       // a folded header line
     LINE_YBEGIN = 6,             // "=ybegin "
 };
+using enum TLineKind;
 
-enum TDecodeResult : int {
+enum class TDecodeResult : int {
     DECODE_OK = 1,
     DECODE_BOGUS = 2,
     DECODE_BAD_FIRST_LINE = 3,
@@ -42,19 +43,22 @@ enum TDecodeResult : int {
     // base64: written, but characters outside the alphabet were skipped.
     DECODE_SKIPPED = 8,
 };
+using enum TDecodeResult;
 
-enum TDecodeMode : int {
+enum class TDecodeMode : int {
     MODE_BASE64 = 1,
     MODE_UU = 2,  // uuencode or xxencode; any value but 1 and 3 decodes so
     MODE_YENC = 3,
 };
+using enum TDecodeMode;
 
-enum TTransferEncoding : int {
+enum class TTransferEncoding : int {
     TE_UNKNOWN = 0,
     TE_X_UU = 1,
     TE_X_XX = 2,
     TE_BASE64 = 3,
 };
+using enum TTransferEncoding;
 
 constexpr size_t DECODE_PATH_MAX = 250;         // directory + name
 constexpr size_t DECODE_STREAM_BUFFER = 20480;  // the output file's buffer
@@ -65,7 +69,7 @@ constexpr const char* INITIAL_METHOD_NAME = "Encoding Method Goes Here";
 
 // The kind of a body line; valuePos receives where its value starts (after
 // the keyword and the white space that follows it).
-int ClassifyLine(std::string_view line, size_t* valuePos);
+TLineKind ClassifyLine(std::string_view line, size_t* valuePos);
 // The name of a "begin 644 name" line; false and an empty name if none.
 bool BeginLineName(std::string_view line, std::string* name);
 // The "name=" value of a "=ybegin" line; false and an empty name if none.
@@ -76,7 +80,7 @@ int64_t YencSize(std::string_view line);
 // Cleans a name as articles write it (quotes, "(1/3)" after the extension);
 // false when nothing is left.
 bool TidyFileName(std::string_view source, std::string* name);
-const char* TransferEncodingName(int code);
+const char* TransferEncodingName(TTransferEncoding code);
 
 // The values of a "=yend" line, for checking what was decoded.
 struct TYencTrailer {
@@ -128,7 +132,7 @@ class TDecoder {
     TDecoder& operator=(const TDecoder&) = delete;
 
     void SetTransferEncoding(std::string_view token);
-    int TransferEncoding() const { return Encoding; }
+    TTransferEncoding TransferEncoding() const { return Encoding; }
 
     // directory ends with '/'; name must not contain '/'. False when the
     // path is too long, the name is unusable or the file cannot be opened.
@@ -138,11 +142,11 @@ class TDecoder {
     // empty or the header cannot be written.
     bool StartEncryption(std::string_view key);
 
-    void SetDecodeMode(int mode) { Mode = mode; }
-    int DecodeMode() const { return Mode; }
+    void SetDecodeMode(TDecodeMode mode) { Mode = mode; }
+    TDecodeMode DecodeMode() const { return Mode; }
     bool InBase64Mode() const { return Mode == MODE_BASE64; }
 
-    int DecodeLine(std::string_view line);
+    TDecodeResult DecodeLine(std::string_view line);
     // Closes the file; its length on disk, or 0 when none was open.
     int64_t EndFile();
     bool FileOpen() const { return Fd >= 0; }
@@ -183,19 +187,19 @@ class TDecoder {
     // Picks uuencode or xxencode by the first data line and builds the
     // table; false when the line fits neither.
     bool BuildUuTables(std::string_view line);
-    int DecodeUu(std::string_view line);
+    TDecodeResult DecodeUu(std::string_view line);
     // Decodes a uu/xx data line into Decoded without writing it.
-    int DecodeUuGroups(std::string_view line, const int8_t* table, int* announced);
-    int DecodeBase64(std::string_view line);
-    int DecodeYenc(std::string_view line);
-    int WriteDecoded(size_t length, bool toPlugIns);
+    TDecodeResult DecodeUuGroups(std::string_view line, const int8_t* table, int* announced);
+    TDecodeResult DecodeBase64(std::string_view line);
+    TDecodeResult DecodeYenc(std::string_view line);
+    TDecodeResult WriteDecoded(size_t length, bool toPlugIns);
     bool FlushStream();
     void PreviewAppend(const uint8_t* bytes, size_t length);
     void PreviewEnd();
 
     TDecodeObservers& Observers;
-    int Mode = 0;
-    int Encoding = TE_UNKNOWN;
+    TDecodeMode Mode = MODE_UU;
+    TTransferEncoding Encoding = TE_UNKNOWN;
     const char* Method = INITIAL_METHOD_NAME;
     bool FirstLinePending = false;
     int FullLineChar = 'M';

@@ -54,14 +54,10 @@ struct TNewsGroup {
     int32_t NumHeaders;
     TArticleNo HighestLoaded;
     TArticleNo LowestLoaded;
-    TStringManager* PosterList;
-    TStringManager* FileList;
-    TStringManager* SubjectList;
+    // The lockout lists the header steps look at; the lists of other
+    // kinds join them with the lockout unit.
     TStringManager* XrefList;
     TStringManager* HostList;
-    TStringManager* OrganizationList;
-    TStringManager* AnyList;
-    TStringManager* KeywordList;
     // The first article that the per-group cap kept out (0 = none), so the
     // walk can tell the user once.
     TArticleNo FirstUnstored;

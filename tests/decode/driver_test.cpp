@@ -235,7 +235,7 @@ class DriverInAppTest : public DriverTest {
 // line has a part and a size.
 TEST(ReadBeginLine, TakesTheNameAndAYencLinesPartAndSize) {
     struct Case {
-        int Kind;
+        TLineKind Kind;
         const char* Line;
         TDecodeMode Mode;
         bool HasName;

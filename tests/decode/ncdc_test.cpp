@@ -51,7 +51,7 @@ std::string YencLine(std::string_view bytes) {
 
 struct TClassifyCase {
     std::string Line;
-    int Kind;
+    TLineKind Kind;
     size_t ValuePos;  // npos: not checked
 };
 
@@ -185,7 +185,7 @@ TEST(TidyFileName, QuotesPartCountersAndEmptyNames) {
 TEST(TransferEncoding, TokensAndNames) {
     struct TCase {
         std::string Token;
-        int Code;
+        TTransferEncoding Code;
     };
     const TCase cases[] = {
         {"base64", TE_BASE64}, {"BASE64", TE_BASE64},     {"Base64", TE_BASE64},
@@ -205,11 +205,11 @@ TEST(TransferEncoding, TokensAndNames) {
     }
 
     std::vector<std::string> names;
-    for (int code : {TE_UNKNOWN, TE_X_UU, TE_X_XX, TE_BASE64}) {
+    for (TTransferEncoding code : {TE_UNKNOWN, TE_X_UU, TE_X_XX, TE_BASE64}) {
         const char* name = TransferEncodingName(code);
-        ASSERT_NE(name, nullptr) << code;
-        EXPECT_NE(name[0], '\0') << code;
-        for (const std::string& other : names) EXPECT_NE(other, name) << code;
+        ASSERT_NE(name, nullptr) << static_cast<int>(code);
+        EXPECT_NE(name[0], '\0') << static_cast<int>(code);
+        for (const std::string& other : names) EXPECT_NE(other, name) << static_cast<int>(code);
         names.push_back(name);
     }
     EXPECT_STREQ(TransferEncodingName(TE_BASE64), "base64");
@@ -230,7 +230,7 @@ class DecoderTest : public ::testing::Test {
     }
 
     // A fresh file in the mode; false when it could not be begun.
-    bool Open(const std::string& name, int mode, bool append = false) {
+    bool Open(const std::string& name, TDecodeMode mode, bool append = false) {
         Decoder.SetDecodeMode(mode);
         const bool ok = mode == MODE_BASE64 ? Decoder.BeginBase64File(Dir(), name)
                                             : Decoder.BeginUuFile(Dir(), name, append);
@@ -239,13 +239,13 @@ class DecoderTest : public ::testing::Test {
     }
 
     struct TResult {
-        int Code;
+        TDecodeResult Code;
         std::string Written;  // what the line added to the file
     };
 
     // In a file of its own: decodes first (a full line of 45 bytes, which
     // must be accepted) unless it is empty, then line.
-    TResult DecodeAfter(int mode, const std::string& first, std::string_view line) {
+    TResult DecodeAfter(TDecodeMode mode, const std::string& first, std::string_view line) {
         const std::string name = "case" + std::to_string(++Cases) + ".bin";
         EXPECT_TRUE(Open(name, mode));
         size_t firstBytes = 0;
@@ -264,12 +264,12 @@ class DecoderTest : public ::testing::Test {
 
     struct TLineCase {
         std::string Line;
-        int Code;
+        TDecodeResult Code;
         std::string Written;
     };
 
     // Each line in a file of its own, after first.
-    void RunTable(int mode, const std::string& first, const std::vector<TLineCase>& cases) {
+    void RunTable(TDecodeMode mode, const std::string& first, const std::vector<TLineCase>& cases) {
         for (const TLineCase& c : cases) {
             SCOPED_TRACE("line \"" + c.Line.substr(0, 80) + "\"");
             const TResult r = DecodeAfter(mode, first, c.Line);
@@ -288,7 +288,7 @@ TEST_F(DecoderTest, UuFirstLinePicksTheAlphabet) {
     const std::string data = Noise(45, 1);
     struct TCase {
         std::string Line;
-        int Code;
+        TDecodeResult Code;
         const char* Method;
         std::string Written;
     };
@@ -657,7 +657,7 @@ TEST_F(DecoderTest, PathOfAtMost250CharactersOpens) {
     const std::string fits(room, 'n'), tooLong(room + 1, 'n');
     for (bool base64 : {false, true}) {
         SCOPED_TRACE(base64 ? "base64" : "uu");
-        const int mode = base64 ? MODE_BASE64 : MODE_YENC;
+        const TDecodeMode mode = base64 ? MODE_BASE64 : MODE_YENC;
         EXPECT_FALSE(Open(tooLong, mode));
         EXPECT_FALSE(Decoder.FileOpen());
         EXPECT_NE(access(Tmp.File(tooLong).c_str(), F_OK), 0);
@@ -746,18 +746,18 @@ TJpegSplit JpegWithMarker(int split, uint8_t last) {
     return {all.substr(0, 41 + split), all.substr(41 + split, 45)};
 }
 
-std::string EncodeFor(int mode, const std::string& bytes) {
+std::string EncodeFor(TDecodeMode mode, const std::string& bytes) {
     if (mode == MODE_BASE64) return Base64Line(bytes);
     if (mode == MODE_YENC) return YencLine(bytes);
     return UuLine(bytes);
 }
 
 TEST_F(DecoderTest, JpegVirusStopsTheLineThatCompletesTheMarker) {
-    for (int mode : {MODE_UU, MODE_BASE64, MODE_YENC}) {
+    for (TDecodeMode mode : {MODE_UU, MODE_BASE64, MODE_YENC}) {
         for (int split = 1; split <= 4; ++split) {
             for (uint8_t last : {0, 1}) {
-                SCOPED_TRACE("mode " + std::to_string(mode) + " split " + std::to_string(split) +
-                             " last " + std::to_string(last));
+                SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + " split " +
+                             std::to_string(split) + " last " + std::to_string(last));
                 // uu needs a full first line: pad the head so the first line is 45 bytes.
                 TJpegSplit s = JpegWithMarker(split, last);
                 if (mode == MODE_UU) {
@@ -914,7 +914,7 @@ TEST_F(DecoderTest, FailedWriteIsCodeSix) {
         ASSERT_TRUE(Open("full.bin", MODE_YENC));
         InjectFileFault(fault);
         const std::string line = YencLine(std::string(128, 'q'));
-        int code = DECODE_OK;
+        TDecodeResult code = DECODE_OK;
         int lines = 0;
         // Enough lines to fill the file's buffer several times over.
         while (code == DECODE_OK && lines < 4 * static_cast<int>(DECODE_STREAM_BUFFER) / 128) {
@@ -943,10 +943,10 @@ TEST_F(DecoderTest, HostileLinesGiveSaneCodes) {
     const std::string xxFull = UuLine(Noise(45, 12), TUuStyle::XX);
     struct TCase {
         const char* Label;
-        int Mode;
+        TDecodeMode Mode;
         std::string First;  // decoded first when not empty
         std::string Line;
-        std::vector<int> Codes;  // acceptable codes
+        std::vector<TDecodeResult> Codes;  // acceptable codes
     };
     const TCase cases[] = {
         {"uu 1MB", MODE_UU, uuFull, "M" + huge, {DECODE_BOGUS}},
@@ -968,7 +968,7 @@ TEST_F(DecoderTest, HostileLinesGiveSaneCodes) {
         SCOPED_TRACE(c.Label);
         TResult r = DecodeAfter(c.Mode, c.First, c.Line);
         EXPECT_NE(std::find(c.Codes.begin(), c.Codes.end(), r.Code), c.Codes.end())
-            << "code " << r.Code;
+            << "code " << static_cast<int>(r.Code);
         if (r.Code != DECODE_OK) {
             EXPECT_EQ(r.Written, "");
         }
@@ -1013,8 +1013,8 @@ TEST(HostileHeaders, ParsersStayInsideTheirInput) {
     for (const std::string& line : lines) {
         SCOPED_TRACE(line.substr(0, 40));
         size_t pos = 0;
-        const int kind = ClassifyLine(line, &pos);
-        EXPECT_TRUE(kind >= LINE_OTHER && kind <= LINE_YBEGIN);
+        const int kind = static_cast<int>(ClassifyLine(line, &pos));
+        EXPECT_TRUE(kind >= static_cast<int>(LINE_OTHER) && kind <= static_cast<int>(LINE_YBEGIN));
         EXPECT_LE(pos, line.size());
         std::string name;
         if (BeginLineName(line, &name)) {

@@ -207,9 +207,9 @@ TLines MimeBase64(const TLines& body, const std::string& name) {
 // What happened to one file.
 struct TFileRun {
     std::string Name;
-    std::vector<int> Codes;  // every DecodeLine result, in order
-    int LastCode = 0;        // 4 normally
-    int64_t Length = -1;     // EndFile
+    std::vector<TDecodeResult> Codes;  // every DecodeLine result, in order
+    TDecodeResult LastCode{};          // DECODE_END normally
+    int64_t Length = -1;               // EndFile
     const char* Method = "";
     uint32_t PartCrc = 0;
     int64_t PartBytes = 0;
@@ -232,7 +232,7 @@ class TDriver {
         std::string mimeName;
         for (const std::string& line : lines) {
             if (Decoder.FileOpen()) {
-                const int code = Decoder.DecodeLine(line);
+                const TDecodeResult code = Decoder.DecodeLine(line);
                 run.Codes.push_back(code);
                 if (code == DECODE_OK || code == DECODE_BOGUS) continue;
                 run.LastCode = code;
@@ -285,7 +285,7 @@ class TDriver {
     }
 
   private:
-    void Open(const std::string& name, int mode, bool append, bool base64) {
+    void Open(const std::string& name, TDecodeMode mode, bool append, bool base64) {
         Decoder.SetDecodeMode(mode);
         const bool opened =
             base64 ? Decoder.BeginBase64File(Dir, name) : Decoder.BeginUuFile(Dir, name, append);
@@ -378,7 +378,7 @@ TEST_P(TextRoundTrip, DecodesTheEncoderOutputByteForByte) {
         // With the empty line stripped away, an empty file is just "begin"
         // and "end": nothing tells uuencode from xxencode.
         if (kind == "uu-stripped" && blob.Bytes.empty()) {
-            EXPECT_EQ(run.Codes, std::vector<int>{DECODE_END});
+            EXPECT_EQ(run.Codes, std::vector<TDecodeResult>{DECODE_END});
             EXPECT_EQ(run.Length, 0);
             EXPECT_EQ(ReadFile(tmp.File(name)), "");
             continue;
