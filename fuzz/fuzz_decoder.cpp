@@ -67,7 +67,7 @@ class THarness {
 
     // Begins fixed names only, so that runs do not litter the directory;
     // names a driver must never use are tried and must fail.
-    void Begin(const std::string& name, int mode, bool append, const char* fixed) {
+    void Begin(const std::string& name, TDecodeMode mode, bool append, const char* fixed) {
         Close();
         if (name.find('/') != std::string::npos || Dir().size() + name.size() > DECODE_PATH_MAX) {
             if (Decoder.BeginUuFile(Dir(), name, append)) __builtin_trap();
@@ -93,8 +93,10 @@ class THarness {
 
     void Line(std::string_view line) {
         size_t pos = 0;
-        const int kind = ClassifyLine(line, &pos);
-        if (kind < LINE_OTHER || kind > LINE_YBEGIN || pos > line.size()) __builtin_trap();
+        const TLineKind kind = ClassifyLine(line, &pos);
+        if (static_cast<int>(kind) < static_cast<int>(LINE_OTHER) ||
+            static_cast<int>(kind) > static_cast<int>(LINE_YBEGIN) || pos > line.size())
+            __builtin_trap();
         std::string beginName, yencName, tidy;
         const bool hasBegin = BeginLineName(line, &beginName);
         const bool hasYenc = YencName(line, &yencName);
@@ -106,7 +108,7 @@ class THarness {
         (void)Decoder.IsFullLine(line);
 
         if (Decoder.FileOpen()) {
-            const int code = Decoder.DecodeLine(line);
+            const TDecodeResult code = Decoder.DecodeLine(line);
             switch (code) {
                 case DECODE_OK:
                 case DECODE_BOGUS:
@@ -166,7 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int mode = control & 3;
     if (mode != 0) {
         static const char* const NAMES[] = {"", "base64.bin", "uu.bin", "yenc.bin"};
-        harness.Begin(NAMES[mode], mode, (control & 4) != 0, NAMES[mode]);
+        harness.Begin(NAMES[mode], static_cast<TDecodeMode>(mode), (control & 4) != 0,
+                      NAMES[mode]);
     }
 
     std::string_view body(reinterpret_cast<const char*>(data) + 1, size - 1);

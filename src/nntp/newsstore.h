@@ -1,7 +1,9 @@
-// The group table and each group's header store, filled from XOVER or XHDR lines and sorted before
-// a walk into article-number order and per-poster chains. A poster's chain holds each multipart
-// post's parts together in part order, so the walk can hand the decoder part 1, 2, 3... Headers
-// live until the store goes; the handled bit keeps an article from being offered twice.
+// The group table and each group's header store, filled from XOVER or XHDR
+// lines and sorted before a walk into article-number order and per-poster
+// chains. A poster's chain holds each multipart post's parts together in
+// part order, so the walk can hand the decoder part 1, 2, 3... Headers live
+// until the store goes; the handled bit keeps an article from being offered
+// twice. The records themselves are in records.h.
 #pragma once
 
 #include <cstddef>

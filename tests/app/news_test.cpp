@@ -524,6 +524,50 @@ INSTANTIATE_TEST_SUITE_P(Answers, GracefulTest,
                                            TGracefulCase{"Yes", ANSWER_YES, true, true}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// [miscpref] minlines and maxlines decide which articles are asked for;
+// the overview gives the three articles 3, 10 and 50 lines.
+struct TLineLimitsCase {
+    const char* Name;
+    const char* Miscpref;
+    std::vector<int> Asked;
+};
+
+class LineLimitsTest : public NewsControlTest,
+                       public ::testing::WithParamInterface<TLineLimitsCase> {};
+
+TEST_P(LineLimitsTest, OnlyArticlesWithinTheLimitsAreAskedFor) {
+    const TLineLimitsCase& c = GetParam();
+    std::string overview = "224 overview follows\n";
+    const int lines[] = {3, 10, 50};
+    for (int i = 1; i <= 3; ++i)
+        overview += std::to_string(i) + "\tfile" + std::to_string(i) + "\tp\td\t<" +
+                    std::to_string(i) + "@test>\t\t100\t" + std::to_string(lines[i - 1]) + "\n";
+    std::vector<TStep> steps = {kModeReader, TStep{"211 3 1 3 a.b\n"}, TStep{overview + ".\n"}};
+    for (int i : c.Asked) steps.push_back(TStep{Article(i)});
+    Server.ServeSessions({{kGreeting, steps}});
+    WriteIni(std::string("[miscpref]\n") + c.Miscpref);
+    StartApp(AutoExit());
+    ASSERT_TRUE(RunUntilExited());
+    Lines asked;
+    for (const std::string& command : Server.Received())
+        if (command.rfind("article ", 0) == 0) asked.push_back(command);
+    Lines expected;
+    for (int i : c.Asked) expected.push_back("article " + std::to_string(i));
+    EXPECT_EQ(asked, expected);
+    for (int i : c.Asked) EXPECT_TRUE(Whole(i)) << Name(i);
+    // The walk passes the articles it skipped: the pointer is at the end.
+    EXPECT_EQ(GroupListValue("0"), "a.b 1 3");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Miscpref, LineLimitsTest,
+    ::testing::Values(TLineLimitsCase{"Defaults", "", {1, 2, 3}},
+                      TLineLimitsCase{"MinLines", "minlines=5\n", {2, 3}},
+                      TLineLimitsCase{"MaxLines", "maxlines=20\n", {1, 2}},
+                      TLineLimitsCase{"Both", "minlines=5\nmaxlines=20\n", {2}},
+                      TLineLimitsCase{"NegativeIsOff", "minlines=-1\nmaxlines=-1\n", {1, 2, 3}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 TEST_F(NewsControlTest, JumpToNeedsExactlyOneGroup) {
     WriteIni("", "0=a.b 1 0\n1=c.d 1 0\n");
     StartApp(TStartupSwitches{});
