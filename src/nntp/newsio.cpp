@@ -22,6 +22,22 @@ uint64_t TickMs() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+// One of the XHDR or XOVER steps of header loading.
+bool IsHeaderStep(TNewsState state) {
+    switch (state) {
+        case TNewsState::XHDR_SUBJECT:
+        case TNewsState::XHDR_FROM:
+        case TNewsState::XHDR_DATE:
+        case TNewsState::XHDR_LINES:
+        case TNewsState::XHDR_XREF:
+        case TNewsState::XHDR_HOST:
+        case TNewsState::XOVER:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool IsEmpty(const char* text) {
     return !text || !*text;
 }
@@ -362,17 +378,12 @@ void TNewsIo::UnhandledResponse() {
         ContinueLogon();
         return;
     }
+    if (IsHeaderStep(State)) {
+        // A field the server will not give stays empty; the step is over.
+        EndOfResponse();
+        return;
+    }
     switch (State) {
-        case TNewsState::XHDR_SUBJECT:
-        case TNewsState::XHDR_FROM:
-        case TNewsState::XHDR_DATE:
-        case TNewsState::XHDR_LINES:
-        case TNewsState::XHDR_XREF:
-        case TNewsState::XHDR_HOST:
-        case TNewsState::XOVER:
-            // A field the server will not give stays empty; the step is over.
-            EndOfResponse();
-            break;
         case TNewsState::NEWSRC:
             Newsrc->EndListing(false);
             State = TNewsState::LOGGED_ON;
@@ -491,16 +502,11 @@ void TNewsIo::StartNewsrcStep() {
 // ---- data ----
 
 void TNewsIo::DataLine(char* line, int length) {
+    if (IsHeaderStep(State)) {
+        HeaderDataLine(line);
+        return;
+    }
     switch (State) {
-        case TNewsState::XHDR_SUBJECT:
-        case TNewsState::XHDR_FROM:
-        case TNewsState::XHDR_DATE:
-        case TNewsState::XHDR_LINES:
-        case TNewsState::XHDR_XREF:
-        case TNewsState::XHDR_HOST:
-        case TNewsState::XOVER:
-            HeaderDataLine(line);
-            break;
         case TNewsState::NEWSRC:
             Newsrc->AddLine(line);
             break;
@@ -513,16 +519,11 @@ void TNewsIo::DataLine(char* line, int length) {
 }
 
 void TNewsIo::EndOfResponse() {
+    if (IsHeaderStep(State)) {
+        HeaderStepEnded();
+        return;
+    }
     switch (State) {
-        case TNewsState::XHDR_SUBJECT:
-        case TNewsState::XHDR_FROM:
-        case TNewsState::XHDR_DATE:
-        case TNewsState::XHDR_LINES:
-        case TNewsState::XHDR_XREF:
-        case TNewsState::XHDR_HOST:
-        case TNewsState::XOVER:
-            HeaderStepEnded();
-            break;
         case TNewsState::ARTICLES:
             OnArticleEnd();
             break;
