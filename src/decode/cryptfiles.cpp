@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <utility>
 
 #include "decode/crypt.h"
+#include "library/ascii.h"
 #include "library/fileio.h"
 
 namespace zorvex {
@@ -151,7 +151,7 @@ std::string TFileCryptJob::Step() {
 
 std::string TFileCryptJob::CheckKeys(std::string& first, std::string& second) {
     for (std::string* key : {&first, &second}) {
-        for (char& c : *key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : *key) c = ToLowerAscii(c);
     }
     // A key is a text: one that starts with NUL is as blank as an empty one.
     if (first.empty() || first[0] == '\0') return BLANK_KEY_TEXT;

@@ -8,13 +8,13 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "library/ascii.h"
 #include "library/eventloop.h"
 
 namespace zorvex {
@@ -45,16 +45,18 @@ const char* const kNames[] = {
 
 std::string Trim(std::string s) {
     size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    while (b < e && IsSpaceAscii(s[b])) ++b;
+    while (e > b && IsSpaceAscii(s[e - 1])) --e;
     return s.substr(b, e - b);
 }
 
 // Port from the text after the colon; 0 keeps the default.
 int PortFromText(const std::string& text) {
     if (text.empty()) return 0;
-    if (std::isdigit(static_cast<unsigned char>(text[0]))) {
-        long v = std::strtol(text.c_str(), nullptr, 10);
+    if (IsDigitAscii(text[0])) {
+        std::string_view digits(text);
+        int64_t v = 0;
+        ReadClampedDecimal(&digits, &v);
         return v > 65535 ? -1 : static_cast<int>(v);
     }
     servent entry;
@@ -132,8 +134,7 @@ int TKVSocket::Resolve(const char* host, std::vector<sockaddr_storage>* addresse
     int p = DefaultPortNo;
     if (hasPort) {
         size_t skip = 0;
-        while (skip < portText.size() && std::isspace(static_cast<unsigned char>(portText[skip])))
-            ++skip;
+        while (skip < portText.size() && IsSpaceAscii(portText[skip])) ++skip;
         int given = PortFromText(Trim(portText.substr(skip)));
         if (given < 0) return SOCKET_FAIL_HOST_LOOKUP;
         if (given > 0) p = given;
