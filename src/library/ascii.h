@@ -31,6 +31,11 @@ constexpr bool IsAlphaAscii(char c) {
 constexpr bool IsBlankAscii(char c) {
     return c == ' ' || c == '\t';
 }
+constexpr std::string_view TrimSpaces(std::string_view s) {
+    while (!s.empty() && IsSpaceAscii(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsSpaceAscii(s.back())) s.remove_suffix(1);
+    return s;
+}
 constexpr std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && IsBlankAscii(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlankAscii(s.back())) s.remove_suffix(1);

@@ -9,12 +9,6 @@ namespace zorvex {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsSpaceAscii(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsSpaceAscii(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 std::string_view Unquote(std::string_view s) {
     if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front())
         return s.substr(1, s.size() - 2);
@@ -55,11 +49,11 @@ void TProfile::Parse(std::string_view text) {
         std::string_view raw = text.substr(pos, end - pos);
         pos = end + 1;
         while (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-        std::string_view t = Trim(raw);
+        std::string_view t = TrimSpaces(raw);
         if (!t.empty() && t.front() == '[') {
             size_t close = t.find(']');
             std::string_view name =
-                Trim(close == std::string_view::npos ? t.substr(1) : t.substr(1, close - 1));
+                TrimSpaces(close == std::string_view::npos ? t.substr(1) : t.substr(1, close - 1));
             TSection s;
             s.Name = std::string(name);
             s.Lines.push_back(TLine{std::string(raw), "", "", false});
@@ -71,8 +65,8 @@ void TProfile::Parse(std::string_view text) {
         size_t eq = t.find('=');
         if (!t.empty() && t.front() != ';' && t.front() != '#' && eq != std::string_view::npos &&
             eq > 0) {
-            line.Key = std::string(Trim(t.substr(0, eq)));
-            line.Value = std::string(Unquote(Trim(t.substr(eq + 1))));
+            line.Key = std::string(TrimSpaces(t.substr(0, eq)));
+            line.Value = std::string(Unquote(TrimSpaces(t.substr(eq + 1))));
         }
         AddLine(Sections.back(), std::move(line));
     }
@@ -128,7 +122,7 @@ int32_t TProfile::GetInt(std::string_view section, std::string_view key,
                          int32_t defaultValue) const {
     const TLine* line = Find(section, key);
     if (line == nullptr || line->Value.empty()) return defaultValue;
-    std::string_view v = Trim(line->Value);
+    std::string_view v = TrimSpaces(line->Value);
     bool negative = false;
     if (!v.empty() && (v.front() == '-' || v.front() == '+')) {
         negative = v.front() == '-';
@@ -150,7 +144,7 @@ TProfile::TSection& TProfile::SectionFor(std::string_view section) {
     if (si != SectionIndex.end()) return Sections[si->second];
     // A new section follows a blank line unless the file is empty.
     if ((Sections.size() > 1 || !Sections[0].Lines.empty()) && !Sections.back().Lines.empty() &&
-        !Trim(Sections.back().Lines.back().Raw).empty())
+        !TrimSpaces(Sections.back().Lines.back().Raw).empty())
         Sections.back().Lines.push_back(TLine{"", "", "", false});
     TSection s;
     s.Name = std::string(section);
@@ -167,14 +161,15 @@ void TProfile::Set(std::string_view section, std::string_view key, std::string_v
     if (ki != s.KeyIndex.end()) {
         TLine& line = s.Lines[ki->second];
         line.Raw = Joined(line.Key, "=", value);
-        line.Value = std::string(Unquote(Trim(value)));
+        line.Value = std::string(Unquote(TrimSpaces(value)));
         return;
     }
-    TLine line{Joined(key, "=", value), std::string(key), std::string(Unquote(Trim(value))), false};
+    TLine line{Joined(key, "=", value), std::string(key), std::string(Unquote(TrimSpaces(value))),
+               false};
     // New keys go after the section's last non-blank line, so blank lines
     // that separate sections stay between them.
     size_t at = s.Lines.size();
-    while (at > 1 && !s.Lines[at - 1].Deleted && Trim(s.Lines[at - 1].Raw).empty()) --at;
+    while (at > 1 && !s.Lines[at - 1].Deleted && TrimSpaces(s.Lines[at - 1].Raw).empty()) --at;
     if (at == s.Lines.size()) {
         AddLine(s, std::move(line));
         return;

@@ -43,13 +43,6 @@ const char* const kNames[] = {
     "socket_blank_hostname",
 };
 
-std::string Trim(std::string s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsSpaceAscii(s[b])) ++b;
-    while (e > b && IsSpaceAscii(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
-
 // Port from the text after the colon; 0 keeps the default.
 int PortFromText(const std::string& text) {
     if (text.empty()) return 0;
@@ -104,7 +97,7 @@ void TKVSocket::SetCloseNotice(TEventLoop* loop, TMessageTarget* target, uint32_
 
 int TKVSocket::Resolve(const char* host, std::vector<sockaddr_storage>* addresses,
                        int* port) const {
-    std::string work = Trim(std::string(host ? host : "").substr(0, SOCKET_HOST_MAX - 1));
+    std::string work(TrimSpaces(std::string(host ? host : "").substr(0, SOCKET_HOST_MAX - 1)));
     if (work.empty()) return SOCKET_BLANK_HOSTNAME;
 
     std::string name, portText;
@@ -128,14 +121,12 @@ int TKVSocket::Resolve(const char* host, std::vector<sockaddr_storage>* addresse
             portText = work.substr(colon + 1);
         }
     }
-    name = Trim(name);
+    name = std::string(TrimSpaces(name));
     if (name.empty()) return SOCKET_FAIL_HOST_LOOKUP;
 
     int p = DefaultPortNo;
     if (hasPort) {
-        size_t skip = 0;
-        while (skip < portText.size() && IsSpaceAscii(portText[skip])) ++skip;
-        int given = PortFromText(Trim(portText.substr(skip)));
+        int given = PortFromText(std::string(TrimSpaces(portText)));
         if (given < 0) return SOCKET_FAIL_HOST_LOOKUP;
         if (given > 0) p = given;
     }

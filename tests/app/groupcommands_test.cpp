@@ -19,7 +19,7 @@
 #include "library/statussink.h"
 #include "nntp/grouplist.h"
 #include "nntp/newsrc.h"
-#include "support/tempdir.h"
+#include "support/grouplist_fixture.h"
 
 namespace zorvex {
 namespace {
@@ -70,7 +70,7 @@ std::ostream& operator<<(std::ostream& os, const TAsked& a) {
     return os << "{" << a.Text << " | " << a.Caption << " | " << a.Style << "}";
 }
 
-class GroupCommandsTest : public ::testing::Test {
+class GroupCommandsTest : public test::TGroupListFixture {
   protected:
     void SetUp() override {
         Peers.List = &List;
@@ -79,34 +79,10 @@ class GroupCommandsTest : public ::testing::Test {
     }
     void TearDown() override { ClearFileFaults(); }
 
-    void WriteIni(const std::string& text) {
-        std::string error;
-        ASSERT_TRUE(ReplaceFileAtomically(Path, text, &error)) << error;
-    }
-    TProfile Saved() {
-        TProfile p;
-        EXPECT_TRUE(p.Load(Path));
-        return p;
-    }
     std::string Key(int i) {
         return Saved().Get(GROUPLIST_SECTION, std::to_string(i)).value_or("<none>");
     }
-    // Sets [grouplist] in the file and loads it into the table.
-    void LoadList(const std::string& section) {
-        WriteIni("[misc]\nxover=1\n\n[grouplist]\n" + section);
-        List.Load(Saved());
-    }
-    Names TableNames() {
-        Names names;
-        for (int i = 0; i < Store.GroupCount(); ++i) names.emplace_back(Store.GetGroup(i)->Name);
-        return names;
-    }
-
-    TNewsStore Store;
-    TGroupList List{Store};
     TGroupCommands Commands{List};
-    test::TTempDir Dir;
-    std::string Path = Dir.File("vantrel.ini");
     TListPeers Peers;
     TRecordedStatus Status;
     TSettingsStore Settings{Path, Peers, &Status};

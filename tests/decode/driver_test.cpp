@@ -26,6 +26,7 @@
 #include "library/fileio.h"
 #include "support/driver_reports.h"
 #include "support/encoders.h"
+#include "support/files.h"
 #include "support/recording_view.h"
 #include "support/tempdir.h"
 
@@ -34,6 +35,7 @@ namespace {
 
 using test::Base64Line;
 using test::BitwiseCrc32;
+using test::Exists;
 using test::Noise;
 using test::TTempDir;
 using test::TUuStyle;
@@ -126,11 +128,6 @@ int CountOf(const Lines& lines, std::string_view text) {
 std::string ReadFile(const std::string& path) {
     std::string contents;
     return ReadWholeFile(path, &contents) ? contents : "<missing>";
-}
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
 }
 
 class DriverTest : public ::testing::Test {

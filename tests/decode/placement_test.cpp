@@ -16,30 +16,19 @@
 
 #include "library/fileio.h"
 #include "support/encoders.h"
+#include "support/files.h"
 #include "support/tempdir.h"
 
 namespace zorvex {
 namespace {
 
+using test::Exists;
+using test::ReadFile;
+using test::WriteFile;
+
 bool IsDir(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
-
-void WriteFile(const std::string& path, const std::string& contents) {
-    std::string error;
-    ASSERT_TRUE(ReplaceFileAtomically(path, contents, &error)) << path << ": " << error;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::string contents;
-    EXPECT_TRUE(ReadWholeFile(path, &contents)) << path;
-    return contents;
 }
 
 // Replaces every '@' by the test's temporary directory.

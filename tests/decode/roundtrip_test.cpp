@@ -16,6 +16,7 @@
 #include "decode/ncdc.h"
 #include "library/fileio.h"
 #include "support/encoders.h"
+#include "support/files.h"
 #include "support/tempdir.h"
 
 namespace zorvex {
@@ -23,6 +24,7 @@ namespace {
 
 using test::AllByteValues;
 using test::Noise;
+using test::ReadFile;
 using test::TTempDir;
 using test::YencDataLines;
 using TLines = std::vector<std::string>;
@@ -300,12 +302,6 @@ class TDriver {
     std::string Dir;
     std::string Key;
 };
-
-std::string ReadFile(const std::string& path) {
-    std::string contents;
-    EXPECT_TRUE(ReadWholeFile(path, &contents)) << path;
-    return contents;
-}
 
 bool AllOk(const TFileRun& run) {
     for (size_t i = 0; i + 1 < run.Codes.size(); ++i) {

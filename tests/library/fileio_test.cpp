@@ -7,26 +7,15 @@
 #include <unistd.h>
 
 #include "support/encoders.h"
+#include "support/files.h"
 #include "support/tempdir.h"
 
 namespace zorvex {
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
-
-void WriteFile(const std::string& path, const std::string& contents) {
-    std::string error;
-    ASSERT_TRUE(ReplaceFileAtomically(path, contents, &error)) << path << ": " << error;
-}
-
-std::string Read(const std::string& path) {
-    std::string s;
-    EXPECT_TRUE(ReadWholeFile(path, &s)) << path;
-    return s;
-}
+using test::Exists;
+using test::ReadFile;
+using test::WriteFile;
 
 // Temporary files left in the directory, other than the settings file.
 int StrayFiles(const test::TTempDir& dir) {
@@ -60,12 +49,12 @@ TEST_F(AtomicReplace, FailuresLeaveTheOldFileWhole) {
         std::string error;
         EXPECT_FALSE(ReplaceFileAtomically(path, std::string(100000, 'n'), &error));
         EXPECT_FALSE(error.empty());
-        EXPECT_EQ(Read(path), "old contents\n");
+        EXPECT_EQ(ReadFile(path), "old contents\n");
         EXPECT_EQ(StrayFiles(dir), 0) << "temporary file left behind";
     }
     std::string error;
     ASSERT_TRUE(ReplaceFileAtomically(path, "new\n", &error)) << error;
-    EXPECT_EQ(Read(path), "new\n");
+    EXPECT_EQ(ReadFile(path), "new\n");
 }
 
 TEST_F(AtomicReplace, CrashBeforeRenameLeavesTheOldFile) {
@@ -76,7 +65,7 @@ TEST_F(AtomicReplace, CrashBeforeRenameLeavesTheOldFile) {
             ReplaceFileAtomically(path, "half-made\n", nullptr);
         },
         ::testing::ExitedWithCode(3), "");
-    EXPECT_EQ(Read(path), "old contents\n");
+    EXPECT_EQ(ReadFile(path), "old contents\n");
     // What such a crash leaves (the death test ran in a directory of its own).
     ASSERT_TRUE(ReplaceFileAtomically(dir.File(".settings.ini.x1Y2z3"), "half-made\n", nullptr));
     // Files that only look alike stay: another file's temporary, a name
@@ -87,7 +76,7 @@ TEST_F(AtomicReplace, CrashBeforeRenameLeavesTheOldFile) {
     // The next save works beside the stale temporary file and takes it away.
     std::string error;
     ASSERT_TRUE(ReplaceFileAtomically(path, "after\n", &error)) << error;
-    EXPECT_EQ(Read(path), "after\n");
+    EXPECT_EQ(ReadFile(path), "after\n");
     EXPECT_EQ(StrayFiles(dir), 4) << "only the stale temporary file goes";
     for (const auto& name : keep) EXPECT_EQ(access(dir.File(name).c_str(), F_OK), 0) << name;
 }
@@ -101,7 +90,7 @@ TEST_F(AtomicReplace, KeepsPermissionsAndSymbolicLinks) {
     struct stat st {};
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(Read(path), "through link\n");
+    EXPECT_EQ(ReadFile(path), "through link\n");
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
@@ -170,7 +159,7 @@ class FileIoMoveOrCopy : public ::testing::Test {
 TEST_F(FileIoMoveOrCopy, RenamesWhenItCan) {
     ASSERT_TRUE(MoveOrCopyFile(Target, Source));
     EXPECT_FALSE(Exists(Source));
-    EXPECT_EQ(Read(Target), Contents);
+    EXPECT_EQ(ReadFile(Target), Contents);
 }
 
 TEST_F(FileIoMoveOrCopy, CopiesWhenRenameFails) {
@@ -178,7 +167,7 @@ TEST_F(FileIoMoveOrCopy, CopiesWhenRenameFails) {
     InjectFileFault(TFileFault::RENAME_FAILS);
     ASSERT_TRUE(MoveOrCopyFile(Target, Source));
     EXPECT_FALSE(Exists(Source));
-    EXPECT_EQ(Read(Target), Contents);
+    EXPECT_EQ(ReadFile(Target), Contents);
     struct stat st {};
     ASSERT_EQ(stat(Target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -194,9 +183,9 @@ TEST_F(FileIoMoveOrCopy, CopyNeverDestroysTheSource) {
     for (const std::string& target : {Source, Temp.File("hardlink"), Temp.File("symlink")}) {
         InjectFileFault(TFileFault::RENAME_FAILS);
         EXPECT_FALSE(MoveOrCopyFile(target, Source)) << target;
-        EXPECT_EQ(Read(Source), Contents) << target;
+        EXPECT_EQ(ReadFile(Source), Contents) << target;
     }
-    EXPECT_EQ(Read(victim), "keep me");
+    EXPECT_EQ(ReadFile(victim), "keep me");
 }
 
 TEST_F(FileIoMoveOrCopy, FailedCopyKeepsTheSourceAndLeavesNoTarget) {
@@ -217,14 +206,14 @@ TEST_F(FileIoMoveOrCopy, FailedCopyKeepsTheSourceAndLeavesNoTarget) {
         SCOPED_TRACE(static_cast<int>(f.Fault) * 10 + f.Skip);
         InjectFileFault(f.Fault, f.Skip);
         EXPECT_FALSE(MoveOrCopyFile(target, Source));
-        EXPECT_EQ(Read(Source), Contents);
+        EXPECT_EQ(ReadFile(Source), Contents);
         EXPECT_FALSE(Exists(target));
         ClearFileFaults();
     }
     // Without a fault the same move crosses the file systems by copying.
     EXPECT_TRUE(MoveOrCopyFile(target, Source));
     EXPECT_FALSE(Exists(Source));
-    EXPECT_EQ(Read(target), Contents);
+    EXPECT_EQ(ReadFile(target), Contents);
 }
 
 TEST(FileIo, IsJpegName) {

@@ -10,40 +10,14 @@
 #include "library/fileio.h"
 #include "library/profile.h"
 #include "nntp/newsrc.h"
-#include "support/tempdir.h"
+#include "support/grouplist_fixture.h"
 
 namespace zorvex {
 namespace {
 
 using Names = std::vector<std::string>;
 
-class GroupListTest : public ::testing::Test {
-  protected:
-    void WriteIni(const std::string& text) {
-        std::string error;
-        ASSERT_TRUE(ReplaceFileAtomically(Path, text, &error)) << error;
-    }
-    TProfile Saved() {
-        TProfile p;
-        EXPECT_TRUE(p.Load(Path));
-        return p;
-    }
-    // Sets [grouplist] in the file and loads it into the table.
-    void LoadList(const std::string& section) {
-        WriteIni("[misc]\nxover=1\n\n[grouplist]\n" + section);
-        List.Load(Saved());
-    }
-    Names TableNames() {
-        Names names;
-        for (int i = 0; i < Store.GroupCount(); ++i) names.emplace_back(Store.GetGroup(i)->Name);
-        return names;
-    }
-
-    TNewsStore Store;
-    TGroupList List{Store};
-    test::TTempDir Dir;
-    std::string Path = Dir.File("vantrel.ini");
-};
+using GroupListTest = test::TGroupListFixture;
 
 // ---- loading ----
 
