@@ -1,5 +1,6 @@
 #include "library/profile.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "library/ascii.h"
@@ -196,6 +197,27 @@ bool TProfile::Delete(std::string_view section, std::string_view key) {
     for (TLine& line : s.Lines)
         if (!line.Key.empty() && LowerAscii(line.Key) == lower) line.Deleted = true;
     return true;
+}
+
+std::vector<std::string> ReadNumberedList(const TProfile& profile, std::string_view section,
+                                          size_t max) {
+    std::vector<std::string> list;
+    for (size_t i = 0; i < max; ++i) {
+        std::string value = profile.GetString(section, std::to_string(i), "", NUMBERED_ENTRY_MAX);
+        if (value.empty()) break;
+        list.push_back(std::move(value));
+    }
+    return list;
+}
+
+void WriteNumberedList(TProfile& profile, std::string_view section,
+                       const std::vector<std::string>& list, size_t max) {
+    size_t n = std::min(list.size(), max);
+    for (size_t i = 0; i < n; ++i)
+        profile.Set(section, std::to_string(i),
+                    std::string_view(list[i]).substr(0, NUMBERED_ENTRY_MAX));
+    for (size_t i = n; i < max; ++i)
+        if (!profile.Delete(section, std::to_string(i))) break;
 }
 
 }  // namespace zorvex

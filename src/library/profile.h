@@ -6,6 +6,7 @@
 // comments, blank lines and unknown sections and keys as they were.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,10 @@
 #include <vector>
 
 namespace zorvex {
+
+// Numbered lists: a section whose keys "0", "1", ... each hold one entry.
+constexpr size_t NUMBERED_ENTRY_MAX = 1023;  // characters kept of one entry
+constexpr size_t NUMBERED_COUNT_MAX = 256;
 
 class TProfile {
   public:
@@ -63,5 +68,15 @@ class TProfile {
     std::vector<TSection> Sections;  // Sections[0] is the text before any header
     std::unordered_map<std::string, size_t> SectionIndex;
 };
+
+// Reads keys "0", "1", ... up to max entries, each cut to
+// NUMBERED_ENTRY_MAX characters; stops at the first key that is missing or
+// empty, so nothing after a gap is read.
+std::vector<std::string> ReadNumberedList(const TProfile& profile, std::string_view section,
+                                          size_t max = NUMBERED_COUNT_MAX);
+// Writes the first max entries, then deletes the keys that follow up to the
+// first one already missing, so a shorter list leaves no stale entries.
+void WriteNumberedList(TProfile& profile, std::string_view section,
+                       const std::vector<std::string>& list, size_t max = NUMBERED_COUNT_MAX);
 
 }  // namespace zorvex

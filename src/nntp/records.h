@@ -54,10 +54,17 @@ struct TNewsGroup {
     int32_t NumHeaders;
     TArticleNo HighestLoaded;
     TArticleNo LowestLoaded;
-    // The lockout lists the header steps look at; the lists of other
-    // kinds join them with the lockout unit.
+    // Lockout and keyword lists, null until needed. The selection unit owns
+    // them (the records move, so they only point); the header steps read
+    // XrefList and HostList.
+    TStringManager* PosterList;
+    TStringManager* FileList;
+    TStringManager* SubjectList;
     TStringManager* XrefList;
     TStringManager* HostList;
+    TStringManager* OrganizationList;
+    TStringManager* AnyList;
+    TStringManager* KeywordList;
     // The first article that the per-group cap kept out (0 = none), so the
     // walk can tell the user once.
     TArticleNo FirstUnstored;

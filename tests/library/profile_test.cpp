@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "library/fileio.h"
 #include "support/tempdir.h"
 
@@ -96,6 +99,66 @@ TEST(Profile, MissingFileIsEmptyAndSaveCreatesIt) {
     TProfile back;
     ASSERT_TRUE(back.Load(dir.File("absent.ini")));
     EXPECT_EQ(back.Get("A", "B").value_or(""), "c");
+}
+
+TEST(NumberedList, ReadStopsAtTheFirstGapAndCutsLongEntries) {
+    const std::string longEntry(NUMBERED_ENTRY_MAX + 50, 'x');
+    struct {
+        const char* Name;
+        std::string Text;
+        size_t Max;
+        std::vector<std::string> Expected;
+    } cases[] = {
+        {"no section", "[other]\n0=a\n", NUMBERED_COUNT_MAX, {}},
+        {"in order", "[list]\n0=a\n1= b c \n", NUMBERED_COUNT_MAX, {"a", "b c"}},
+        {"gap", "[list]\n0=a\n2=c\n", NUMBERED_COUNT_MAX, {"a"}},
+        {"empty entry", "[list]\n0=a\n1=\n2=c\n", NUMBERED_COUNT_MAX, {"a"}},
+        {"no key 0", "[list]\n1=b\n", NUMBERED_COUNT_MAX, {}},
+        {"long entry",
+         "[list]\n0=" + longEntry + "\n",
+         NUMBERED_COUNT_MAX,
+         {longEntry.substr(0, NUMBERED_ENTRY_MAX)}},
+        {"max", "[list]\n0=a\n1=b\n2=c\n", 2, {"a", "b"}},
+    };
+    for (const auto& c : cases) {
+        TProfile p;
+        p.Parse(c.Text);
+        EXPECT_EQ(ReadNumberedList(p, "list", c.Max), c.Expected) << c.Name;
+    }
+    TProfile many;
+    for (int i = 0; i < 300; ++i) many.SetInt("list", std::to_string(i), i);
+    EXPECT_EQ(ReadNumberedList(many, "list").size(), NUMBERED_COUNT_MAX);
+}
+
+TEST(NumberedList, WriteDeletesStaleKeysUpToTheFirstGap) {
+    const std::string longEntry(NUMBERED_ENTRY_MAX + 1, 'y');
+    struct {
+        const char* Name;
+        const char* Before;
+        std::vector<std::string> List;
+        size_t Max;
+        const char* After;
+    } cases[] = {
+        // Key 6 lies beyond the gap at 5 and is left alone.
+        {"shrink",
+         "[list]\n0=a\n1=b\n2=c\n3=d\n4=e\n6=g\n",
+         {"A", "B"},
+         NUMBERED_COUNT_MAX,
+         "[list]\n0=A\n1=B\n6=g\n"},
+        {"grow", "[list]\n0=a\n", {"a", "b"}, NUMBERED_COUNT_MAX, "[list]\n0=a\n1=b\n"},
+        {"empty", "[list]\n0=a\n1=b\n", {}, NUMBERED_COUNT_MAX, "[list]\n"},
+        {"new section", "", {"a"}, NUMBERED_COUNT_MAX, "[list]\n0=a\n"},
+        {"max", "[list]\n0=a\n1=b\n2=c\n", {"x", "y", "z"}, 2, "[list]\n0=x\n1=y\n2=c\n"},
+    };
+    for (const auto& c : cases) {
+        TProfile p;
+        p.Parse(c.Before);
+        WriteNumberedList(p, "list", c.List, c.Max);
+        EXPECT_EQ(p.Serialize(), c.After) << c.Name;
+    }
+    TProfile p;
+    WriteNumberedList(p, "list", {longEntry});
+    EXPECT_EQ(p.Get("list", "0").value_or("").size(), NUMBERED_ENTRY_MAX);
 }
 
 }  // namespace
