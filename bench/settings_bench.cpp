@@ -1,5 +1,5 @@
 // Loading and saving a full settings file: every key of the store, the
-// three numbered lists at 256 entries, six fonts. Reported per operation.
+// two numbered lists at 256 entries, six fonts. Reported per operation.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -17,8 +17,7 @@ struct TBenchFile {
         Path = Dir + "/vantrel.ini";
         zorvex::TSettingsStore store(Path, zorvex::TNoOtherSettingsKept::Instance());
         store.LoadSettings();
-        for (size_t i = 0; i < zorvex::LIST_COUNT_MAX; ++i) {
-            store.FileMasks.push_back("*.mask" + std::to_string(i));
+        for (size_t i = 0; i < zorvex::NUMBERED_COUNT_MAX; ++i) {
             store.PathPrefixes.push_back("prefix" + std::to_string(i) + " alt.binaries.g" +
                                          std::to_string(i));
             store.AutoScanPaths.push_back("/home/user/download/scan" + std::to_string(i));

@@ -11,6 +11,7 @@
 #include "library/strings.h"
 #include "net/kvsocket.h"
 #include "nntp/crosspost.h"
+#include "select/lockout.h"
 
 namespace zorvex {
 
@@ -241,6 +242,10 @@ void TNews::OnArticleFollows() {
     TNewsIo::OnArticleFollows();
     if (!CurrentArticle()) return;
     TransferStarted = true;
+    const THeader* h = CurrentArticle();
+    Seen[1] = Seen[0];
+    Seen[0] = {true, h->Number, h->Poster ? h->Poster : "null", h->Subject ? h->Subject : "null",
+               h->PostingHost ? h->PostingHost : "null"};
     // The settings may have changed since the last article.
     RefreshDriverOptions();
     FileDriver.ArticleStart(CurrentGroup(), CurrentArticle(), MessageId());
@@ -473,6 +478,37 @@ void TNews::JumpToCommand(const std::vector<int>& selection) {
     group->Done = 0;
     JumpToGroup(selection[0]);
     Status.ShowMessageById(7, 8, BOX_OK);
+}
+
+bool TNews::LockoutArticleCommand(bool previous) {
+    const TSeenArticle& article = Seen[previous ? 1 : 0];
+    if (!article.Valid || !Lockouts) {
+        View.MessageBox("No picture has been downloaded into the image slot", "Error!", BOX_OK);
+        return false;
+    }
+    // The file this article started, whether still being decoded or done.
+    std::string file = "null";
+    if (FileDriver.Current().Article == article.Number && !FileDriver.Current().FileName.empty())
+        file = FileDriver.Current().FileName;
+    for (const TCurrentFile& received : FileDriver.Received())
+        if (received.Article == article.Number) file = received.FileName;
+
+    TLockoutForm form;
+    form.Fields = LockoutFieldsFrom(article.Poster, article.Subject, file, article.Host);
+    form.Choice.Poster = true;
+    if (!View.EditLockoutForm(form)) return false;
+    Lockouts->AddLockouts(form.Fields, form.Choice, form.Temporary);
+    return true;
+}
+
+void TNews::TestStringCommand(int kind) {
+    std::string text;
+    if (!Lockouts ||
+        !View.AskText("Test String Matcher",
+                      "Enter a string, Zorvex will tell which groups match:", 255, &text))
+        return;
+    for (const TLockoutAnswer& answer : Lockouts->TestString(kind, text))
+        View.MessageBox(answer.Text, answer.Title, BOX_OK);
 }
 
 bool TNews::SetPointerCommand(int index, TArticleNo pointer) {

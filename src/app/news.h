@@ -25,6 +25,7 @@ namespace zorvex {
 
 class TStatusLog;
 class TNewsView;
+class TLockoutLists;
 class TGroupCommands;
 class TCrossPostTally;
 
@@ -55,6 +56,8 @@ class TNews : public TNewsIo, public TMessageTarget {
     // of each fetched article's Xref line into it; it starts over when the
     // walk changes groups.
     void SetCrossPostTally(TCrossPostTally* tally) { Tally = tally; }
+    // The lockout and keyword lists the lockout commands add to and test.
+    void SetLockouts(TLockoutLists* lockouts) { Lockouts = lockouts; }
     // The unattended modes; the start sets them from the command line.
     TStartupSwitches Switches;
     // Runs the Exit command (the frame's; the headless program's shutdown).
@@ -121,6 +124,14 @@ class TNews : public TNewsIo, public TMessageTarget {
     // The group being downloaded, which no command may delete; null when
     // not connected.
     const TNewsGroup* DownloadingGroup() { return IsConnected() ? CurrentGroup() : nullptr; }
+    // Lockout Current / Previous: offers the poster, subject, file name and
+    // posting host of the article being received (or the one before it) in
+    // the lockout window, and adds the chosen ones to the All-Groups lists.
+    // False when nothing was added.
+    bool LockoutArticleCommand(bool previous);
+    // The string matcher test of a lockout window: asks for a text and says
+    // which of the lists of that kind match it.
+    void TestStringCommand(int kind);
     // The server disconnect handler: any path that finds the server gone.
     void ServerDisconnected();
     // Connects to [connection] host; false with a status line when it
@@ -185,6 +196,15 @@ class TNews : public TNewsIo, public TMessageTarget {
     TEventLoop* Loop = nullptr;
     TGroupCommands* Groups = nullptr;
     TCrossPostTally* Tally = nullptr;
+    TLockoutLists* Lockouts = nullptr;
+    // The article being received and the one before it, for the lockout
+    // commands; copied, since the headers go when the walk changes groups.
+    struct TSeenArticle {
+        bool Valid = false;
+        TArticleNo Number = 0;
+        std::string Poster, Subject, Host;
+    };
+    TSeenArticle Seen[2];
     // Bytes taken since the last watchdog tick.
     uint64_t Traffic = 0;
     uint64_t TotalBytes = 0;

@@ -1,10 +1,14 @@
 #include "app/newsapp.h"
 
+#include <algorithm>
+#include <ctime>
+
 #include "app/messages.h"
 #include "app/statusqueue.h"
 #include "app/view.h"
 #include "decode/placement.h"
 #include "library/fileio.h"
+#include "library/homefiles.h"
 #include "library/profile.h"
 #include "library/strings.h"
 
@@ -28,9 +32,23 @@ TNewsApp::TNewsApp(const TStartup& startup, TNewsView& view, TEventLoop& loop, T
       GroupList(store),
       GroupCommands(GroupList),
       NewsrcList(startup.HomeDir),
-      Peers(GroupList),
+      LockoutLists(store),
+      Checks(MaskLists),
+      Peers(GroupList, LockoutLists, MaskLists,
+            HomeFileNames(startup.HomeDir, std::time(nullptr)).Lockouts),
       Store(startup.SettingsPath, Peers),
       Diagnostics(startup.HomeDir + "/" + DIAGNOSTIC_LOG_NAME) {}
+
+bool TKeptLists::SaveLockouts(std::string* error) {
+    // Lists never read would overwrite the user's file with nothing.
+    if (!LockoutsLoaded) return true;
+    return Lockouts.Save(LockoutPath, error);
+}
+
+TLockoutLoadReport TKeptLists::LoadLockouts() {
+    LockoutsLoaded = true;
+    return Lockouts.Load(LockoutPath);
+}
 
 TNewsApp::~TNewsApp() {
     TStatusQueue::Global().Detach();
@@ -73,12 +91,14 @@ TStartResult TNewsApp::Start() {
     Diagnostics.SetEnabled(Startup.Switches.DiagnosticLog != 0);
     Log = std::make_unique<TStatusLog>(View, s, Startup.HomeDir, Diagnostics);
     Store.SetStatus(Log.get());
-    Main = std::make_unique<TNews>(Store, *Log, View, TAcceptEverything::Instance(),
-                                   TNoPlugInsNoPreview::Instance(), GroupTable);
+    for (const std::string& note : Peers.MaskNotes) Log->PrintStatus(note);
+    Main = std::make_unique<TNews>(Store, *Log, View, Checks, TNoPlugInsNoPreview::Instance(),
+                                   GroupTable);
     TNews& news = *Main;
     news.Switches = Startup.Switches;
     news.SetGroupList(&GroupCommands);
     news.SetCrossPostTally(&Tally);
+    news.SetLockouts(&LockoutLists);
     news.SetNewsrc(&NewsrcList);
     news.SetDiagnostics(&Diagnostics);
     news.ExitCommand = [this] { Loop.Post(this, MSG_COMMAND, CM_EXIT, 0); };
@@ -90,6 +110,9 @@ TStartResult TNewsApp::Start() {
     TProfile profile;
     profile.Load(Store.Path());
     GroupList.Load(profile);
+    LockoutLists.SetStateThreshold(static_cast<size_t>(std::max(1, s.StateSetInUseThresh)));
+    TLockoutLoadReport lockouts = Peers.LoadLockouts();
+    if (!lockouts.Message.empty()) Log->PrintStatus(lockouts.Message);
 
     Log->PrintStatusF("Zorvex/Vantrel %s, %s: Initialized.", WordSizeText().c_str(), VERSION_TEXT);
     Log->PrintStatusF("Build date: %s", __DATE__);

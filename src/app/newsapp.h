@@ -17,20 +17,51 @@
 #include "nntp/crosspost.h"
 #include "nntp/grouplist.h"
 #include "nntp/newsrc.h"
+#include "select/filemask.h"
+#include "select/lockout.h"
 
 namespace zorvex {
 
 class TNewsView;
 
-// Of the units with their own part of a save, only the group list exists
-// yet; the others save nothing and read nothing.
-class TOnlyGroupListKept final : public TNoOtherSettingsKept {
+// The units with their own part of a save that exist: the group list, the
+// lockout lists and the two mask lists. The others save and read nothing.
+class TKeptLists final : public TNoOtherSettingsKept {
   public:
-    explicit TOnlyGroupListKept(TGroupList& groups) : Groups(groups) {}
+    TKeptLists(TGroupList& groups, TLockoutLists& lockouts, TFileMasks& masks,
+               std::string lockoutPath)
+        : Groups(groups), Lockouts(lockouts), Masks(masks), LockoutPath(std::move(lockoutPath)) {}
+    void ReadMaskLists(const TProfile& profile) override { MaskNotes = Masks.Load(profile); }
+    void WriteFileMasks(TProfile& profile) override { Masks.WriteFileMasks(profile); }
+    void WriteEncryptionMasks(TProfile& profile) override { Masks.WriteEncryptionMasks(profile); }
+    bool SaveLockouts(std::string* error) override;
     void WriteGroupList(TProfile& profile) override { Groups.WriteGroupList(profile); }
+
+    // Reads lockout.lst; until then a save leaves the file alone.
+    TLockoutLoadReport LoadLockouts();
+    const std::string& LockoutFile() const { return LockoutPath; }
+    // What the last read of the mask lists could not take as it stood.
+    std::vector<std::string> MaskNotes;
 
   private:
     TGroupList& Groups;
+    TLockoutLists& Lockouts;
+    TFileMasks& Masks;
+    std::string LockoutPath;
+    bool LockoutsLoaded = false;
+};
+
+// The acceptance checks come later: every article and file is taken, but
+// only names that match the encryption masks are enciphered.
+class TAcceptEverythingEncryptByMasks final : public TAcceptEverything {
+  public:
+    explicit TAcceptEverythingEncryptByMasks(TFileMasks& masks) : Masks(masks) {}
+    bool EncryptionMaskMatches(const std::string& name) override {
+        return Masks.EncryptionMasksMatch(name);
+    }
+
+  private:
+    TFileMasks& Masks;
 };
 
 struct TStartResult {
@@ -69,6 +100,8 @@ class TNewsApp final : public TMessageTarget {
     TNews& News() { return *Main; }
     TGroupCommands& Groups() { return GroupCommands; }
     TNewsrcList& Newsrc() { return NewsrcList; }
+    TLockoutLists& Lockouts() { return LockoutLists; }
+    TFileMasks& Masks() { return MaskLists; }
     TSettingsStore& Settings() { return Store; }
     TStatusLog& Status() { return *Log; }
     const TStartup& StartupValues() const { return Startup; }
@@ -81,7 +114,10 @@ class TNewsApp final : public TMessageTarget {
     TGroupList GroupList;
     TGroupCommands GroupCommands;
     TNewsrcList NewsrcList;
-    TOnlyGroupListKept Peers;
+    TLockoutLists LockoutLists;
+    TFileMasks MaskLists;
+    TAcceptEverythingEncryptByMasks Checks;
+    TKeptLists Peers;
     TSettingsStore Store;
     TDiagnosticLog Diagnostics;
     TCrossPostTally Tally;

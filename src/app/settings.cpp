@@ -1,6 +1,5 @@
 #include "app/settings.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -279,14 +278,13 @@ bool TSettingsStore::LoadSettings(const TDisplayFacts& display) {
 
     Block.Host = profile.GetString("connection", "host", "", SETTINGS_PATH_MAX);
     Block.DownloadPath = profile.GetString("paths", "download", "", SETTINGS_PATH_MAX);
-    FileMasks = ReadList(profile, "filemask");
-    if (FileMasks.empty()) FileMasks.push_back("*.*");
-    PathPrefixes = ReadList(profile, "pathprefix");
-    AutoScanPaths = ReadList(profile, "autoscan");
+    PathPrefixes = ReadNumberedList(profile, "pathprefix");
+    AutoScanPaths = ReadNumberedList(profile, "autoscan");
     Fonts = BuiltInFonts(display);
     for (int i = 0; i < NUM_FONTS; ++i) Fonts[i] = ReadFont(profile, FONT_SECTIONS[i], Fonts[i]);
 
     Peers.ReadPluginList(profile);
+    Peers.ReadMaskLists(profile);
     IsLoaded = readable;
     return readable;
 }
@@ -357,42 +355,21 @@ bool TSettingsStore::SaveWithSet(uint32_t bits) {
         report(SettingsPath, "the file cannot be read");
         return false;
     }
-    if (bits & SAVE_FILE_MASKS) WriteList(profile, "filemask", FileMasks);
+    if (bits & SAVE_FILE_MASKS) Peers.WriteFileMasks(profile);
     if (bits & SAVE_MAIN) {
         SaveSettings(profile);
         profile.Set("connection", "host", Block.Host.substr(0, SETTINGS_PATH_MAX));
         profile.Set("paths", "download", Block.DownloadPath.substr(0, SETTINGS_PATH_MAX));
         Peers.WriteEncryptionMasks(profile);
-        WriteList(profile, "pathprefix", PathPrefixes);
+        WriteNumberedList(profile, "pathprefix", PathPrefixes);
         Peers.WriteViewerSettings(profile);
-        WriteList(profile, "autoscan", AutoScanPaths);
+        WriteNumberedList(profile, "autoscan", AutoScanPaths);
     }
     if (bits & SAVE_FONTS)
         for (int i = 0; i < NUM_FONTS; ++i) WriteFont(profile, FONT_SECTIONS[i], Fonts[i]);
     if (bits & SAVE_GROUP_LIST) Peers.WriteGroupList(profile);
     if (!profile.Save(SettingsPath, &error)) report(SettingsPath, error);
     return ok;
-}
-
-std::vector<std::string> TSettingsStore::ReadList(const TProfile& profile, std::string_view section,
-                                                  size_t max) {
-    std::vector<std::string> list;
-    for (size_t i = 0; i < max; ++i) {
-        std::string value =
-            profile.GetString(section, Decimal(static_cast<long>(i)), "", LIST_ENTRY_MAX);
-        if (value.empty()) break;
-        list.push_back(std::move(value));
-    }
-    return list;
-}
-
-void TSettingsStore::WriteList(TProfile& profile, std::string_view section,
-                               const std::vector<std::string>& list, size_t max) {
-    size_t n = std::min(list.size(), max);
-    for (size_t i = 0; i < n; ++i)
-        profile.Set(section, Decimal(static_cast<long>(i)), list[i].substr(0, LIST_ENTRY_MAX));
-    for (size_t i = n; i < max; ++i)
-        if (!profile.Delete(section, Decimal(static_cast<long>(i)))) break;
 }
 
 namespace {

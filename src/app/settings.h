@@ -18,8 +18,6 @@ class TStatusSink;
 
 constexpr size_t SETTINGS_PATH_MAX = 255;
 constexpr size_t SETTINGS_NAME_MAX = 127;
-constexpr size_t LIST_ENTRY_MAX = 1023;
-constexpr size_t LIST_COUNT_MAX = 256;
 constexpr size_t FONT_FACE_MAX = 31;
 constexpr size_t SIGNED_TEXT_MAX = 31;
 constexpr int NUM_COLORS = 20;
@@ -133,6 +131,8 @@ class TSettingsPeers {
   public:
     virtual ~TSettingsPeers() = default;
     virtual void ReadPluginList(const TProfile& profile) = 0;
+    // [filemask] and the encryption masks of [encryption].
+    virtual void ReadMaskLists(const TProfile& profile) = 0;
     // Duplicates kept by the coordinator are never saved locally.
     virtual bool CoordinatorManagesDupes() const = 0;
     // Each returns false (with a reason) when its file could not be written.
@@ -140,6 +140,7 @@ class TSettingsPeers {
     virtual bool SaveDupeFiles(std::string* error) = 0;
     virtual bool SaveUrlGrabberFiles(std::string* error) = 0;
     virtual bool SaveLockouts(std::string* error) = 0;
+    virtual void WriteFileMasks(TProfile& profile) = 0;
     virtual void WriteEncryptionMasks(TProfile& profile) = 0;
     virtual void WriteViewerSettings(TProfile& profile) = 0;
     virtual void WriteGroupList(TProfile& profile) = 0;
@@ -150,11 +151,13 @@ class TSettingsPeers {
 class TNoOtherSettingsKept : public TSettingsPeers {
   public:
     void ReadPluginList(const TProfile&) override {}
+    void ReadMaskLists(const TProfile&) override {}
     bool CoordinatorManagesDupes() const override { return false; }
     bool SaveDupeSubjects(std::string*) override { return true; }
     bool SaveDupeFiles(std::string*) override { return true; }
     bool SaveUrlGrabberFiles(std::string*) override { return true; }
     bool SaveLockouts(std::string*) override { return true; }
+    void WriteFileMasks(TProfile&) override {}
     void WriteEncryptionMasks(TProfile&) override {}
     void WriteViewerSettings(TProfile&) override {}
     void WriteGroupList(TProfile&) override {}
@@ -188,11 +191,6 @@ class TSettingsStore {
     bool SaveWithSet(uint32_t bits);
     uint32_t DefaultSaveSet() const;
 
-    // Numbered lists: keys "0", "1", ... up to max entries.
-    static std::vector<std::string> ReadList(const TProfile& profile, std::string_view section,
-                                             size_t max = LIST_COUNT_MAX);
-    static void WriteList(TProfile& profile, std::string_view section,
-                          const std::vector<std::string>& list, size_t max = LIST_COUNT_MAX);
     static TLogFont ReadFont(const TProfile& profile, std::string_view section,
                              const TLogFont& builtIn);
     static void WriteFont(TProfile& profile, std::string_view section, const TLogFont& font);
@@ -202,7 +200,6 @@ class TSettingsStore {
                             int32_t value);
 
     // The string lists kept in the settings file.
-    std::vector<std::string> FileMasks;      // [filemask]; "*.*" when empty
     std::vector<std::string> PathPrefixes;   // [pathprefix]
     std::vector<std::string> AutoScanPaths;  // [autoscan]
     std::array<TLogFont, NUM_FONTS> Fonts;

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "select/lockout.h"
+
 namespace zorvex {
 
 struct THeader;
@@ -25,6 +27,14 @@ struct TProgress {
 enum TBoxStyle { BOX_OK, BOX_OK_CANCEL, BOX_YES_NO, BOX_YES_NO_CANCEL };
 enum TBoxAnswer { ANSWER_OK, ANSWER_CANCEL, ANSWER_YES, ANSWER_NO };
 
+// The Lockout Current / Previous window: an article's fields, which of them
+// to lock out (the poster is ticked at first) and whether only until exit.
+struct TLockoutForm {
+    TLockoutFields Fields;
+    TLockoutChoice Choice;
+    bool Temporary = false;
+};
+
 class TNewsView {
   public:
     virtual ~TNewsView() = default;
@@ -36,6 +46,19 @@ class TNewsView {
     virtual void ShowHint(std::string_view text) = 0;
     virtual TBoxAnswer MessageBox(std::string_view text, std::string_view caption,
                                   TBoxStyle style) = 0;
+    // Asks for a line of text (at most maxLength characters); false when
+    // the user cancels. A view that cannot ask cancels.
+    virtual bool AskText(std::string_view title, std::string_view prompt, size_t maxLength,
+                         std::string* answer) {
+        (void)title, (void)prompt, (void)maxLength, (void)answer;
+        return false;
+    }
+    // Shows the lockout window; true when the user pressed Ok (the form then
+    // holds the user's choice). A view that cannot ask cancels.
+    virtual bool EditLockoutForm(TLockoutForm& form) {
+        (void)form;
+        return false;
+    }
     // The small status indicator ("DECD" while a file is being decoded);
     // empty clears it. A view without one ignores it.
     virtual void ShowIndicator(std::string_view text) { (void)text; }

@@ -150,7 +150,7 @@ class TArticleChecks {
 // No check, plug-in, URL grabber or duplicate table exists yet: every file
 // is accepted, every name matches the encryption masks, nothing is rejected
 // for lack of data and nobody else sees the lines.
-class TAcceptEverything final : public TArticleChecks {
+class TAcceptEverything : public TArticleChecks {
   public:
     void ArticleReady(const THeader*, std::string_view) override {}
     void ArticleHeaderLine(const THeader*, std::string_view) override {}

@@ -20,6 +20,7 @@
 #include "app/view.h"
 #include "library/fileio.h"
 #include "library/profile.h"
+#include "select/lockout.h"
 #include "support/encoders.h"
 #include "support/recording_view.h"
 #include "support/scripted_server.h"
@@ -665,6 +666,140 @@ TEST_F(NewsControlTest, GroupCommandsKeepTheWalksPlace) {
     EXPECT_STREQ(Store.GetGroup(news.PendingGroup())->Name, "c.d");
     EXPECT_EQ(GroupListValue("0"), "e.f 1 0");
     EXPECT_EQ(GroupListValue("2"), "<absent>");
+}
+
+// Overview lines with the given subjects; posters are p1, p2, ...
+std::vector<TStep> GroupStepsWithSubjects(const std::vector<std::string>& subjects) {
+    const int n = static_cast<int>(subjects.size());
+    std::string text = "224 overview follows\n";
+    for (int i = 1; i <= n; ++i)
+        text += std::to_string(i) + "\t" + subjects[i - 1] + "\tp" + std::to_string(i) + "\td\t<" +
+                std::to_string(i) + "@test>\t\t100\t10\n";
+    return {kModeReader, TStep{"211 " + std::to_string(n) + " 1 " + std::to_string(n) + " a.b\n"},
+            TStep{text + ".\n"}};
+}
+
+struct TEncryptionCase {
+    const char* Ini;
+    bool Enable;
+    bool GifEnciphered, BinEnciphered;
+};
+
+class EncryptionMaskTest : public NewsControlTest,
+                           public ::testing::WithParamInterface<TEncryptionCase> {};
+
+TEST_P(EncryptionMaskTest, OnlyNamesMatchingTheMasksAreEnciphered) {
+    const TEncryptionCase& c = GetParam();
+    std::vector<TStep> steps = GroupStepsWithSubjects({"photo.gif", "archive.bin"});
+    steps.push_back(TStep{YencArticle(1, "photo.gif", Data[0])});
+    steps.push_back(TStep{YencArticle(2, "archive.bin", Data[1])});
+    Server.ServeSessions({{kGreeting, steps}});
+    WriteIni(c.Ini);
+    StartApp(TStartupSwitches{});
+    App->Settings().Settings().EncryptionEnable = c.Enable;
+    App->Settings().Settings().EncryptionKey = "secret";
+    ASSERT_TRUE(App->News().Connect());
+    ASSERT_TRUE(RunUntil([&] { return View.Has("Finished all groups..."); }));
+    const std::string gif = FileBytes(Home.File("dl/photo.gif"));
+    const std::string bin = FileBytes(Home.File("dl/archive.bin"));
+    EXPECT_EQ(gif.rfind("KVENC\n", 0) == 0, c.GifEnciphered);
+    EXPECT_EQ(bin.rfind("KVENC\n", 0) == 0, c.BinEnciphered);
+    if (!c.GifEnciphered) {
+        EXPECT_TRUE(gif == Data[0]);
+    }
+    if (!c.BinEnciphered) {
+        EXPECT_TRUE(bin == Data[1]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EncryptionMaskTest,
+                         ::testing::Values(
+                             // The default masks are *.jpg, *.gif and *.bmp.
+                             TEncryptionCase{"", true, true, false},
+                             TEncryptionCase{"[encryption]\nmask_count=1\nmask0=*.bin\n", true,
+                                             false, true},
+                             TEncryptionCase{"", false, false, false}));
+
+TEST_F(NewsControlTest, LockoutListIsReadAtTheStartAndSavedAtTheExit) {
+    WriteIni("");
+    ASSERT_TRUE(ReplaceFileAtomically(Home.File("lockout.lst"),
+                                      "POSTER a.b 1 *spammer*\n"
+                                      "SUBJECT All-Groups 64 only until exit\n"
+                                      "FILE All-Groups x *.exe\n"
+                                      "an old poster\n",
+                                      nullptr));
+    StartApp(TStartupSwitches{});
+    TLockoutLists& lists = App->Lockouts();
+    TNewsGroup* group = Store.FindGroup("a.b");
+    ASSERT_NE(group, nullptr);
+    EXPECT_TRUE(lists.Matches(group, LOCKOUT_POSTER, "the spammer"));
+    EXPECT_FALSE(lists.Matches(nullptr, LOCKOUT_POSTER, "the spammer"));
+    EXPECT_TRUE(lists.Matches(nullptr, LOCKOUT_POSTER, "an old poster"));
+    EXPECT_TRUE(lists.Matches(nullptr, LOCKOUT_SUBJECT, "only until exit"));
+    EXPECT_FALSE(lists.Matches(nullptr, LOCKOUT_FILE, "a.exe"));
+    EXPECT_EQ(
+        View.Count(Home.File("lockout.lst") + ": 1 malformed line skipped, the first is line 3"),
+        1);
+
+    // The string matcher test and a lockout command without an article.
+    View.TextAnswers = {"the spammer", "nobody"};
+    App->News().TestStringCommand(LOCKOUT_POSTER);
+    App->News().TestStringCommand(LOCKOUT_POSTER);
+    EXPECT_FALSE(App->News().LockoutArticleCommand(false));
+    EXPECT_EQ(View.Boxes, (std::vector<std::string>{
+                              "hit: string matches in a.b",
+                              "no hit: string did not match any groups",
+                              "Error!: No picture has been downloaded into the image slot",
+                          }));
+    EXPECT_EQ(View.Questions[0],
+              "Test String Matcher: Enter a string, Zorvex will tell which groups match:");
+
+    App->Exit();
+    EXPECT_EQ(FileBytes(Home.File("lockout.lst")),
+              "POSTER All-Groups 0 an old poster\n"
+              "POSTER a.b 1 *spammer*\n");
+}
+
+TEST_F(NewsControlTest, LockoutCommandsOfferTheCurrentAndThePreviousArticle) {
+    std::vector<TStep> steps = GroupStepsWithSubjects({"first (1/1)", "a*b(1/2)"});
+    steps.push_back(TStep{YencArticle(1, "first.bin", Data[0])});
+    steps.push_back(TStep{YencArticle(2, "second.bin", Data[1])});
+    Server.ServeSessions({{kGreeting, steps}});
+    WriteIni("");
+    StartApp(TStartupSwitches{});
+    ASSERT_TRUE(App->News().Connect());
+    ASSERT_TRUE(RunUntil([&] { return View.Has("Finished all groups..."); }));
+
+    // Cancelled: nothing is added.
+    EXPECT_FALSE(App->News().LockoutArticleCommand(true));
+    ASSERT_EQ(View.LockoutForms.size(), 1u);
+    EXPECT_EQ(View.LockoutForms[0].Fields.Poster, "p1");
+    EXPECT_EQ(View.LockoutForms[0].Fields.Subject, "first (1/1)");
+    EXPECT_EQ(View.LockoutForms[0].Fields.File, "first.bin");
+    EXPECT_TRUE(View.LockoutForms[0].Choice.Poster);
+    EXPECT_FALSE(App->Lockouts().Matches(nullptr, LOCKOUT_POSTER, "p1"));
+
+    View.OnLockoutForm = [](TLockoutForm& form) {
+        form.Choice.Subject = true;
+        form.Choice.File = true;
+        form.Choice.Host = true;  // empty: the posting host was never loaded
+        form.Temporary = true;
+    };
+    EXPECT_TRUE(App->News().LockoutArticleCommand(false));
+    const TLockoutForm& shown = View.LockoutForms.back();
+    EXPECT_EQ(shown.Fields.Poster, "p2");
+    EXPECT_EQ(shown.Fields.Subject, "a\\*b(1/2)");
+    EXPECT_EQ(shown.Fields.File, "second.bin");
+    EXPECT_EQ(shown.Fields.Host, "");
+    TLockoutLists& lists = App->Lockouts();
+    EXPECT_TRUE(lists.Matches(nullptr, LOCKOUT_POSTER, "p2"));
+    EXPECT_TRUE(lists.Matches(nullptr, LOCKOUT_SUBJECT, "Re: a*b(1/2)"));
+    EXPECT_FALSE(lists.Matches(nullptr, LOCKOUT_SUBJECT, "aXb(1/2)"));
+    EXPECT_TRUE(lists.Matches(nullptr, LOCKOUT_FILE, "second.bin"));
+    EXPECT_FALSE(lists.HasEntries(nullptr, LOCKOUT_HOST));
+    // Temporary: gone from the file after the exit's save.
+    App->Exit();
+    EXPECT_EQ(FileBytes(Home.File("lockout.lst")), "");
 }
 
 }  // namespace

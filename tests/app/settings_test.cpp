@@ -23,6 +23,9 @@ struct TRecordingPeers : TSettingsPeers {
     void ReadPluginList(const TProfile& p) override {
         PluginsRead = p.Get("plugins", "count").value_or("none");
     }
+    void ReadMaskLists(const TProfile& p) override {
+        MasksRead = p.Get("filemask", "0").value_or("none");
+    }
     bool CoordinatorManagesDupes() const override { return Coordinator; }
     bool SaveDupeSubjects(std::string*) override { return Note("dupesubj"); }
     bool SaveDupeFiles(std::string*) override { return Note("dupefile"); }
@@ -31,6 +34,7 @@ struct TRecordingPeers : TSettingsPeers {
         if (FailLockouts) *error = "disk full";
         return Note("lockout") && !FailLockouts;
     }
+    void WriteFileMasks(TProfile&) override { Note("filemask"); }
     void WriteEncryptionMasks(TProfile& p) override {
         Note("masks");
         p.Set("encryption", "mask_count", "0");
@@ -48,6 +52,7 @@ struct TRecordingPeers : TSettingsPeers {
     bool FailLockouts = false;
     std::string Calls;
     std::string PluginsRead;
+    std::string MasksRead;
 };
 
 class SettingsStore : public ::testing::Test {
@@ -107,7 +112,7 @@ const char* const EVERY_DEFAULT =
     "color 0 12632256|color 1 216|color 7 0|color 8 8388736|color 10 24576|color 15 12632256|"
     "color 19 0|color_i 0 8388608|color_i 7 16777215|color_i 19 16777215|"
     "custom_color 0 12632256|custom_color 13 8388608|custom_color 15 0|"
-    "color_revision color_revision 3|connection host |paths download |filemask 0 *.*|"
+    "color_revision color_revision 3|connection host |paths download |"
     "font_header face Courier|font_header height -13|font_header weight 500|"
     "font_dupelist face Courier|font_status weight 0";
 
@@ -119,7 +124,7 @@ TEST_F(SettingsStore, EmptyFileGivesDefaultsAndFirstSaveWritesEveryKey) {
     EXPECT_EQ(s.MaxXref, 999);
     EXPECT_EQ(s.LastTip, -1);
     EXPECT_EQ(s.FbbsName, "files.bbs");
-    EXPECT_EQ(store.FileMasks, std::vector<std::string>{"*.*"});
+    EXPECT_EQ(peers.MasksRead, "none");
     EXPECT_EQ(store.DefaultSaveSet(), 0xFCu);
 
     ASSERT_TRUE(store.SaveWithSet(store.DefaultSaveSet()));
@@ -139,7 +144,7 @@ TEST_F(SettingsStore, EmptyFileGivesDefaultsAndFirstSaveWritesEveryKey) {
         ++checked;
     }
     EXPECT_GT(checked, 100);
-    EXPECT_EQ(peers.Calls, "httpgrab lockout masks viewer groups");
+    EXPECT_EQ(peers.Calls, "httpgrab lockout filemask masks viewer groups");
 }
 
 TEST_F(SettingsStore, ColourFixUps) {
@@ -178,28 +183,27 @@ TEST_F(SettingsStore, ColourFixUps) {
 
 TEST_F(SettingsStore, ShrinkingANumberedListDeletesStaleKeys) {
     // Key 6 lies beyond a gap: deleting stops at the first absent key.
-    WriteIni("[filemask]\n0=*.jpg\n1=*.gif\n2=*.png\n3=*.bmp\n4=*.tga\n6=*.fit\n");
+    WriteIni("[pathprefix]\n0=a/\n1=b/\n2=c/\n3=d/\n4=e/\n6=g/\n");
     ASSERT_TRUE(store.LoadSettings());
-    EXPECT_EQ(store.FileMasks.size(), 5u);
-    store.FileMasks.resize(2);
-    ASSERT_TRUE(store.SaveWithSet(SAVE_FILE_MASKS));
+    EXPECT_EQ(peers.MasksRead, "none");
+    EXPECT_EQ(store.PathPrefixes.size(), 5u);
+    store.PathPrefixes.resize(2);
+    ASSERT_TRUE(store.SaveWithSet(SAVE_MAIN));
     TProfile saved = SavedProfile();
-    EXPECT_EQ(saved.Get("filemask", "0").value_or(""), "*.jpg");
-    EXPECT_EQ(saved.Get("filemask", "1").value_or(""), "*.gif");
-    for (const char* gone : {"2", "3", "4"}) EXPECT_FALSE(saved.Has("filemask", gone)) << gone;
-    EXPECT_TRUE(saved.Has("filemask", "6"));
-    // Only the masks were asked for.
-    EXPECT_FALSE(saved.Has("misc", "xover"));
+    EXPECT_EQ(saved.Get("pathprefix", "0").value_or(""), "a/");
+    EXPECT_EQ(saved.Get("pathprefix", "1").value_or(""), "b/");
+    for (const char* gone : {"2", "3", "4"}) EXPECT_FALSE(saved.Has("pathprefix", gone)) << gone;
+    EXPECT_TRUE(saved.Has("pathprefix", "6"));
 }
 
 TEST_F(SettingsStore, ListsStopAtTheFirstEmptyKeyAndCutLongEntries) {
     WriteIni("[pathprefix]\n0=a\n1=" + std::string(1500, 'x') + "\n2=\n3=d\n");
     ASSERT_TRUE(store.LoadSettings());
     ASSERT_EQ(store.PathPrefixes.size(), 2u);
-    EXPECT_EQ(store.PathPrefixes[1].size(), LIST_ENTRY_MAX);
+    EXPECT_EQ(store.PathPrefixes[1].size(), NUMBERED_ENTRY_MAX);
     TProfile p;
     for (int i = 0; i < 300; ++i) p.SetInt("autoscan", std::to_string(i), 1000 + i);
-    EXPECT_EQ(TSettingsStore::ReadList(p, "autoscan").size(), LIST_COUNT_MAX);
+    EXPECT_EQ(ReadNumberedList(p, "autoscan").size(), NUMBERED_COUNT_MAX);
 }
 
 TEST_F(SettingsStore, UnknownKeysAndCommentsSurviveASave) {
@@ -297,7 +301,7 @@ TEST_F(SettingsStore, SaveSetBitsReachTheirOwners) {
         {SAVE_LOCKOUTS, false, "lockout"},
         {SAVE_GROUP_LIST, false, "groups"},
         {SAVE_MAIN, false, "masks viewer"},
-        {SAVE_FONTS | SAVE_FILE_MASKS, false, ""},
+        {SAVE_FONTS | SAVE_FILE_MASKS, false, "filemask"},
     };
     for (const auto& c : cases) {
         peers.Calls.clear();

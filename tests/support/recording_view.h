@@ -20,6 +20,13 @@ class TRecordingView : public TNewsView {
     std::deque<TBoxAnswer> Answers;
     // Called with each status line as it is added.
     std::function<void(const std::string&)> OnStatus;
+    // Answers text questions in turn, then cancels; each question is kept
+    // as "title: prompt".
+    std::deque<std::string> TextAnswers;
+    std::vector<std::string> Questions;
+    // Fills the lockout window and answers Ok; unset, the window cancels.
+    std::function<void(TLockoutForm&)> OnLockoutForm;
+    std::vector<TLockoutForm> LockoutForms;  // as the engine filled them
 
     void StatusLineAdded(std::string_view line, bool) override {
         Status.emplace_back(line);
@@ -36,6 +43,20 @@ class TRecordingView : public TNewsView {
         TBoxAnswer a = Answers.front();
         Answers.pop_front();
         return a;
+    }
+    bool AskText(std::string_view title, std::string_view prompt, size_t,
+                 std::string* answer) override {
+        Questions.push_back(std::string(title) + ": " + std::string(prompt));
+        if (TextAnswers.empty()) return false;
+        *answer = TextAnswers.front();
+        TextAnswers.pop_front();
+        return true;
+    }
+    bool EditLockoutForm(TLockoutForm& form) override {
+        LockoutForms.push_back(form);
+        if (!OnLockoutForm) return false;
+        OnLockoutForm(form);
+        return true;
     }
     int Count(const std::string& line) const {
         return static_cast<int>(std::count(Status.begin(), Status.end(), line));
