@@ -19,23 +19,36 @@ TReSystem& TReSystem::Global() {
     return *pool;
 }
 
+namespace {
+
+// Takes one item off a free list linked through link, first filling the
+// list with a block of quantum items when it is empty.
+template <typename T>
+T* TakeFromBlocks(T*& freeList, T* T::*link, std::vector<std::unique_ptr<T[]>>& blocks,
+                  size_t quantum, uint64_t& freeCount, uint64_t& handedOut) {
+    if (!freeList) {
+        std::unique_ptr<T[]> block(new (std::nothrow) T[quantum]);
+        ZV_CHECK(block != nullptr);
+        for (size_t i = 0; i < quantum; ++i) {
+            block[i].*link = freeList;
+            freeList = &block[i];
+        }
+        freeCount += quantum;
+        blocks.push_back(std::move(block));
+    }
+    T* item = freeList;
+    freeList = item->*link;
+    --freeCount;
+    ++handedOut;
+    return item;
+}
+
+}  // namespace
+
 TRenode* TReSystem::TakeNode() {
     std::lock_guard<std::mutex> hold(Lock);
-    if (!FreeNodes) {
-        std::unique_ptr<TRenode[]> block(new (std::nothrow) TRenode[RE_ALLOC_QUANTUM]);
-        ZV_CHECK(block != nullptr);
-        for (size_t i = 0; i < RE_ALLOC_QUANTUM; ++i) {
-            block[i].FreeNext = FreeNodes;
-            FreeNodes = &block[i];
-        }
-        Count.NodesFree += RE_ALLOC_QUANTUM;
-        NodeBlocks.push_back(std::move(block));
-    }
-    TRenode* node = FreeNodes;
-    FreeNodes = node->FreeNext;
-    --Count.NodesFree;
-    ++Count.NodesHandedOut;
-    return node;
+    return TakeFromBlocks(FreeNodes, &TRenode::FreeNext, NodeBlocks, RE_ALLOC_QUANTUM,
+                          Count.NodesFree, Count.NodesHandedOut);
 }
 
 void TReSystem::GiveNodes(std::vector<TRenode*>& nodes) {
@@ -51,22 +64,8 @@ void TReSystem::GiveNodes(std::vector<TRenode*>& nodes) {
 
 TReStateSet* TReSystem::TakeState() {
     std::lock_guard<std::mutex> hold(Lock);
-    if (!FreeStates) {
-        std::unique_ptr<TReStateSet[]> block(new (std::nothrow)
-                                                 TReStateSet[STATESET_ALLOC_QUANTUM]);
-        ZV_CHECK(block != nullptr);
-        for (size_t i = 0; i < STATESET_ALLOC_QUANTUM; ++i) {
-            block[i].ListNext = FreeStates;
-            FreeStates = &block[i];
-        }
-        Count.StatesFree += STATESET_ALLOC_QUANTUM;
-        StateBlocks.push_back(std::move(block));
-    }
-    TReStateSet* state = FreeStates;
-    FreeStates = state->ListNext;
-    --Count.StatesFree;
-    ++Count.StatesHandedOut;
-    return state;
+    return TakeFromBlocks(FreeStates, &TReStateSet::ListNext, StateBlocks, STATESET_ALLOC_QUANTUM,
+                          Count.StatesFree, Count.StatesHandedOut);
 }
 
 void TReSystem::GiveStates(TReStateSet* list) {
