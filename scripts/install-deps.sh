@@ -15,7 +15,7 @@ set -euo pipefail
 
 PKGS=(
     g++ cmake ninja-build
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libre2-dev
     libssl-dev libntlm0-dev libjpeg-dev libfreetype-dev fonts-dejavu-core zlib1g-dev
     qt6-base-dev
     clang libclang-rt-14-dev
