@@ -15,7 +15,7 @@ class TCharClass {
     void AddLiteral(unsigned char c, bool ignoreCase);
     // White space and punctuation, but not '_', which belongs to words.
     void AddWordDelimiters();
-    bool IsEmpty() const { return (Bits[0] | Bits[1] | Bits[2] | Bits[3]) == 0; }
+    bool IsFull() const { return (Bits[0] & Bits[1] & Bits[2] & Bits[3]) == ~uint64_t{0}; }
 
   private:
     uint64_t Bits[4] = {0, 0, 0, 0};

@@ -6,14 +6,22 @@
 // matches. Nodes and states come from one shared pool in blocks, so a
 // rebuild does not go back to the system allocator.
 //
-// Bounds: the work stacks are sized to the list's node count, and every
-// node is pushed at most once per step, so no list size can overflow them.
+// For speed: bytes that no pattern tells apart share a byte class, so a
+// state's row of transitions is short; each node knows the nodes a step
+// from it may enter (split by byte class where there are many), so a new
+// state costs no walk over empty nodes; stars at a pattern's ends become
+// the shared wrapper of its group; and a state from which every text is
+// accepted ends the match at once.
+//
+// Bounds: the work stack is sized to the list's node count, and every
+// node is pushed at most once per step, so no list size can overflow it.
 // The cache is dropped and rebuilt at the next match when more states are
-// in use than the threshold, or when the states' node arrays pass
-// RE_CACHE_BYTES_MAX; should one text take the cache past that budget, its
-// remaining characters are stepped through node sets without caching.
+// in use than the threshold, or when the states pass RE_CACHE_BYTES_MAX;
+// should one text take the cache past that budget, its remaining
+// characters are stepped through node sets without caching.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -51,16 +59,24 @@ enum : uint32_t {
 struct TRenode {
     TRenode* Out[2];  // either may be null
     TCharClass Class;
-    bool Empty;         // entered without reading: has no class
-    uint32_t Mark;      // equals the owner's step number when marked
-    uint32_t Index;     // position in the owner's node list
+    bool Empty;  // entered without reading: has no class
+    // Entered on any character, entered again on any next one, and the
+    // end of the text is accepted right after it: the match is decided.
+    bool Sure;
+    uint32_t Mark;   // equals the owner's step number when marked
+    uint32_t Index;  // position in the owner's node list
+    // The nodes with a class reachable from here through empty nodes: the
+    // ones a step from this node may enter (a run in the owner's arena).
+    uint32_t FollowOffset, FollowCount;
+    // For a long run, where its entries for each byte class start in the
+    // owner's index (NO_INDEX when the run is short and read whole).
+    uint32_t IndexOffset;
     TRenode* FreeNext;  // in the pool's free list
 };
 
 struct TReStateSet {
-    bool Terminal;
-    bool Accepted;
-    TReStateSet* Next[256];  // null until computed
+    // Its transitions: a row of the owner's table, one per byte class.
+    uint32_t Row;
     // The nodes entered on the way here (a sorted run of node indexes in the
     // owner's arena); the state stands for them and everything they reach
     // without reading.
@@ -84,8 +100,6 @@ class TReSystem {
     TReStateSet* TakeState();
     // Gives back a list linked through ListNext.
     void GiveStates(TReStateSet* list);
-    // Terminal and not accepted; shared by every list.
-    TReStateSet* RejectState() { return &Reject; }
 
     struct TCounts {
         uint64_t NodesHandedOut, NodesGivenBack, NodesFree;
@@ -104,7 +118,6 @@ class TReSystem {
     std::vector<std::unique_ptr<TRenode[]>> NodeBlocks;
     std::vector<std::unique_ptr<TReStateSet[]>> StateBlocks;
     TCounts Count{};
-    TReStateSet Reject{true, false, {}, 0, 0, 0, nullptr, nullptr};
 };
 
 // A work stack of node references, grown to the list's node count.
@@ -116,8 +129,6 @@ class TReStack {
     void Push(TRenode* node) { Items[Top++] = node; }
     TRenode* Pop() { return Items[--Top]; }
     bool IsEmpty() const { return Top == 0; }
-    size_t Size() const { return Top; }
-    TRenode* At(size_t i) const { return Items[i]; }
     void Clear() { Top = 0; }
 
   private:
@@ -174,6 +185,13 @@ class TReStringManager : public TStringManager {
         TRenode* End = nullptr;
         explicit operator bool() const { return Start != nullptr; }
     };
+    // Transition table entries past the rows: not computed yet, and the
+    // two ends of a match.
+    static constexpr uint32_t UNKNOWN = 0xffffffffu;
+    static constexpr uint32_t REJECT = 0xfffffffeu;
+    static constexpr uint32_t ACCEPT = 0xfffffffdu;
+    static constexpr uint32_t DECIDED = ACCEPT;  // this and above end the match
+    enum class TStep { Continue, Accept, Reject };
 
     bool MatchOnce(std::string_view text);
     void Release();
@@ -184,23 +202,27 @@ class TReStringManager : public TStringManager {
     TFragment Star(TFragment f);
     TFragment Option(TFragment f);
     TFragment Alternate(TFragment a, TFragment b);
+    // A balanced alternation, so that no path through it is long.
+    TFragment AlternateAll(std::vector<TFragment>& fragments);
     TFragment AnyStar();
-    TFragment CompilePattern(const char* pattern, bool caseSensitive);
+    TFragment CompilePattern(std::string_view pattern, bool caseSensitive);
+    // Bytes that every class of the automaton takes or leaves together
+    // share a byte class, and a row has one entry per byte class.
+    void SplitByteClasses();
+    // The follow runs of the start node and of every node with a class.
+    void BuildFollows();
 
-    // The closure of the nodes now on T, collected on S.
-    void Closure();
-    // One step from the node set on S (a closure) on character c: the nodes
-    // entered are left sorted in Kernel.
-    void Move(unsigned char c);
     void NextStep();
-    // The cached state for Kernel, or a new one; null past the byte budget.
-    TReStateSet* StateForKernel();
-    // The closure of count node indexes onto S.
-    void Expand(const uint32_t* nodes, size_t count);
-    // The state reached from one on c, computed; null past the byte budget
-    // (Kernel then holds the node set reached).
-    TReStateSet* Compute(const TReStateSet* from, unsigned char c);
-    // Steps the node set in Kernel through the rest of a text (and its
+    // One step from count nodes on a byte of class k: the nodes entered are
+    // left sorted in Kernel, or the match is decided.
+    TStep StepNodes(const uint32_t* nodes, size_t count, uint8_t k);
+    // The row of the cached state for Kernel, or of a new one; UNKNOWN
+    // past the byte budget.
+    uint32_t StateForKernel();
+    // The transition of the state at row on byte class k, computed and
+    // recorded; UNKNOWN past the byte budget (Kernel then holds the nodes).
+    uint32_t Compute(uint32_t row, uint8_t k);
+    // Steps the nodes in Kernel through the rest of a text (and its
     // terminating NUL) without caching.
     bool MatchUncached(std::string_view rest);
     size_t CacheBytes() const;
@@ -215,15 +237,23 @@ class TReStringManager : public TStringManager {
     std::vector<TRenode*> Nodes;  // taken from the pool for this build
     TRenode* StartNode = nullptr;
     TRenode* AcceptNode = nullptr;
-    TReStack S, T;
+    std::vector<uint32_t> Follows;  // the nodes' follow runs
+    // Long runs split by byte class: per node NumClasses + 1 starts into
+    // ClassFollows, so a step reads only the entries that can be entered.
+    std::vector<uint32_t> ClassStarts, ClassFollows;
+    std::array<uint8_t, 256> ClassOf{};
+    std::array<uint8_t, 256> Representative{};  // a byte of each class
+    uint32_t NumClasses = 0;
+    TReStack T;
     uint32_t Step = 0;
     std::vector<uint32_t> Kernel;
     std::vector<uint32_t> Arena;  // the states' node arrays
+    std::vector<uint32_t> Table;  // the states' rows
     std::vector<TReStateSet*> Buckets;
+    std::vector<TReStateSet*> ById;  // by row / NumClasses
     TReStateSet* States = nullptr;
     size_t NumStates = 0;
-    TReStateSet* Start = nullptr;
-    TReStateSet Accept{true, true, {}, 0, 0, 0, nullptr, nullptr};
+    uint32_t StartRow = UNKNOWN;
 };
 
 }  // namespace zorvex

@@ -54,6 +54,16 @@ INSTANTIATE_TEST_SUITE_P(
         TMatchCase{"abc", 0x20, "abc", false}, TMatchCase{"abc", 0x40, "xabcx", true},
         // An empty pattern compiles to nothing.
         TMatchCase{"", 0, "", false}, TMatchCase{"", 0x01, "", false},
+        // Stars at a pattern's ends free that end.
+        TMatchCase{"*.exe", 0x10, "a.exe b", true}, TMatchCase{"*.exe", 0x10, "a.exex", false},
+        TMatchCase{"abc*", 0x10, "x abcdef", true}, TMatchCase{"abc*", 0x10, "xabc", false},
+        TMatchCase{"*abc*", 0x10, "xabcx", true}, TMatchCase{"*abc*", 0x01, "xxABCxx", true},
+        TMatchCase{"*abc", 0x01, "xxabc", true}, TMatchCase{"*abc", 0x01, "abcx", false},
+        TMatchCase{"abc*", 0x01, "abcdef", true}, TMatchCase{"abc*", 0x01, "xabc", false},
+        TMatchCase{"Re:*", 0x01, "Re: anything at all", true},
+        TMatchCase{"abc\\*", 0x01, "abc*", true}, TMatchCase{"abc\\*", 0x01, "abcd", false},
+        TMatchCase{"a*b", 0x01, "a to b", true}, TMatchCase{"a*b", 0x01, "a to bc", false},
+        TMatchCase{"**", 0x01, "", true}, TMatchCase{"*", 0x10, "", true},
         // Bytes above 127 match themselves; wildcards take any byte.
         TMatchCase{"caf\xe9", 0, "un caf\xe9", true}, TMatchCase{"caf\xe9", 0, "CAF\xc9", false},
         TMatchCase{"a?b", 0x01,
@@ -74,6 +84,22 @@ TEST(PatternListTest, EmptyListAndMatchBlank) {
     list.SetMatchBlank(false);
     list.AddPattern("x", RE_OTHER_SYNTAX);
     EXPECT_FALSE(list.Match("x"));
+}
+
+TEST(PatternListTest, CaseRulesOfManyPatternsShareOneAutomaton) {
+    TReStringManager list;
+    list.AddPattern("abc");
+    list.AddPattern("ABD", RE_CASE_SENSITIVE | RE_WORD);
+    list.AddPattern("x?z", RE_EXACT);
+    const struct {
+        const char* Text;
+        bool Matches;
+    } cases[] = {
+        {"xABCx", true}, {"abd", false}, {"one ABD two", true}, {"oneABD", false},
+        {"XyZ", true},   {"xyzz", false}, {"AbD", false},
+    };
+    for (int pass = 0; pass < 2; ++pass)
+        for (const auto& c : cases) EXPECT_EQ(list.Match(c.Text), c.Matches) << c.Text;
 }
 
 TEST(PatternListTest, TextEndsAtItsFirstNul) {
