@@ -39,7 +39,6 @@ class TKeptLists final : public TNoOtherSettingsKept {
 
     // Reads lockout.lst; until then a save leaves the file alone.
     TLockoutLoadReport LoadLockouts();
-    const std::string& LockoutFile() const { return LockoutPath; }
     // What the last read of the mask lists could not take as it stood.
     std::vector<std::string> MaskNotes;
 
