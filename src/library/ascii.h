@@ -31,10 +31,16 @@ constexpr bool IsAlphaAscii(char c) {
 constexpr bool IsBlankAscii(char c) {
     return c == ' ' || c == '\t';
 }
-constexpr std::string_view TrimSpaces(std::string_view s) {
+constexpr std::string_view TrimLeadingSpaces(std::string_view s) {
     while (!s.empty() && IsSpaceAscii(s.front())) s.remove_prefix(1);
+    return s;
+}
+constexpr std::string_view TrimTrailingSpaces(std::string_view s) {
     while (!s.empty() && IsSpaceAscii(s.back())) s.remove_suffix(1);
     return s;
+}
+constexpr std::string_view TrimSpaces(std::string_view s) {
+    return TrimTrailingSpaces(TrimLeadingSpaces(s));
 }
 constexpr std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && IsBlankAscii(s.front())) s.remove_prefix(1);
@@ -55,8 +61,7 @@ constexpr int64_t ClampedDigit(int64_t value, char digit) {
 // sign, digits, clamped to DECIMAL_CLAMP. Consumes it from *text; false
 // (nothing consumed) when no digit follows.
 constexpr bool ReadClampedDecimal(std::string_view* text, int64_t* value) {
-    std::string_view s = *text;
-    while (!s.empty() && IsSpaceAscii(s.front())) s.remove_prefix(1);
+    std::string_view s = TrimLeadingSpaces(*text);
     bool negative = false;
     if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
         negative = s.front() == '-';

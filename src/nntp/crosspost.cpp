@@ -25,7 +25,7 @@ void TCrossPostTally::CountCrossPosts(const char* crossPosts) {
     if (!crossPosts) return;
     std::string_view rest(crossPosts);
     while (!rest.empty()) {
-        while (!rest.empty() && IsSpaceAscii(rest.front())) rest.remove_prefix(1);
+        rest = TrimLeadingSpaces(rest);
         size_t colon = rest.find(':');
         std::string_view name = TrimBlanks(rest.substr(0, colon));
         if (!name.empty()) Count(name);

@@ -24,7 +24,7 @@ struct TGroupLine {
 // from pointer 0, so it is walked from the start rather than silently
 // skipped.
 bool ParseGroupLine(std::string_view value, TGroupLine* out) {
-    while (!value.empty() && IsSpaceAscii(value.front())) value.remove_prefix(1);
+    value = TrimLeadingSpaces(value);
     size_t len = 0;
     while (len < value.size() && !IsSpaceAscii(value[len])) ++len;
     if (len == 0) return false;

@@ -41,16 +41,6 @@ TStringManager** Slot(TNewsGroup* g, int kind) {
     }
 }
 
-std::string_view SkipSpaces(std::string_view s) {
-    while (!s.empty() && IsSpaceAscii(s.front())) s.remove_prefix(1);
-    return s;
-}
-
-std::string_view TrimTrailingSpaces(std::string_view s) {
-    while (!s.empty() && IsSpaceAscii(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 // A pattern as a line of the file can hold it: no line break inside, no
 // white space at the ends (the reader would drop it).
 std::string LinePattern(std::string_view text) {
@@ -96,16 +86,16 @@ bool ParseLine(std::string_view line, const TGroupNames& names, TNewsGroup* all,
         if (line.size() <= word.size() || line[word.size()] != ' ' ||
             !StartsWithIgnoringCase(line, word))
             continue;
-        std::string_view rest = SkipSpaces(line.substr(word.size() + 1));
+        std::string_view rest = TrimLeadingSpaces(line.substr(word.size() + 1));
         size_t end = 0;
         while (end < rest.size() && !IsSpaceAscii(rest[end])) ++end;
         const std::string_view name = rest.substr(0, end);
-        rest = SkipSpaces(rest.substr(end));
+        rest = TrimLeadingSpaces(rest.substr(end));
         if (name.empty() || rest.empty() || !IsDigitAscii(rest.front())) return false;
-        uint32_t flags = 0;
-        for (; !rest.empty() && IsDigitAscii(rest.front()); rest.remove_prefix(1))
-            flags = flags > (kFlagsMax - 9) / 10 ? kFlagsMax : flags * 10 + (rest.front() - '0');
-        rest = SkipSpaces(rest);
+        int64_t value = 0;
+        ReadClampedDecimal(&rest, &value);  // a digit is there: no sign, no failure
+        const auto flags = static_cast<uint32_t>(std::min<int64_t>(value, kFlagsMax));
+        rest = TrimLeadingSpaces(rest);
         if (rest.empty()) return false;
         TNewsGroup* g = names.Find(name);
         *out = {g ? g : all, kind, flags, rest};
@@ -113,7 +103,7 @@ bool ParseLine(std::string_view line, const TGroupNames& names, TNewsGroup* all,
     }
     // The oldest lists held one poster per line. Leading blanks cannot be
     // written back, so they go here already.
-    *out = {all, LOCKOUT_POSTER, 0, SkipSpaces(line)};
+    *out = {all, LOCKOUT_POSTER, 0, TrimLeadingSpaces(line)};
     return true;
 }
 
@@ -324,19 +314,23 @@ bool TLockoutLists::Save(const std::string& path, std::string* error) {
 
 void TLockoutLists::AddLockouts(const TLockoutFields& fields, TLockoutChoice which,
                                 bool temporary) {
-    const std::pair<bool, std::pair<int, const std::string*>> chosen[] = {
-        {which.Poster, {LOCKOUT_POSTER, &fields.Poster}},
-        {which.Subject, {LOCKOUT_SUBJECT, &fields.Subject}},
-        {which.File, {LOCKOUT_FILE, &fields.File}},
-        {which.Host, {LOCKOUT_HOST, &fields.Host}},
+    const struct {
+        bool On;
+        int Kind;
+        const std::string& Text;
+    } chosen[] = {
+        {which.Poster, LOCKOUT_POSTER, fields.Poster},
+        {which.Subject, LOCKOUT_SUBJECT, fields.Subject},
+        {which.File, LOCKOUT_FILE, fields.File},
+        {which.Host, LOCKOUT_HOST, fields.Host},
     };
-    for (const auto& [on, field] : chosen) {
-        const std::string& text = *field.second;
-        if (!on || text.empty()) continue;
-        TReStringManager* list = List(nullptr, field.first, true);
-        // Flags are ORed into an equal entry: a temporary lockout must not
-        // make a kept one temporary (it would be lost at the next save), and
-        // a kept lockout makes a temporary one kept.
+    for (const auto& field : chosen) {
+        const std::string& text = field.Text;
+        if (!field.On || text.empty()) continue;
+        TReStringManager* list = List(nullptr, field.Kind, true);
+        // A temporary lockout must not make a kept entry temporary (it would
+        // be lost at the next save), and a kept lockout makes a temporary
+        // one kept.
         const TStringEntry* before = list->Find(text.c_str());
         const bool keep = !temporary || (before && !(before->Flags & RE_TEMPORARY));
         TStringEntry* e = list->AddPattern(text, 0);

@@ -206,13 +206,10 @@ TReStringManager::TFragment TReStringManager::Concat(TFragment a, TFragment b) {
 }
 
 TReStringManager::TFragment TReStringManager::Star(TFragment f) {
-    TRenode* p = NewNode();
-    TRenode* q = NewNode();
-    Link(p, f.Start);
-    Link(p, q);
-    Link(f.End, q);
-    Link(q, p);
-    return {p, q};
+    // An option whose end leads back to its start.
+    TFragment star = Option(f);
+    Link(star.End, star.Start);
+    return star;
 }
 
 TReStringManager::TFragment TReStringManager::Option(TFragment f) {
