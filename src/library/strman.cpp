@@ -267,6 +267,32 @@ void TStringManager::Remove(const char* text, bool freeText) {
     Changed();
 }
 
+TStringEntry* TStringManager::InsertSeparate(const char* text) {
+    if (text == nullptr) return nullptr;
+    size_t len;
+    const uint32_t h = HashString(text, &len);
+    return Insert(h, text, len);
+}
+
+TStringEntry* TStringManager::ChainHead(const char* text) const {
+    return Table[HashString(text) & Mask_];
+}
+
+bool TStringManager::RemoveThisEntry(TStringEntry* entry, bool freeText) {
+    if (entry == nullptr || entry->Text == nullptr) return false;
+    const uint32_t h = HashString(entry->Text);
+    for (TStringEntry** link = &Table[h & Mask_]; *link; link = &(*link)->Next) {
+        if (*link == entry) {
+            *link = entry->Next;
+            FreeEntry(entry, freeText);
+            --NumEntries;
+            Changed();
+            return true;
+        }
+    }
+    return false;
+}
+
 void TStringManager::ClearChains() {
     for (size_t i = 0; i < BucketCount_; ++i) {
         TStringEntry* e = Table[i];

@@ -151,6 +151,17 @@ class TStringManager {
     TStringEntry* NewEntry();
     void ReleaseText(const char* text);
 
+    // For tables that keep several entries under one text (the dupe tables)
+    // and remove one particular entry of them.
+    // A new entry at the head of text's chain even when an equal text is
+    // there already; nullptr only for a null text.
+    TStringEntry* InsertSeparate(const char* text);
+    // The first entry of the chain text hashes to (any text), or nullptr.
+    TStringEntry* ChainHead(const char* text) const;
+    // Unlinks exactly this entry and frees it through FreeEntry; false
+    // when it is not in this table.
+    bool RemoveThisEntry(TStringEntry* entry, bool freeText = true);
+
   private:
     // The entry holding exactly these len bytes, counted as a use; or null.
     TStringEntry* Lookup(uint32_t hash, const char* text, size_t len);

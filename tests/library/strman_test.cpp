@@ -397,6 +397,50 @@ TEST(StringManagerTest, HeaderStoreInterning) {
     EXPECT_LE(table.AverageDepth(), 2u);
 }
 
+// Opens the hooks for tables that keep several entries under one text.
+class TMultiManager : public TCountingManager {
+  public:
+    using TCountingManager::TCountingManager;
+    using TStringManager::ChainHead;
+    using TStringManager::InsertSeparate;
+    using TStringManager::RemoveThisEntry;
+};
+
+TEST(StringManagerTest, SeparateEntriesForOneTextAndRemovingOneOfThem) {
+    TMultiManager table(kBaseEntrySize, 2);  // four buckets: chains are shared
+    TStringEntry* other = table.Add("other");
+    TStringEntry* older = table.InsertSeparate("same");
+    TStringEntry* newer = table.InsertSeparate("same");
+    ASSERT_NE(older, nullptr);
+    ASSERT_NE(newer, older);
+    EXPECT_NE(newer->Text, older->Text);  // each has its own copy
+    EXPECT_EQ(table.Count(), 3u);
+    EXPECT_EQ(table.InsertSeparate(nullptr), nullptr);
+
+    // The newest is at the head of its chain, so a find sees it first.
+    EXPECT_EQ(table.ChainHead("same"), newer);
+    EXPECT_EQ(newer->Next, older);
+    EXPECT_EQ(table.Find("same"), newer);
+    EXPECT_EQ(table.Add("same"), newer);
+
+    table.First();
+    const int changed = table.ChangedCalls;
+    EXPECT_TRUE(table.RemoveThisEntry(older));
+    EXPECT_EQ(table.FreeCalls, 1);
+    EXPECT_EQ(table.ChangedCalls, changed + 1);
+    EXPECT_FALSE(table.IterationValid());
+    EXPECT_EQ(table.Count(), 2u);
+    EXPECT_EQ(table.Find("same"), newer);
+    EXPECT_EQ(IterationTexts(table.First()).size(), 2u);
+
+    // An entry of another table, or one already gone, is left alone.
+    TMultiManager stranger(kBaseEntrySize, 2);
+    EXPECT_FALSE(table.RemoveThisEntry(stranger.Add("other")));
+    EXPECT_FALSE(table.RemoveThisEntry(nullptr));
+    EXPECT_EQ(table.Find("other"), other);
+    EXPECT_EQ(table.Count(), 2u);
+}
+
 using StringManagerDeathTest = ::testing::Test;
 
 TEST_F(StringManagerDeathTest, FatalMisuse) {
