@@ -19,14 +19,15 @@ namespace {
 constexpr const char* DECODE_FILE_POSTER = "fubar";
 }
 
-TNews::TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view, TArticleChecks& checks,
+TNews::TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view,
              TDecodeObservers& observers, TNewsStore& store)
     : TNewsIo(store),
       Settings(settings),
       Status(log),
       View(view),
       DriverReport(log, view),
-      FileDriver(DriverReport, checks, observers) {
+      Acceptance(*this),
+      FileDriver(DriverReport, Acceptance, observers) {
     RefreshDriverOptions();
     FreeSpaceOf = FreeBytes;
 }
@@ -44,6 +45,7 @@ void TNews::EndWaitingFiles() {
 
 void TNews::RefreshDriverOptions() {
     FileDriver.SetOptions(DriverOptionsFrom(Settings));
+    Acceptance.SetOptions(AcceptanceOptionsFrom(Settings.Settings()));
 }
 
 void TNews::AttachLoop(TEventLoop& loop) {
@@ -135,6 +137,7 @@ void TNews::Connected() {
 void TNews::Disconnected() {
     if (Loop) Loop->KillTimer(this, TIMER_WATCHDOG);
     DelayTicks = 0;
+    CutPending = false;
     ReleaseCutArticle();
 }
 
@@ -144,6 +147,8 @@ void TNews::ReleaseCutArticle() {
     if (!cut) return;
     RefreshDriverOptions();
     bool again = TransferStarted ? FileDriver.ArticleCut() : true;
+    // A rejected article stays handled: the walk goes on after it.
+    if (Abandoning) again = false;
     TransferStarted = false;
     if (CurrentArticle() == cut) SetCurrentArticle(nullptr);
     SetFollowPoster(false);
@@ -219,7 +224,46 @@ void TNews::GroupChanged() {
     // The next article or part of a file cannot come from another group.
     RefreshDriverOptions();
     FileDriver.EndWaitingFiles("the group ended");
-    if (Tally) Tally->ClearCounts();
+    if (TCrossPostTally* tally = Acceptance.Selection().Tally) tally->ClearCounts();
+}
+
+bool TNews::CheckHeader(THeader* header) {
+    if (header->Flags & HEADER_HANDLED) return true;
+    Acceptance.SetOptions(AcceptanceOptionsFrom(Settings.Settings()));
+    if (Acceptance.HeaderRejected(header)) return true;
+    return TNewsIo::CheckHeader(header);
+}
+
+// ---- what the acceptance checks ask ----
+
+void TNews::RejectLine(const THeader* header, std::string_view line, bool toLog) {
+    if (toLog)
+        Status.WriteLogLine(line, true, header);
+    else
+        Status.PrintStatus(line);
+}
+
+void TNews::CheckStatus(std::string_view line) {
+    Status.PrintStatus(line);
+}
+
+void TNews::CutArticleShort(const THeader* header) {
+    // Only the article on the wire, with enough of it still to come, and
+    // not more often in a row than [misc] maxdisc.
+    if (!header || header != InTransfer || CutPending) return;
+    if (header->Lines - LinesReceived() <= CUT_LINES_LEFT_MIN) return;
+    if (Cuts >= Settings.Settings().MaxDisc || !IsConnected()) return;
+    ++Cuts;
+    CutPending = true;
+}
+
+void TNews::CutShortNow() {
+    CutPending = false;
+    if (!IsConnected()) return;
+    Abandoning = true;
+    Disconnect();
+    Abandoning = false;
+    if (!Connect()) StartRetry();
 }
 
 void TNews::OnGroupSelected() {
@@ -235,6 +279,7 @@ void TNews::ExpectCount(long count) {
 void TNews::RequestArticle() {
     InTransfer = CurrentArticle();
     TransferStarted = false;
+    if (InTransfer) Acceptance.ArticleRequested(*InTransfer);
     TNewsIo::RequestArticle();
 }
 
@@ -269,6 +314,8 @@ void TNews::RunAutosave() {
 
 void TNews::HeaderLine(const char* line, int length) {
     FileDriver.HeaderLine(std::string_view(line, static_cast<size_t>(length)));
+    if (!Acceptance.ArticlePostingHost().empty()) Seen[0].Host = Acceptance.ArticlePostingHost();
+    if (CutPending) CutShortNow();
 }
 
 void TNews::OnArticleHeaderEnd() {
@@ -277,11 +324,14 @@ void TNews::OnArticleHeaderEnd() {
 
 void TNews::BodyLine(const char* line, int length) {
     FileDriver.BodyLine(std::string_view(line, static_cast<size_t>(length)), LinesReceived());
+    if (CutPending) CutShortNow();
 }
 
 void TNews::OnArticleEnd() {
     InTransfer = nullptr;
     TransferStarted = false;
+    Cuts = 0;
+    if (CurrentArticle()) Acceptance.ArticleCompleted(*CurrentArticle());
     SetFollowPoster(FileDriver.ArticleEnd());
     if (FileDriver.PartRefused() && CurrentArticle()) SkipRestOfPost(CurrentArticle());
     if (!CheckFreeSpace()) {
@@ -482,7 +532,8 @@ void TNews::JumpToCommand(const std::vector<int>& selection) {
 
 bool TNews::LockoutArticleCommand(bool previous) {
     const TSeenArticle& article = Seen[previous ? 1 : 0];
-    if (!article.Valid || !Lockouts) {
+    TLockoutLists* lockouts = Acceptance.Selection().Lockouts;
+    if (!article.Valid || !lockouts) {
         View.MessageBox("No picture has been downloaded into the image slot", "Error!", BOX_OK);
         return false;
     }
@@ -497,17 +548,18 @@ bool TNews::LockoutArticleCommand(bool previous) {
     form.Fields = LockoutFieldsFrom(article.Poster, article.Subject, file, article.Host);
     form.Choice.Poster = true;
     if (!View.EditLockoutForm(form)) return false;
-    Lockouts->AddLockouts(form.Fields, form.Choice, form.Temporary);
+    lockouts->AddLockouts(form.Fields, form.Choice, form.Temporary);
     return true;
 }
 
 void TNews::TestStringCommand(int kind) {
     std::string text;
-    if (!Lockouts ||
+    TLockoutLists* lockouts = Acceptance.Selection().Lockouts;
+    if (!lockouts ||
         !View.AskText("Test String Matcher",
                       "Enter a string, Zorvex will tell which groups match:", 255, &text))
         return;
-    for (const TLockoutAnswer& answer : Lockouts->TestString(kind, text))
+    for (const TLockoutAnswer& answer : lockouts->TestString(kind, text))
         View.MessageBox(answer.Text, answer.Title, BOX_OK);
 }
 

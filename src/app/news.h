@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/acceptance.h"
 #include "app/driverreport.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -25,9 +26,7 @@ namespace zorvex {
 
 class TStatusLog;
 class TNewsView;
-class TLockoutLists;
 class TGroupCommands;
-class TCrossPostTally;
 
 constexpr unsigned RETRY_DELAY_MS = 5000;
 constexpr unsigned AUTO_EXIT_DELAY_MS = 1000;
@@ -38,10 +37,13 @@ constexpr int PAUSE_TICKS_PER_SECOND = 4;
 constexpr uint32_t MSG_COMMAND = 0x111;
 constexpr uintptr_t CM_EXIT = 24310;
 
-class TNews : public TNewsIo, public TMessageTarget {
+// A cut article is dropped only when more than this many of its lines are
+// still to come: reading the rest costs less than a new connection.
+constexpr int CUT_LINES_LEFT_MIN = 100;
+
+class TNews : public TNewsIo, public TMessageTarget, private TAcceptanceHost {
   public:
     TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view,
-          TArticleChecks& checks = TAcceptEverything::Instance(),
           TDecodeObservers& observers = TNoPlugInsNoPreview::Instance(),
           TNewsStore& store = TNewsStore::Global());
     ~TNews() override;
@@ -52,12 +54,12 @@ class TNews : public TNewsIo, public TMessageTarget {
     // The group list that pointers are saved to (none: the group-list bit
     // of the settings store).
     void SetGroupList(TGroupCommands* groups) { Groups = groups; }
-    // The similar-groups tally: the article-header checks count the groups
-    // of each fetched article's Xref line into it; it starts over when the
-    // walk changes groups.
-    void SetCrossPostTally(TCrossPostTally* tally) { Tally = tally; }
-    // The lockout and keyword lists the lockout commands add to and test.
-    void SetLockouts(TLockoutLists* lockouts) { Lockouts = lockouts; }
+    // The lists the acceptance checks consult. The lockout commands add to
+    // and test its lockout lists; its similar-groups tally (counted from
+    // each fetched article's Xref line) starts over when the walk changes
+    // groups.
+    void SetSelection(const TSelection& selection) { Acceptance.SetSelection(selection); }
+    TAcceptanceChecks& Checks() { return Acceptance; }
     // The unattended modes; the start sets them from the command line.
     TStartupSwitches Switches;
     // Runs the Exit command (the frame's; the headless program's shutdown).
@@ -84,11 +86,12 @@ class TNews : public TNewsIo, public TMessageTarget {
     void UnexpectedArticle() override;
     int MinLines() override;
     int MaxLines() override;
-    // The acceptance checks add their tags; today a reject only marks.
-    void RejectDupeSubject(THeader* header) override { MarkRejected(header); }
-    void RejectTooSmall(THeader* header) override { MarkRejected(header); }
-    void RejectTooLong(THeader* header) override { MarkRejected(header); }
-    void RejectMarked(THeader* header) override { MarkRejected(header); }
+    void RejectDupeSubject(THeader* header) override { Acceptance.RejectDupeSubject(header); }
+    void RejectTooSmall(THeader* header) override { Acceptance.RejectTooSmall(header); }
+    void RejectTooLong(THeader* header) override { Acceptance.RejectTooLong(header); }
+    void RejectMarked(THeader* header) override { Acceptance.RejectMarked(header); }
+    // The acceptance chain, then the client's own line-count tests.
+    bool CheckHeader(THeader* header) override;
     void GroupChanged() override;
     void RequestArticle() override;
     void AllGroupsDone() override;
@@ -162,6 +165,8 @@ class TNews : public TNewsIo, public TMessageTarget {
     int PauseTicks() const { return DelayTicks; }
     int TimeoutCount() const { return Timeouts; }
     uint64_t BytesReceived() const { return TotalBytes; }
+    // Articles cut short since the last one that reached its end.
+    int CutCount() const { return Cuts; }
 
   protected:
     // The end of a download run: a graceful stop, a restart, the catalogs
@@ -170,9 +175,18 @@ class TNews : public TNewsIo, public TMessageTarget {
     void AutomaticExitCheck();
 
   private:
-    // The driver works with the settings as they are now: before every
-    // article and every end of a waiting file, since the window may have
-    // changed them in between.
+    // ---- what the acceptance checks ask ----
+    TNewsGroup* GroupChecked() override { return CurrentGroup(); }
+    void RejectLine(const THeader* header, std::string_view line, bool toLog) override;
+    void CheckStatus(std::string_view line) override;
+    void CutArticleShort(const THeader* header) override;
+    // Drops the connection under the article being received and opens it
+    // again; the article is not asked for again.
+    void CutShortNow();
+
+    // The driver and the checks work with the settings as they are now:
+    // before every article and every end of a waiting file, since the
+    // window may have changed them in between.
     void RefreshDriverOptions();
     void RunAutosave();
     void Watchdog();
@@ -191,12 +205,11 @@ class TNews : public TNewsIo, public TMessageTarget {
     TStatusLog& Status;
     TNewsView& View;
     TDriverLogReport DriverReport;  // before the driver, which reports to it
+    TAcceptanceChecks Acceptance;   // before the driver, which asks it
     TArticleDriver FileDriver;
     TAutosave Autosave;
     TEventLoop* Loop = nullptr;
     TGroupCommands* Groups = nullptr;
-    TCrossPostTally* Tally = nullptr;
-    TLockoutLists* Lockouts = nullptr;
     // The article being received and the one before it, for the lockout
     // commands; copied, since the headers go when the walk changes groups.
     struct TSeenArticle {
@@ -216,6 +229,11 @@ class TNews : public TNewsIo, public TMessageTarget {
     // lines started.
     THeader* InTransfer = nullptr;
     bool TransferStarted = false;
+    // A check asked to cut the article short; done after the line.
+    bool CutPending = false;
+    // The connection is dropped on purpose: the article is not offered again.
+    bool Abandoning = false;
+    int Cuts = 0;
     // The header a decoded text file is filed under; it outlives the file's
     // entries in the received list.
     THeader FileHeader{};

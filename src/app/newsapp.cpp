@@ -8,6 +8,7 @@
 #include "app/view.h"
 #include "decode/placement.h"
 #include "library/fileio.h"
+#include "library/format.h"
 #include "library/homefiles.h"
 #include "library/profile.h"
 #include "library/strings.h"
@@ -32,22 +33,56 @@ TNewsApp::TNewsApp(const TStartup& startup, TNewsView& view, TEventLoop& loop, T
       GroupList(store),
       GroupCommands(GroupList),
       NewsrcList(startup.HomeDir),
+      HomeFiles(HomeFileNames(startup.HomeDir, std::time(nullptr))),
       LockoutLists(store),
-      Checks(MaskLists),
-      Peers(GroupList, LockoutLists, MaskLists,
-            HomeFileNames(startup.HomeDir, std::time(nullptr)).Lockouts),
+      Peers(GroupList, LockoutLists, MaskLists, DupeTables, HomeFiles),
       Store(startup.SettingsPath, Peers),
       Diagnostics(startup.HomeDir + "/" + DIAGNOSTIC_LOG_NAME) {}
 
 bool TKeptLists::SaveLockouts(std::string* error) {
     // Lists never read would overwrite the user's file with nothing.
     if (!LockoutsLoaded) return true;
-    return Lockouts.Save(LockoutPath, error);
+    return Lockouts.Save(Files.Lockouts, error);
 }
 
 TLockoutLoadReport TKeptLists::LoadLockouts() {
     LockoutsLoaded = true;
-    return Lockouts.Load(LockoutPath);
+    return Lockouts.Load(Files.Lockouts);
+}
+
+bool TKeptLists::SaveDupeSubjects(std::string* error) {
+    if (!DupeSubjectsLoaded) return true;
+    return Dupes.Subjects().Save(Files.DupeSubjects, error);
+}
+
+bool TKeptLists::SaveDupeFiles(std::string* error) {
+    if (!DupeFilesLoaded) return true;
+    return Dupes.Files().Save(Files.DupeFiles, error);
+}
+
+namespace {
+
+void NoteDupeLoad(const TDupeLoadReport& report, const std::string& path,
+                  std::vector<std::string>* notes) {
+    if (report.Skipped == 0) return;
+    notes->push_back(Format("%s: %zu malformed line%s skipped, the first is line %zu", path.c_str(),
+                            report.Skipped, report.Skipped == 1 ? "" : "s", report.FirstSkipped));
+}
+
+}  // namespace
+
+std::vector<std::string> TKeptLists::LoadDupes(bool subjects, bool files) {
+    std::vector<std::string> notes;
+    if (!Dupes.KeepsLocalFiles()) return notes;
+    if (subjects) {
+        DupeSubjectsLoaded = true;
+        NoteDupeLoad(Dupes.Subjects().Load(Files.DupeSubjects), Files.DupeSubjects, &notes);
+    }
+    if (files) {
+        DupeFilesLoaded = true;
+        NoteDupeLoad(Dupes.Files().Load(Files.DupeFiles), Files.DupeFiles, &notes);
+    }
+    return notes;
 }
 
 TNewsApp::~TNewsApp() {
@@ -92,13 +127,16 @@ TStartResult TNewsApp::Start() {
     Log = std::make_unique<TStatusLog>(View, s, Startup.HomeDir, Diagnostics);
     Store.SetStatus(Log.get());
     for (const std::string& note : Peers.MaskNotes) Log->PrintStatus(note);
-    Main = std::make_unique<TNews>(Store, *Log, View, Checks, TNoPlugInsNoPreview::Instance(),
-                                   GroupTable);
+    Main = std::make_unique<TNews>(Store, *Log, View, TNoPlugInsNoPreview::Instance(), GroupTable);
     TNews& news = *Main;
     news.Switches = Startup.Switches;
     news.SetGroupList(&GroupCommands);
-    news.SetCrossPostTally(&Tally);
-    news.SetLockouts(&LockoutLists);
+    TSelection selection;
+    selection.Lockouts = &LockoutLists;
+    selection.Masks = &MaskLists;
+    selection.Dupes = &DupeTables;
+    selection.Tally = &Tally;
+    news.SetSelection(selection);
     news.SetNewsrc(&NewsrcList);
     news.SetDiagnostics(&Diagnostics);
     news.ExitCommand = [this] { Loop.Post(this, MSG_COMMAND, CM_EXIT, 0); };
@@ -113,6 +151,7 @@ TStartResult TNewsApp::Start() {
     LockoutLists.SetStateThreshold(static_cast<size_t>(std::max(1, s.StateSetInUseThresh)));
     TLockoutLoadReport lockouts = Peers.LoadLockouts();
     if (!lockouts.Message.empty()) Log->PrintStatus(lockouts.Message);
+    StartDupeTables();
 
     Log->PrintStatusF("Zorvex/Vantrel %s, %s: Initialized.", WordSizeText().c_str(), VERSION_TEXT);
     Log->PrintStatusF("Build date: %s", __DATE__);
@@ -130,6 +169,29 @@ TStartResult TNewsApp::Start() {
             "Note", BOX_OK);
     Loop.SetTimer(Main.get(), TIMER_AFTER_START, AFTER_START_DELAY_MS, false);
     return result;
+}
+
+void TNewsApp::ApplyDupeSettings() {
+    const TSettings& s = Store.Settings();
+    TDupeSettings dupes;
+    dupes.SubjectSize = s.DupeCount;
+    dupes.SubjectMatch = (s.DupeFrom ? DUPE_MATCH_FROM : 0) | (s.DupeLines ? DUPE_MATCH_LINES : 0);
+    dupes.FileSize = s.DupeFileCount;
+    dupes.FileMatch =
+        (s.DupeFileFrom ? DUPE_MATCH_FROM : 0) | (s.DupeFileLines ? DUPE_MATCH_LINES : 0);
+    DupeTables.Configure(dupes);
+}
+
+void TNewsApp::StartDupeTables() {
+    const TSettings& s = Store.Settings();
+    ApplyDupeSettings();
+    DupeTables.SetStatus(Log.get());
+    TAutoscanCounts scanned = DupeTables.Autoscan(Store.AutoScanPaths);
+    if (scanned.Paths > 0)
+        Log->PrintStatusF("Dupe file autoscan: %ld paths, %ld dirs, %ld files scanned",
+                          scanned.Paths, scanned.Dirs, scanned.Files);
+    for (const std::string& note : Peers.LoadDupes(s.DupeSave != 0, s.DupeFileSave != 0))
+        Log->PrintStatus(note);
 }
 
 void TNewsApp::OnMessage(const TMessage& msg) {

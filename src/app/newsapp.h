@@ -13,7 +13,9 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/statuslog.h"
+#include "dupe/dupetable.h"
 #include "library/eventloop.h"
+#include "library/homefiles.h"
 #include "nntp/crosspost.h"
 #include "nntp/grouplist.h"
 #include "nntp/newsrc.h"
@@ -25,20 +27,28 @@ namespace zorvex {
 class TNewsView;
 
 // The units with their own part of a save that exist: the group list, the
-// lockout lists and the two mask lists. The others save and read nothing.
+// lockout lists, the two mask lists and the two dupe tables. The others
+// save and read nothing.
 class TKeptLists final : public TNoOtherSettingsKept {
   public:
-    TKeptLists(TGroupList& groups, TLockoutLists& lockouts, TFileMasks& masks,
-               std::string lockoutPath)
-        : Groups(groups), Lockouts(lockouts), Masks(masks), LockoutPath(std::move(lockoutPath)) {}
+    TKeptLists(TGroupList& groups, TLockoutLists& lockouts, TFileMasks& masks, TDupeTables& dupes,
+               const THomeFiles& files)
+        : Groups(groups), Lockouts(lockouts), Masks(masks), Dupes(dupes), Files(files) {}
     void ReadMaskLists(const TProfile& profile) override { MaskNotes = Masks.Load(profile); }
     void WriteFileMasks(TProfile& profile) override { Masks.WriteFileMasks(profile); }
     void WriteEncryptionMasks(TProfile& profile) override { Masks.WriteEncryptionMasks(profile); }
     bool SaveLockouts(std::string* error) override;
     void WriteGroupList(TProfile& profile) override { Groups.WriteGroupList(profile); }
+    bool CoordinatorManagesDupes() const override { return !Dupes.KeepsLocalFiles(); }
+    bool SaveDupeSubjects(std::string* error) override;
+    bool SaveDupeFiles(std::string* error) override;
 
     // Reads lockout.lst; until then a save leaves the file alone.
     TLockoutLoadReport LoadLockouts();
+    // Reads the dupe files the settings keep, each with its status line
+    // when it could not be taken as it stood; until then a save leaves
+    // them alone.
+    std::vector<std::string> LoadDupes(bool subjects, bool files);
     // What the last read of the mask lists could not take as it stood.
     std::vector<std::string> MaskNotes;
 
@@ -46,21 +56,11 @@ class TKeptLists final : public TNoOtherSettingsKept {
     TGroupList& Groups;
     TLockoutLists& Lockouts;
     TFileMasks& Masks;
-    std::string LockoutPath;
+    TDupeTables& Dupes;
+    const THomeFiles& Files;
     bool LockoutsLoaded = false;
-};
-
-// The acceptance checks come later: every article and file is taken, but
-// only names that match the encryption masks are enciphered.
-class TAcceptEverythingEncryptByMasks final : public TAcceptEverything {
-  public:
-    explicit TAcceptEverythingEncryptByMasks(TFileMasks& masks) : Masks(masks) {}
-    bool EncryptionMaskMatches(const std::string& name) override {
-        return Masks.EncryptionMasksMatch(name);
-    }
-
-  private:
-    TFileMasks& Masks;
+    bool DupeSubjectsLoaded = false;
+    bool DupeFilesLoaded = false;
 };
 
 struct TStartResult {
@@ -101,11 +101,18 @@ class TNewsApp final : public TMessageTarget {
     TNewsrcList& Newsrc() { return NewsrcList; }
     TLockoutLists& Lockouts() { return LockoutLists; }
     TFileMasks& Masks() { return MaskLists; }
+    TDupeTables& Dupes() { return DupeTables; }
+    // The dupe tables take the sizes and match rules of the settings as
+    // they are now (the preferences window applies its changes at once).
+    void ApplyDupeSettings();
     TSettingsStore& Settings() { return Store; }
     TStatusLog& Status() { return *Log; }
     const TStartup& StartupValues() const { return Startup; }
 
   private:
+    // Sizes and match rules from the settings, the autoscan, then the files.
+    void StartDupeTables();
+
     TStartup Startup;
     TNewsView& View;
     TEventLoop& Loop;
@@ -113,9 +120,10 @@ class TNewsApp final : public TMessageTarget {
     TGroupList GroupList;
     TGroupCommands GroupCommands;
     TNewsrcList NewsrcList;
+    THomeFiles HomeFiles;
     TLockoutLists LockoutLists;
     TFileMasks MaskLists;
-    TAcceptEverythingEncryptByMasks Checks;
+    TDupeTables DupeTables;
     TKeptLists Peers;
     TSettingsStore Store;
     TDiagnosticLog Diagnostics;

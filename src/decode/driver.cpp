@@ -12,6 +12,7 @@
 #include "decode/placement.h"
 #include "library/ascii.h"
 #include "library/fileio.h"
+#include "library/format.h"
 #include "library/strings.h"
 
 namespace zorvex {
@@ -30,27 +31,6 @@ std::string_view FirstWord(std::string_view text) {
 
 std::string SubjectOf(const THeader* header) {
     return header && header->Subject ? header->Subject : "";
-}
-
-// Unbounded: the report bounds the lines as its lists and files need.
-std::string FormatV(const char* format, va_list args) {
-    va_list measure;
-    va_copy(measure, args);
-    int length = vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    if (length <= 0) return {};
-    std::string text(static_cast<size_t>(length), '\0');
-    vsnprintf(text.data(), text.size() + 1, format, args);
-    return text;
-}
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = FormatV(format, args);
-    va_end(args);
-    return text;
 }
 
 }  // namespace
@@ -108,7 +88,16 @@ void TArticleDriver::ArticleStart(const TNewsGroup* group, const THeader* header
 }
 
 void TArticleDriver::HeaderLine(std::string_view line) {
-    Checks.ArticleHeaderLine(Header, line);
+    if (Checks.ArticleHeaderLine(Header, line) && !ThisArticle.Rejected) {
+        ThisArticle.Rejected = true;
+        // Its lines cannot continue a file that waits for them.
+        if (State == DS_AWAITING_CONTINUATION) {
+            StatusF("Decode aborted: %s ends incomplete (its next article was rejected)",
+                    File.FileName.c_str());
+            Finish(RESULT_INCOMPLETE);
+            UpdateIndicator();
+        }
+    }
     if (Options.EnableHttpGrabber) Checks.GrabUrls(line);
     size_t valuePos = 0;
     TLineKind kind = ClassifyLine(line, &valuePos);
@@ -236,11 +225,12 @@ bool TArticleDriver::PrepareName(std::string_view raw, std::string* name) {
 
 // Unique name, file checks, directory, open: what every new file passes.
 bool TArticleDriver::OpenChecked(const std::string& directory, std::string* name, bool mime) {
+    // The checks see the name as posted, not the free one found for it.
+    if (!Checks.FileAccepted(Header, *name)) return false;
     if (Options.RenameDupes && MakeUnique(directory, name, true) == UNIQUE_GAVE_UP) {
         StatusF("No free name for %s%s: file skipped", directory.c_str(), name->c_str());
         return false;
     }
-    if (!Checks.FileAccepted(Header, *name)) return false;
     if (!EnsureDirectory(directory, true)) {
         StatusF("Unable to access download path %s!", directory.c_str());
         return false;
@@ -278,9 +268,18 @@ void TArticleDriver::Announce(const std::string& directory, const std::string& n
     if (!continuation) ThisArticle.Begun = true;
 }
 
+bool TArticleDriver::RefusedInThisArticle(const char* what) {
+    if (!ThisArticle.Rejected) return false;
+    StatusF("%s of rejected article #%lld is not written", what,
+            static_cast<long long>(Header ? Header->Number : 0));
+    return true;
+}
+
 bool TArticleDriver::BeginLine(const TBeginLine& begin, std::string* directory, std::string* name) {
     ++DecodeAttempts;
     FinishPrevious();
+    if (RefusedInThisArticle(begin.Mode == MODE_YENC && begin.Part > 1 ? "A yEnc part" : "A file"))
+        return false;
     if (!PrepareDirectory(directory)) return false;
     if (!begin.HasName) {
         StatusString(STR_UNABLE_TO_PARSE_FILENAME);
@@ -300,7 +299,14 @@ void TArticleDriver::StartUu(const TBeginLine& begin) {
 
 void TArticleDriver::StartYenc(const TBeginLine& begin) {
     std::string directory, name;
-    if (!BeginLine(begin, &directory, &name)) return;
+    if (!BeginLine(begin, &directory, &name)) {
+        // A later part that is not written leaves its file short for good.
+        if (ThisArticle.Rejected && begin.Part > 1) {
+            EndWaitingYenc("a part was rejected");
+            ThisArticle.RefusedPart = true;
+        }
+        return;
+    }
     const int64_t part = begin.Part;
 
     if (part <= 1) {
@@ -368,6 +374,7 @@ void TArticleDriver::StartMime() {
     if (Dec.TransferEncoding() != TE_BASE64) return;
     ++DecodeAttempts;
     FinishPrevious();
+    if (RefusedInThisArticle("A MIME part")) return;
     EndWaitingYenc("another file begins");
     std::string directory, raw, name;
     if (!PrepareDirectory(&directory)) return;

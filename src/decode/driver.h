@@ -129,7 +129,8 @@ class TArticleChecks {
     // The article's identifier, when the server starts sending it.
     virtual void ArticleReady(const THeader* header, std::string_view messageId) = 0;
     // Each header line of the article: plug-ins, URL grabber, lockouts.
-    virtual void ArticleHeaderLine(const THeader* header, std::string_view line) = 0;
+    // True when the article is rejected: none of its files is written.
+    virtual bool ArticleHeaderLine(const THeader* header, std::string_view line) = 0;
     // A body line that is not decoded, and one that is.
     virtual void TextLine(std::string_view line) = 0;
     virtual void CodeLine(std::string_view line) = 0;
@@ -147,13 +148,13 @@ class TArticleChecks {
     virtual void FileReceived(const THeader* header, const std::string& name) = 0;
 };
 
-// No check, plug-in, URL grabber or duplicate table exists yet: every file
-// is accepted, every name matches the encryption masks, nothing is rejected
+// The driver on its own (tests, fuzzing, benchmarks): every file is
+// accepted, every name matches the encryption masks, nothing is rejected
 // for lack of data and nobody else sees the lines.
-class TAcceptEverything : public TArticleChecks {
+class TAcceptEverything final : public TArticleChecks {
   public:
     void ArticleReady(const THeader*, std::string_view) override {}
-    void ArticleHeaderLine(const THeader*, std::string_view) override {}
+    bool ArticleHeaderLine(const THeader*, std::string_view) override { return false; }
     void TextLine(std::string_view) override {}
     void CodeLine(std::string_view) override {}
     void GrabUrls(std::string_view) override {}
@@ -246,10 +247,14 @@ class TArticleDriver {
         int64_t SizeBeforePart = 0;
         bool Finished = false;
         bool RefusedPart = false;
+        bool Rejected = false;  // its header lines rejected it
     };
 
     void MimeHeaderLine(TLineKind kind, std::string_view line, size_t valuePos);
     void ScanMimeName(std::string_view text);
+    // A file that starts in a rejected article is not written; a file that
+    // waits for it ends incomplete. True (with a status line) when refused.
+    bool RefusedInThisArticle(const char* what);
     // What a begin line does first: ends the file before it, finds the
     // directory and takes the name; false when there is none.
     bool BeginLine(const TBeginLine& begin, std::string* directory, std::string* name);

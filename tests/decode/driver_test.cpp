@@ -51,8 +51,11 @@ struct TRecordingChecks : TArticleChecks {
     std::string EncryptSuffix = ".jpg";
     int NoData = 0;
     void ArticleReady(const THeader*, std::string_view id) override { Ready.emplace_back(id); }
-    void ArticleHeaderLine(const THeader*, std::string_view line) override {
+    // A header line holding this text rejects the article.
+    std::string RejectLineWith;
+    bool ArticleHeaderLine(const THeader*, std::string_view line) override {
         HeaderLines.emplace_back(line);
+        return !RejectLineWith.empty() && line.find(RejectLineWith) != std::string_view::npos;
     }
     void TextLine(std::string_view line) override { Text.emplace_back(line); }
     void CodeLine(std::string_view line) override { Code.emplace_back(line); }
@@ -785,6 +788,47 @@ TEST_F(DriverTest, RefusedFileIsNotWrittenAndItsLinesAreText) {
     EXPECT_TRUE(Contains(Checks.Text, "end"));
 }
 
+// A header line that rejects the article leaves no file behind: a file
+// that starts in it is not written, a file waiting for it ends incomplete,
+// and a later yEnc part in it ends its waiting file and refuses the rest of
+// the post. The next article is taken as usual.
+TEST_F(DriverTest, RejectedArticleLeavesNoFileBehind) {
+    Checks.RejectLineWith = "Organization: Evil";
+    const Lines evil = {"Organization: Evil Corp"};
+    const std::string data = Noise(45 * 20, 41);
+    const Lines uu = UuLines(data);
+
+    Article(Header(150), Concat({{"begin 644 single.bin"}, uu, {"end"}}), evil);
+    EXPECT_FALSE(Exists(Dl() + "single.bin"));
+    EXPECT_TRUE(Contains(Report.Status, "A file of rejected article #150 is not written"));
+    EXPECT_TRUE(Report.Logged.empty());
+
+    THeader* a = Header(151, "bob@x");
+    THeader* b = Header(152, "bob@x");
+    Chain({a, b});
+    Article(a, Concat({{"begin 644 waits.bin"}, Lines(uu.begin(), uu.begin() + 8)}));
+    ASSERT_EQ(Driver->DecodeState(), DS_AWAITING_CONTINUATION);
+    Article(b, Concat({Lines(uu.begin() + 8, uu.end()), {"end"}}), evil);
+    EXPECT_EQ(Driver->DecodeState(), DS_IDLE);
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[INCOMPLETE] " + Dl() + "waits.bin", 0), 0u);
+
+    const std::string whole = Noise(6000, 42);
+    THeader* p1 = Header(153, "carol@x");
+    THeader* p2 = Header(154, "carol@x");
+    Chain({p1, p2});
+    Article(p1, YencArticle("parts.bin", whole, 1, 0, 3000));
+    ASSERT_TRUE(Driver->MorePartsToCome());
+    Article(p2, YencArticle("parts.bin", whole, 2, 3000, 6000), evil);
+    EXPECT_TRUE(Driver->PartRefused());
+    EXPECT_FALSE(Driver->MorePartsToCome());
+    ASSERT_EQ(Report.Logged.size(), 2u);
+    EXPECT_EQ(Report.Logged[1].rfind("[INCOMPLETE] " + Dl() + "parts.bin", 0), 0u);
+
+    Article(Header(155), Concat({{"begin 644 fine.bin"}, uu, {"end"}}));
+    EXPECT_EQ(ReadFile(Dl() + "fine.bin"), data);
+}
+
 TEST_F(DriverTest, DirectoryAndDiskFailuresFinishTheFileAndTheRunGoesOn) {
     // The download path lies under a regular file: nothing can be created.
     ASSERT_TRUE(EnsureDirectory(Home.Path() + "/", true));
@@ -1121,7 +1165,7 @@ TEST_F(ArticleCutTest, PartThatCannotBeTakenBackOutEndsTheFile) {
 class DecodeFileTest : public DriverInAppTest {};
 
 TEST_F(DecodeFileTest, TextFileIsDecodedAsAnArticleOfTheFirstGroup) {
-    TNews news(Settings, *Log, View, Checks, TNoPlugInsNoPreview::Instance(), News);
+    TNews news(Settings, *Log, View, TNoPlugInsNoPreview::Instance(), News);
     const std::string data = Noise(45 * 10 + 7, 24);
     std::ofstream out(Home.Path() + "/post.txt", std::ios::binary);
     out << "a saved post\r\n\r\nbegin 644 saved.bin\r\n";
@@ -1140,7 +1184,7 @@ TEST_F(DecodeFileTest, TextFileIsDecodedAsAnArticleOfTheFirstGroup) {
 // The settings are read again for every file decoded: a change after the
 // main object was built counts.
 TEST_F(DecodeFileTest, SettingsChangedAfterTheStartCount) {
-    TNews news(Settings, *Log, View, Checks, TNoPlugInsNoPreview::Instance(), News);
+    TNews news(Settings, *Log, View, TNoPlugInsNoPreview::Instance(), News);
     Settings.Settings().DownloadPath = Home.Path() + "/elsewhere";
     Settings.Settings().CaseConvert = 2;
     const std::string data = Noise(45 * 3, 29);

@@ -60,9 +60,7 @@ class TDownloader : public TNews {
   public:
     TDownloader(TSettingsStore& settings, TStatusLog& log, TNewsView& view, TNewsStore& store,
                 TPlainEventLoop& loop)
-        : TNews(settings, log, view, TAcceptEverything::Instance(), TNoPlugInsNoPreview::Instance(),
-                store),
-          Loop(loop) {}
+        : TNews(settings, log, view, TNoPlugInsNoPreview::Instance(), store), Loop(loop) {}
     ~TDownloader() override { Loop.Detach(this); }
 
     void OnArticleFollows() override {
