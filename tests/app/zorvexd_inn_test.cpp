@@ -4,7 +4,9 @@
 // the set posted by scripts/post-samples.py into the group directories, log
 // one line per file, save the pointers and leave a second run nothing to do;
 // posts made the way uploaders make them (scripts/post-uploads.py, and nyuu
-// through scripts/nyuu-post.sh) must come out whole or be reported once.
+// through scripts/nyuu-post.sh) must come out whole or be reported once;
+// posts that lockout.lst, keywords, masks or the dupe lists keep out are
+// never asked for, or leave no file when refused while they arrive.
 // Skipped, with the reason, when INN is not running or zorvexd is not built
 // (the nyuu test also when nyuu could not be installed).
 #include <fcntl.h>
@@ -19,7 +21,9 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -520,6 +524,352 @@ TEST_P(ZorvexdInnTest, AutoExitRunDecodesEveryPostAndSavesPointersForTheNextRun)
 
 INSTANTIATE_TEST_SUITE_P(Walks, ZorvexdInnTest, ::testing::ValuesIn(WALK_CASES),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// ------------------------------------------------------------ selection --
+
+// One group of posts, most of which the acceptance checks must keep out:
+// rejected by their header they are never asked for, refused while they
+// arrive they leave no file. Keywords, lockout.lst, the masks and both dupe
+// tables are set up before the run.
+const char* const SELECTION_GROUP = "misc.test";
+// Listed but disabled: a lockout of its own must not reach SELECTION_GROUP.
+const char* const OTHER_GROUP = "alt.binaries.pictures.test";
+
+class ZorvexdSelectionTest : public ZorvexdTest {
+  protected:
+    void SetUp() override {
+        ZorvexdTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        const std::map<std::string, std::string> env = ReadInnEnv();
+        if (env.count("ZORVEX_INN_PORT") == 0)
+            GTEST_SKIP() << "INN is not running (no " << InnEnvPath()
+                         << "); start it with scripts/inn-up.sh";
+        Port = std::stoi(env.at("ZORVEX_INN_PORT"));
+    }
+
+    long long Last(const std::string& group) {
+        TGroupProbe probe(Port);
+        EXPECT_TRUE(probe.Ok()) << "INN on 127.0.0.1:" << Port << " does not answer";
+        return probe.Last(group);
+    }
+
+    int Port = 0;
+};
+
+enum class TFate {
+    RECEIVED,
+    NEVER_ASKED,  // rejected by its header
+    REFUSED,      // asked for once, rejected while it arrives
+};
+
+struct TSelectionPost {
+    std::string From, Subject;
+    std::string Name;  // in "=ybegin"
+    std::string Data;
+    std::vector<std::string> Headers;
+    TFate Fate;
+    std::string Tag;    // of the reject line
+    std::string Extra;  // the reject line's text before "from="
+    long long Number = 0;
+};
+
+// "TAG N: [EXTRA, ]from=FROM, subj=SUBJECT", each field cut to 79 characters.
+std::string RejectLineOf(const TSelectionPost& post) {
+    constexpr size_t FIELD = 79;
+    return post.Tag + " " + std::to_string(post.Number) + ": " +
+           (post.Extra.empty() ? "" : post.Extra.substr(0, FIELD) + ", ") +
+           "from=" + post.From.substr(0, FIELD) + ", subj=" + post.Subject.substr(0, FIELD);
+}
+
+// The keys of a dupe list: "STAMP KEY" or "STAMP FROM ## KEY ## LINES".
+std::set<std::string> DupeKeys(const fs::path& file) {
+    std::set<std::string> keys;
+    for (const std::string& line : SplitLines(ReadWhole(file))) {
+        const size_t blank = line.find(' ');
+        if (blank == std::string::npos) continue;
+        const std::string rest = line.substr(blank + 1);
+        const size_t first = rest.find(" ## "), last = rest.rfind(" ## ");
+        if (first == std::string::npos)
+            keys.insert(rest);
+        else if (first == last)
+            keys.insert(rest.substr(first + 4));
+        else
+            keys.insert(rest.substr(first + 4, last - first - 4));
+    }
+    return keys;
+}
+
+size_t IndexAfter(const Lines& lines, size_t from,
+                  const std::function<bool(const std::string&)>& is) {
+    for (size_t i = from; i < lines.size(); ++i)
+        if (is(lines[i])) return i;
+    return lines.size();
+}
+
+TEST_F(ZorvexdSelectionTest, RejectedPostsAreNeverFetchedAndAcceptedFilesArriveWhole) {
+    const std::string tag = "zs-" + std::to_string(::getpid()) + "-" +
+                            std::to_string(std::chrono::system_clock::now().time_since_epoch() /
+                                           std::chrono::milliseconds(1));
+    auto subject = [&](const std::string& what, const std::string& file) {
+        return what + " [" + tag + "] - \"" + file + "\" yEnc (1/1)";
+    };
+    // A JPEG start and end around noise: the virus scan reads it whole.
+    const std::string jpeg = std::string("\xFF\xD8\xFF\xE0", 4) + Noise(60000, 11) + "\xFF\xD9";
+    const std::string dupeSubject = subject("Old news", "again.bin");
+
+    std::vector<TSelectionPost> posts = {
+        // Someone else's post in the shared group: no keyword anywhere.
+        {"Old Timer <oldtimer@example.invalid>",
+         "Weekly backup - \"backup.bin\" yEnc (1/1)",
+         "backup.bin",
+         Noise(4000, 1),
+         {},
+         TFate::NEVER_ASKED,
+         "[No KeyWords]",
+         ""},
+        {"Alice <alice@example.invalid>",
+         subject("Holiday", "beach.jpg"),
+         "beach.jpg",
+         jpeg,
+         {},
+         TFate::RECEIVED,
+         "",
+         ""},
+        // The lockout is written in capitals.
+        {"Spam King <spammer@example.invalid>",
+         subject("Free stuff", "free.bin"),
+         "free.bin",
+         Noise(5000, 3),
+         {},
+         TFate::NEVER_ASKED,
+         "[LOCKOUT FROM]",
+         ""},
+        // Longer than a reject line's field.
+        {"Bob <bob@example.invalid>",
+         "Best Casino Bonus codes of the year, all of them working and tested daily [" + tag +
+             "] - \"codes.bin\" yEnc (1/1)",
+         "codes.bin",
+         Noise(5000, 4),
+         {},
+         TFate::NEVER_ASKED,
+         "[LOCKOUT SUBJECT]",
+         ""},
+        // Big enough that the client drops the connection rather than read on.
+        {"Carol <carol@example.invalid>",
+         subject("Big one", "bigfile.bin"),
+         "bigfile.bin",
+         Noise(200 * 1024, 5),
+         {"Organization: Spam Factory Ltd"},
+         TFate::REFUSED,
+         "[LOCKOUT ORG]",
+         "Spam Factory Ltd"},
+        // Locked out in OTHER_GROUP only.
+        {"Dave <dave@example.invalid>",
+         subject("Sunset", "sunset.bin"),
+         "sunset.bin",
+         Noise(150000, 6),
+         {},
+         TFate::RECEIVED,
+         "",
+         ""},
+        // In dupefile.lst in lower case.
+        {"Erin <erin@example.invalid>",
+         subject("Repost", "Seen.BIN"),
+         "Seen.BIN",
+         Noise(3000, 7),
+         {},
+         TFate::NEVER_ASKED,
+         "[DUPE FILE]",
+         "seen.bin"},
+        // Found by the autoscan.
+        {"Erin <erin@example.invalid>",
+         subject("Repost", "already.jpg"),
+         "already.jpg",
+         Noise(3000, 8),
+         {},
+         TFate::NEVER_ASKED,
+         "[DUPE FILE]",
+         "already.jpg"},
+        {"Grace <grace@example.invalid>",
+         dupeSubject,
+         "again.bin",
+         Noise(3000, 9),
+         {},
+         TFate::NEVER_ASKED,
+         "[DUPE SUBJ]",
+         ""},
+        // The subject promises a picture, the body holds an archive.
+        {"Heidi <heidi@example.invalid>",
+         subject("Beach day", "beach2.jpg"),
+         "beach2.zip",
+         Noise(5000, 10),
+         {},
+         TFate::REFUSED,
+         "[NO MASK]",
+         "beach2.zip"},
+        {"Ivan <ivan@example.invalid>",
+         subject("Archive", "stuff.rar"),
+         "stuff.rar",
+         Noise(3000, 12),
+         {},
+         TFate::NEVER_ASKED,
+         "[NO MASK in SUBJ]",
+         ""},
+        // The keyword in the poster only.
+        {"Frank " + tag + " <frank@example.invalid>",
+         "Scans - \"scan.jpg\" yEnc (1/1)",
+         "scan.jpg",
+         Noise(20000, 13),
+         {},
+         TFate::RECEIVED,
+         "",
+         ""},
+    };
+
+    const long long before = Last(SELECTION_GROUP), other = Last(OTHER_GROUP);
+    ASSERT_GE(before, 0) << "GROUP " << SELECTION_GROUP;
+    ASSERT_GE(other, 0) << "GROUP " << OTHER_GROUP;
+    {
+        TGroupProbe poster(Port);
+        for (TSelectionPost& post : posts) {
+            ASSERT_EQ(poster.PostYenc(SELECTION_GROUP, post.Subject, post.Name, post.Data,
+                                      post.From, post.Headers),
+                      "")
+                << post.Subject;
+        }
+    }
+    // The tests against INN run one at a time: the posts are numbered in turn.
+    const long long after = Last(SELECTION_GROUP);
+    ASSERT_EQ(after - before, static_cast<long long>(posts.size()));
+    for (size_t i = 0; i < posts.size(); ++i)
+        posts[i].Number = before + 1 + static_cast<long long>(i);
+
+    Write("lockout.lst", "KEYWORDS All-Groups 0 " + tag +
+                             "\n"
+                             "POSTER All-Groups 0 SPAMMER\n"
+                             "SUBJECT " +
+                             SELECTION_GROUP + " 0 casino bonus\nSUBJECT " + OTHER_GROUP +
+                             " 0 sunset\nORGANIZATION All-Groups 0 spam factory\n");
+    Write("dupefile.lst", "5 seen.bin\n");
+    Write("dupesubj.lst", "7 " + dupeSubject + "\n");
+    const std::string have = Home.Path() + "/have";
+    fs::create_directory(have);
+    std::ofstream(have + "/already.jpg", std::ios::binary) << Noise(3000, 8);
+    Write("vantrel.ini", "[connection]\nhost=127.0.0.1:" + std::to_string(Port) +
+                             "\n[paths]\ndownload=" + Home.Path() +
+                             "/dl\n[miscpref]\npathexpand=3\n"
+                             "[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n"
+                             "filemaskrequiresubject=1\n"
+                             "[timeout]\ndelay=30\n[log]\ntrim_old_logs=0\n"
+                             "[filemask]\n0=*.jpg\n1=*.bin\n"
+                             "[dupe]\nenabled=1\nsave=1\n[dupe_file]\nenabled=1\nsave=1\n"
+                             "[autoscan]\n0=" +
+                             have + "\n[grouplist]\n0=" + SELECTION_GROUP + " 1 " +
+                             std::to_string(before) + "\n1=" + OTHER_GROUP + " 0 " +
+                             std::to_string(other) + "\n");
+
+    const TRun run = Run({"-auto", "-autoexit"});
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    ASSERT_EQ(run.Exit, 0) << Describe(run);
+    EXPECT_EQ(run.Err, "");
+    const Lines out = SplitLines(run.Out);
+
+    Lines log;
+    for (const std::string& file : FilesUnder(Home.Path()))
+        if (fs::path(file).extension() == ".log" &&
+            StartsWith(LowerAscii(fs::path(file).filename().string()), "news"))
+            for (const std::string& line : SplitLines(ReadWhole(file))) log.push_back(line);
+
+    const std::string dir = Home.Path() + "/dl/" + SELECTION_GROUP + "/";
+    std::set<std::string> wantFiles;
+    Lines wantRejects;
+    for (const TSelectionPost& post : posts) {
+        SCOPED_TRACE(std::to_string(post.Number) + ": " + post.Subject);
+        const std::string send = "SEND article " + std::to_string(post.Number);
+        EXPECT_EQ(std::count(out.begin(), out.end(), send), post.Fate == TFate::NEVER_ASKED ? 0 : 1)
+            << Describe(run);
+        // [miscpref] caseconvert 1, the default: names in lower case.
+        const std::string file = dir + LowerAscii(post.Name);
+        if (post.Fate == TFate::RECEIVED) {
+            wantFiles.insert(file);
+            EXPECT_TRUE(ReadWhole(file) == post.Data) << file << " differs from the one posted";
+            const std::string prefix = "[RECEIVED] " + file + " " + SELECTION_GROUP + " ";
+            EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                                    [&](const auto& l) { return StartsWith(l, prefix); }),
+                      1)
+                << ::testing::PrintToString(log);
+        } else {
+            wantRejects.push_back(RejectLineOf(post));
+            EXPECT_EQ(std::count(log.begin(), log.end(), wantRejects.back()), 1)
+                << "no single log line \"" << wantRejects.back() << "\"\n"
+                << ::testing::PrintToString(log);
+        }
+    }
+    // No other article was rejected, no refused file got a result line.
+    const std::regex rejectLine(R"(^\[[^\]]+\] (\d+): .*)");
+    Lines rejects, results;
+    for (const std::string& line : log) {
+        std::smatch m;
+        if (std::regex_match(line, m, rejectLine) && std::stoll(m[1]) > before)
+            rejects.push_back(line);
+        if (IsResultLine(line)) results.push_back(line);
+    }
+    std::sort(rejects.begin(), rejects.end());
+    std::sort(wantRejects.begin(), wantRejects.end());
+    EXPECT_EQ(rejects, wantRejects);
+    EXPECT_EQ(results.size(), wantFiles.size()) << ::testing::PrintToString(results);
+    EXPECT_EQ(FilesUnder(Home.Path() + "/dl"), wantFiles);
+
+    // The organization is seen in the article's header: the reject, the cut,
+    // a new connection, then the next post.
+    const TSelectionPost& org = posts[4];
+    const TSelectionPost& next = posts[5];
+    ASSERT_EQ(org.Tag, "[LOCKOUT ORG]");
+    const size_t asked = IndexAfter(
+        out, 0, [&](const auto& l) { return l == "SEND article " + std::to_string(org.Number); });
+    const size_t rejected = IndexAfter(out, asked, [&](const auto& l) {
+        return l == "log: " + RejectLineOf(org).substr(0, LOG_LIST_LINE_MAX);
+    });
+    const size_t cut = IndexAfter(
+        out, rejected, [](const auto& l) { return l == "Disconnecting.... successful!"; });
+    const size_t again =
+        IndexAfter(out, cut, [](const auto& l) { return StartsWith(l, "Connection established"); });
+    const size_t resumed = IndexAfter(out, again, [&](const auto& l) {
+        return l == "SEND article " + std::to_string(next.Number);
+    });
+    EXPECT_LT(resumed, out.size())
+        << "not in order: the org post asked for (" << asked << "), rejected (" << rejected
+        << "), cut (" << cut << "), connected again (" << again << "), next post asked for\n"
+        << Describe(run);
+    EXPECT_EQ(
+        IndexAfter(out, asked + 1, [](const auto& l) { return StartsWith(l, "SEND article"); }),
+        resumed)
+        << "an article asked for between the cut and the next post";
+
+    EXPECT_EQ(GroupList(ReadIni(Home.File("vantrel.ini")))[SELECTION_GROUP],
+              (TGroupEntry{1, after}));
+
+    // Both tables were saved with what arrived; what was kept out, and the
+    // autoscanned name, are not in them.
+    const std::set<std::string> files = DupeKeys(Home.File("dupefile.lst"));
+    const std::set<std::string> subjects = DupeKeys(Home.File("dupesubj.lst"));
+    EXPECT_EQ(files.count("seen.bin"), 1u) << ReadWhole(Home.File("dupefile.lst"));
+    EXPECT_EQ(files.count("already.jpg"), 0u) << "an autoscanned name was saved";
+    EXPECT_EQ(subjects.count(dupeSubject), 1u) << ReadWhole(Home.File("dupesubj.lst"));
+    for (const TSelectionPost& post : posts) {
+        SCOPED_TRACE(post.Subject);
+        const std::string key = LowerAscii(post.Name);
+        if (post.Fate == TFate::RECEIVED) {
+            EXPECT_EQ(files.count(key), 1u) << ReadWhole(Home.File("dupefile.lst"));
+            EXPECT_EQ(subjects.count(post.Subject), 1u) << ReadWhole(Home.File("dupesubj.lst"));
+        } else {
+            // A refused file, a subject kept out: neither may block a good repost.
+            EXPECT_TRUE(key == "seen.bin" || files.count(key) == 0) << key;
+            EXPECT_TRUE(post.Fate != TFate::NEVER_ASKED || post.Subject == dupeSubject ||
+                        subjects.count(post.Subject) == 0);
+        }
+    }
+}
 
 // -------------------------------------------------------------- uploads --
 

@@ -89,17 +89,21 @@ class TGroupProbe {
         return last;
     }
     // A single-part yEnc post; empty when the server took it, else why not.
+    // extraHeaders are whole header lines without their line ends.
     std::string PostYenc(const std::string& group, const std::string& subject,
-                         const std::string& name, const std::string& data) {
+                         const std::string& name, const std::string& data,
+                         const std::string& from = "Zorvex Test <zorvexd-test@example.invalid>",
+                         const std::vector<std::string>& extraHeaders = {}) {
         Nntp.Send("POST\r\n");
         std::string reply = Nntp.ReadLine();
         if (reply.rfind("340", 0) != 0) return "POST: " + reply;
         const std::vector<std::string> body = YencDataLines(data);
         std::string article =
-            "From: Zorvex Test <zorvexd-test@example.invalid>\r\nNewsgroups: " + group +
-            "\r\nSubject: " + subject + "\r\nLines: " + std::to_string(body.size() + 2) +
-            "\r\n\r\n=ybegin line=128 size=" + std::to_string(data.size()) + " name=" + name +
-            "\r\n";
+            "From: " + from + "\r\nNewsgroups: " + group + "\r\nSubject: " + subject + "\r\n";
+        for (const auto& header : extraHeaders) article += header + "\r\n";
+        article += "Lines: " + std::to_string(body.size() + 2) +
+                   "\r\n\r\n=ybegin line=128 size=" + std::to_string(data.size()) +
+                   " name=" + name + "\r\n";
         for (const auto& line : body) article += (line[0] == '.' ? "." : "") + line + "\r\n";
         char crc[16];
         std::snprintf(crc, sizeof crc, "%08x", BitwiseCrc32(data));
