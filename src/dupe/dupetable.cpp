@@ -36,6 +36,12 @@ std::string_view ClipText(std::string_view text) {
     return text.substr(0, DUPE_TEXT_MAX);
 }
 
+// A negative count from a hostile server says nothing: it is unknown, as
+// the file keeps it and as it matches.
+int32_t KnownLines(int32_t lines) {
+    return lines < 0 ? DUPE_LINES_UNKNOWN : lines;
+}
+
 bool IsFileNameChar(char c) {
     return IsAlphaAscii(c) || IsDigitAscii(c) ||
            std::string_view(".~`!@#$%^&_-").find(c) != std::string_view::npos;
@@ -178,6 +184,7 @@ TDupeEntry* TDupeStringManager::FindMatch(const char* pooledKey, std::string_vie
 bool TDupeStringManager::Lookup(std::string_view key, std::string_view from, int32_t lines,
                                 bool touch) {
     PurgeIfDue();
+    lines = KnownLines(lines);
     key = ClipText(key);
     from = ClipText(from);
     if (key.empty()) return false;
@@ -193,6 +200,7 @@ bool TDupeStringManager::Lookup(std::string_view key, std::string_view from, int
 
 TDupeEntry* TDupeStringManager::FindOrInsert(std::string_view key, std::string_view from,
                                              int32_t lines, bool* found) {
+    lines = KnownLines(lines);
     key = ClipText(key);
     from = ClipText(from);
     *found = false;
@@ -264,6 +272,8 @@ bool TDupeStringManager::LoadLine(std::string_view line) {
             std::string_view number = after.substr(second + FIELD_SEPARATOR.size());
             int64_t value = 0;
             if (!ReadClampedDecimal(&number, &value) || !TrimSpaces(number).empty()) return false;
+            // Below -1 (unknown) a count could never match again.
+            if (value < DUPE_LINES_UNKNOWN) return false;
             lines = ClampToInt32(value);
         }
     }
@@ -293,6 +303,13 @@ TDupeLoadReport TDupeStringManager::LoadFromText(std::string_view text) {
         if (nul != std::string_view::npos) line = line.substr(0, nul);
         line = TrimSpaces(line);
         if (line.empty()) continue;
+        // A CR inside a line is saved as a space: read it as one, so that a
+        // load gives the entries its save reads back.
+        std::string spaced;
+        if (line.find('\r') != std::string_view::npos) {
+            spaced = OneLine(line);
+            line = spaced;
+        }
         if (LoadLine(line)) {
             ++report.Loaded;
         } else {

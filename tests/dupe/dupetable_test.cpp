@@ -93,6 +93,9 @@ TEST(DupeMatch, RulesAndChainOrder) {
         {"lines not considered", DUPE_MATCH_FROM, {{"bob", 120}}, "bob", 100, 0},
         {"stored lines unknown", BOTH, {{"bob", -1}}, "bob", 100, 0},
         {"asked lines unknown", BOTH, {{"bob", 120}}, "bob", -1, 0},
+        // A negative count (a hostile server's) is unknown too.
+        {"asked lines negative", BOTH, {{"bob", 120}}, "bob", -5, 0},
+        {"stored lines negative", BOTH, {{"bob", -5}}, "bob", 100, 0},
         {"nothing considered", 0, {{"bob", 500}}, "ann", 3, 0},
         {"second poster of a key", BOTH, {{"bob", 100}, {"ann", 100}}, "ann", 100, 1},
         {"newest of two that fit", DUPE_MATCH_LINES, {{"bob", 100}, {"ann", 104}}, "x", 100, 1},
@@ -351,7 +354,7 @@ TEST_F(DupeFile, HostileTextsStayOneLineAndReadBack) {
     f.Table.Add("key", "p ## q", 5);
     f.Table.Add("key2", "## p", 5);
     f.Table.Add("key3", "", 5);
-    f.Table.Add(longKey, longFrom, -2147483647);
+    f.Table.Add(longKey, longFrom, 2147483647);
     const std::string text = f.Table.SaveToText();
     const Lines lines = SortedLines(text);
     ASSERT_EQ(lines.size(), 8u) << text;
@@ -363,11 +366,11 @@ TEST_F(DupeFile, HostileTextsStayOneLineAndReadBack) {
     EXPECT_EQ(report.Skipped, 0u);
     const Lines dump = Dump(g.Table);
     const std::string shortFrom(DUPE_FILE_LINE_MAX - std::string("8 ").size() - longKey.size() -
-                                    std::string(" ##  ## -2147483647").size(),
+                                    std::string(" ##  ## 2147483647").size(),
                                 'p');
     EXPECT_EQ(dump, (Lines{"1|n/a|two  lines|-1", "2|n/a|x ## y|-1", "3|n/a|## lead|-1",
                            "4|n/a| spaced |-1", "5|p # q|key|5", "6|# p|key2|5", "7||key3|5",
-                           "8|" + shortFrom + "|" + longKey + "|-2147483647"}));
+                           "8|" + shortFrom + "|" + longKey + "|2147483647"}));
     // Saved again, nothing changes.
     TTableFixture h(0, 0);
     h.Table.LoadFromText(g.Table.SaveToText());
@@ -428,12 +431,16 @@ TEST(DupeLoad, LineRules) {
         {"unknown lines", "4 bob ## key ## -1\n", {"4|bob|key|-1"}, 1, 0, 0, 4},
         {"lines not a number", "4 bob ## key ## many\n", {}, 0, 1, 1, 0},
         {"lines with garbage", "4 bob ## key ## 12x\n", {}, 0, 1, 1, 0},
+        // Only -1 (unknown) is below 0: any other could never match again.
+        {"negative lines", "4 bob ## key ## -5\n", {}, 0, 1, 1, 0},
         {"empty key", "4 bob ##  ## 12\n", {}, 0, 1, 1, 0},
         {"empty poster", "4  ## key ## 3\n", {"4||key|3"}, 1, 0, 0, 4},
         {"separator in the key", "4 n/a ## a ## b ## 5\n", {"4|n/a|a ## b|5"}, 1, 0, 0, 4},
         {"white space around", "  12 \t spaced key  \n", {"12|n/a|spaced key|-1"}, 1, 0, 0, 12},
         {"blank lines are not malformed", "\n\n  \t\n3 a\n\n", {"3|n/a|a|-1"}, 1, 0, 0, 3},
         {"CRLF", "3 a\r\n4 b ## c ## 9\r\n", {"3|n/a|a|-1", "4|b|c|9"}, 2, 0, 0, 4},
+        // As a save writes it: the key read back is the key loaded.
+        {"CR inside a key", "3 a\rb\n4 a b\n", {"4|n/a|a b|-1"}, 2, 0, 0, 4},
         {"no final newline", "3 a\n9 b", {"3|n/a|a|-1", "9|n/a|b|-1"}, 2, 0, 0, 9},
         {"first malformed line", "1 a\n\n0 b\nzz\n2 c\n", {"1|n/a|a|-1", "2|n/a|c|-1"}, 2, 2, 3, 2},
         {"NUL ends the line",
