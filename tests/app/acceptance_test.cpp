@@ -346,6 +346,167 @@ TEST_F(HeaderChainTest, SubjectLookupKeepsTheEntryYoungWithTheCheckerOff) {
     EXPECT_FALSE(Dupes->LookupSubject(forgotten, false));
 }
 
+struct TArticleCase {
+    const char* Name;
+    const char* LockoutText;
+    std::function<void(TSettings&)> Set;
+    const char* HeaderLine;  // tested as a header line of the article, when given
+    const char* FileName;    // else announced as a file of it
+    bool Refused;            // the article's files, or this file, are refused
+    Lines Expected;
+};
+
+// While the article arrives: each header line and each file name, with its
+// tag; the first hit on a file name decides, and a line that hits ANY is
+// not reported again for XREF, HOST or ORGANIZATION.
+TEST_F(HeaderChainTest, ArticleLinesAndFileNamesHaveTheirTags) {
+    auto none = [](TSettings&) {};
+    const std::string tail = ", " + kTail + "holiday.jpg (1/1)";
+    const std::vector<TArticleCase> cases = {
+        {"plain line",
+         "ORGANIZATION All-Groups 0 evil\n",
+         none,
+         "Organization: Good Corp",
+         nullptr,
+         false,
+         {}},
+        {"organization",
+         "ORGANIZATION All-Groups 0 evil\n",
+         none,
+         "ORGANIZATION: Evil Corp",
+         nullptr,
+         true,
+         {"log: [LOCKOUT ORG] 42: Evil Corp" + tail}},
+        {"posting host",
+         "HOST a.b 0 evil\n",
+         none,
+         "nntp-posting-host: evil.example",
+         nullptr,
+         true,
+         {"log: [LOCKOUT HOST] 42: evil.example" + tail}},
+        {"xref group",
+         "XREF All-Groups 1 bad.group\n",
+         none,
+         "Xref: news.example a.b:42 bad.group:7",
+         nullptr,
+         true,
+         {"log: [LOCKOUT XREF] 42: bad.group" + tail}},
+        // The server's name leads the value and is no group.
+        {"xref server name",
+         "XREF All-Groups 1 news.example\n",
+         none,
+         "Xref: news.example a.b:42",
+         nullptr,
+         false,
+         {}},
+        {"xref is case sensitive",
+         "XREF All-Groups 1 bad.group\n",
+         none,
+         "XREF: news.example bad.group:7",
+         nullptr,
+         false,
+         {}},
+        {"too many groups",
+         "",
+         [](TSettings& s) { s.MaxXref = 1; },
+         "Xref: news.example a.b:42 c.d:7",
+         nullptr,
+         true,
+         {"log: [TOO MANY XREF] 42: " + kTail + "holiday.jpg (1/1)"}},
+        {"any on the whole line, once",
+         "ANY All-Groups 0 bad.group\nXREF All-Groups 1 bad.group\n",
+         none,
+         "Xref: news.example bad.group:7",
+         nullptr,
+         true,
+         {"log: [LOCKOUT ANY] 42: Xref: news.example bad.group:7" + tail}},
+        {"file passes", "", none, nullptr, "holiday.jpg", false, {}},
+        {"no mask before the lockout",
+         "FILE All-Groups 0 holiday\n",
+         none,
+         nullptr,
+         "holiday.zip",
+         true,
+         {"log: [NO MASK] 42: holiday.zip" + tail}},
+        {"suspicious",
+         "",
+         none,
+         nullptr,
+         "holiday.zip.exe.jpg.exe",
+         true,
+         {"log: [SUSPICIOUS FILENAME] 42: holiday.zip.exe.jpg.exe" + tail}},
+        {"suspicious switched off",
+         "",
+         [](TSettings& s) { s.RejectSuspicious = 0; },
+         nullptr,
+         "holiday.exe.jpg",
+         false,
+         {}},
+        {"file lockout",
+         "FILE All-Groups 0 holiday\n",
+         none,
+         nullptr,
+         "holiday.jpg",
+         true,
+         {"log: [LOCKOUT FILE] 42: holiday.jpg" + tail}},
+    };
+    for (const TArticleCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        View.Logged.clear();
+        View.Status.clear();
+        Lockouts.LoadFromText(c.LockoutText);
+        Settings.LoadSettings();
+        c.Set(Settings.Settings());
+        for (const std::string& mask : Masks.FileMasks()) Masks.DeleteFileMask(mask);
+        ASSERT_TRUE(Masks.AddFileMask("*.jpg"));
+        ASSERT_TRUE(Masks.AddFileMask("*.exe"));
+        TAcceptanceChecks& checks = News->Checks();
+        checks.SetOptions(AcceptanceOptionsFrom(Settings.Settings()));
+        THeader h = Header({});
+        checks.ArticleReady(&h, "<42@test>");
+        const bool refused = c.HeaderLine ? checks.ArticleHeaderLine(&h, c.HeaderLine)
+                                          : !checks.FileAccepted(&h, c.FileName);
+        EXPECT_EQ(refused, c.Refused);
+        EXPECT_EQ(Rejects(), c.Expected);
+        // Reports while an article arrives leave the header as it was.
+        EXPECT_EQ(h.Flags, 0u);
+    }
+}
+
+// A file already received is a duplicate by its name (any case), and the
+// header is marked so that it is never offered again.
+TEST_F(HeaderChainTest, DuplicateFileMarksTheArticleAskedFor) {
+    Settings.Settings().DupeFileEnabled = 1;
+    ASSERT_TRUE(Masks.AddFileMask("*.jpg"));
+    TAcceptanceChecks& checks = News->Checks();
+    checks.SetOptions(AcceptanceOptionsFrom(Settings.Settings()));
+    THeader h = Header({});
+    Dupes->AddFile("Holiday.JPG", Header({.From = "someone@else"}));
+    checks.ArticleRequested(h);
+    checks.ArticleReady(&h, "<42@test>");
+    EXPECT_FALSE(checks.FileAccepted(&h, "holiday.jpg"));
+    EXPECT_EQ(Rejects(),
+              (Lines{"log: [DUPE FILE] 42: holiday.jpg, " + kTail + "holiday.jpg (1/1)"}));
+    EXPECT_EQ(h.Flags, HEADER_HANDLED | HEADER_REQUESTED);
+    EXPECT_TRUE(checks.FileAccepted(&h, "other.jpg"));
+    // A received file goes into the table.
+    checks.FileReceived(&h, "other.jpg");
+    EXPECT_TRUE(Dupes->LookupFile("OTHER.jpg", h, false));
+}
+
+// The groups of each fetched article's Xref line are counted for the
+// similar-groups list; the header phase counts nothing.
+TEST_F(HeaderChainTest, XrefLinesOfFetchedArticlesAreCounted) {
+    THeader h = Header({.Xref = "a.b: c.d: "});
+    EXPECT_FALSE(News->CheckHeader(&h));
+    EXPECT_EQ(Tally.CountOf("c.d"), 0);
+    News->Checks().ArticleHeaderLine(&h, "Xref: news.example a.b:42 c.d:7 e.f:9");
+    News->Checks().ArticleHeaderLine(&h, "Xref: news.example c.d:8");
+    EXPECT_EQ(Tally.CountOf("c.d"), 2);
+    EXPECT_EQ(Tally.CountOf("e.f"), 1);
+    EXPECT_EQ(Tally.CountOf("news.example"), 0);
+}
+
 TEST(RejectText, FormatsAndCuts) {
     const std::string long80(80, 'f');
     const std::string long300(300, 's');
