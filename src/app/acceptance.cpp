@@ -101,10 +101,11 @@ void TAcceptanceChecks::Report(const THeader* header, std::string_view tag, bool
     Host.RejectLine(header, RejectText(tag, number, from, subject, extra), toLog);
 }
 
-void TAcceptanceChecks::Reject(THeader* header, std::string_view tag, bool toLog,
+bool TAcceptanceChecks::Reject(THeader* header, std::string_view tag, bool toLog,
                                std::string_view extra) {
     Report(header, tag, toLog, extra);
     MarkHandled(header);
+    return true;
 }
 
 void TAcceptanceChecks::ReportArticle(const THeader* header, std::string_view tag,
@@ -163,65 +164,36 @@ bool TAcceptanceChecks::HeaderRejected(THeader* header) {
     std::string_view subject = TextOf(header->Subject);
 
     if (HasEntries(LOCKOUT_KEYWORDS) && !Matches(LOCKOUT_KEYWORDS, from) &&
-        !Matches(LOCKOUT_KEYWORDS, subject)) {
-        Reject(header, "[No KeyWords]", true);
-        return true;
-    }
-    if (Matches(LOCKOUT_POSTER, from)) {
-        Reject(header, "[LOCKOUT FROM]", true);
-        return true;
-    }
-    if (Matches(LOCKOUT_SUBJECT, subject)) {
-        Reject(header, "[LOCKOUT SUBJECT]", true);
-        return true;
-    }
-    if (Matches(LOCKOUT_ANY, from) || Matches(LOCKOUT_ANY, subject)) {
-        Reject(header, "[LOCKOUT ANY]", true);
-        return true;
-    }
+        !Matches(LOCKOUT_KEYWORDS, subject))
+        return Reject(header, "[No KeyWords]", true);
+    if (Matches(LOCKOUT_POSTER, from)) return Reject(header, "[LOCKOUT FROM]", true);
+    if (Matches(LOCKOUT_SUBJECT, subject)) return Reject(header, "[LOCKOUT SUBJECT]", true);
+    if (Matches(LOCKOUT_ANY, from) || Matches(LOCKOUT_ANY, subject))
+        return Reject(header, "[LOCKOUT ANY]", true);
     std::string_view xref = TextOf(header->CrossPosts);
-    if (Matches(LOCKOUT_ANY, xref)) {
-        Reject(header, "[LOCKOUT ANY]", true, xref);
-        return true;
-    }
+    if (Matches(LOCKOUT_ANY, xref)) return Reject(header, "[LOCKOUT ANY]", true, xref);
     if (xref != NULL_TEXT) {
         std::string locked;
         int groups = ScanXref(xref, false, &locked);
-        if (!locked.empty()) {
-            Reject(header, "[LOCKOUT XREF]", true, locked);
-            return true;
-        }
-        if (Options.MaxXref > 0 && groups > Options.MaxXref) {
-            Reject(header, "[TOO MANY XREF]", true);
-            return true;
-        }
+        if (!locked.empty()) return Reject(header, "[LOCKOUT XREF]", true, locked);
+        if (Options.MaxXref > 0 && groups > Options.MaxXref)
+            return Reject(header, "[TOO MANY XREF]", true);
     }
     std::string_view host = TextOf(header->PostingHost);
-    if (Matches(LOCKOUT_HOST, host)) {
-        Reject(header, "[LOCKOUT HOST]", true, host);
-        return true;
-    }
+    if (Matches(LOCKOUT_HOST, host)) return Reject(header, "[LOCKOUT HOST]", true, host);
     if (Lists.Dupes) {
         // Runs whatever [dupe] enabled says: a hit keeps its entry young.
         if (Lists.Dupes->LookupSubject(*header, true)) RejectDupeSubject(header);
         if (header->Flags & HEADER_HANDLED) return true;
         if (Options.DupeFileInSubject && Options.DupeFiles) {
             std::string name = ConvertCase(FileNameFromSubject(subject), Options.CaseConvert);
-            if (!name.empty() && Lists.Dupes->LookupFile(name, *header, false)) {
-                Reject(header, "[DUPE FILE]", Options.LogDupeFile, name);
-                return true;
-            }
+            if (!name.empty() && Lists.Dupes->LookupFile(name, *header, false))
+                return Reject(header, "[DUPE FILE]", Options.LogDupeFile, name);
         }
     }
-    if (Options.FileMaskRequiresSubject && Lists.Masks &&
-        !Lists.Masks->SubjectAcceptable(subject)) {
-        Reject(header, "[NO MASK in SUBJ]", true);
-        return true;
-    }
-    if (Lists.PlugIns->HeaderVetoed(*header)) {
-        Reject(header, "[PLUGIN REJECT]", true);
-        return true;
-    }
+    if (Options.FileMaskRequiresSubject && Lists.Masks && !Lists.Masks->SubjectAcceptable(subject))
+        return Reject(header, "[NO MASK in SUBJ]", true);
+    if (Lists.PlugIns->HeaderVetoed(*header)) return Reject(header, "[PLUGIN REJECT]", true);
     return false;
 }
 

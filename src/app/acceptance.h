@@ -132,7 +132,8 @@ class TAcceptanceChecks final : public TArticleChecks {
   private:
     void Report(const THeader* header, std::string_view tag, bool toLog,
                 std::string_view extra = {});
-    void Reject(THeader* header, std::string_view tag, bool toLog, std::string_view extra = {});
+    // Reports and marks header; true, for the chain to return.
+    bool Reject(THeader* header, std::string_view tag, bool toLog, std::string_view extra = {});
     // A report on the article being received, then the cut when its setting is on.
     void ReportArticle(const THeader* header, std::string_view tag, std::string_view extra,
                        bool cut, bool toLog = true);

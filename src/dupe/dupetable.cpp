@@ -405,50 +405,48 @@ std::string_view PosterOf(const THeader& header) {
 
 }  // namespace
 
-bool TDupeTables::LookupSubject(const THeader& header, bool touch) {
-    const std::string_view key = SubjectOf(header);
+// Every question goes to the coordinator while it is connected, else to the
+// local table; an empty key is never asked or added.
+bool TDupeTables::Lookup(TDupeTableId id, std::string_view key, const THeader& header, bool touch) {
     if (key.empty()) return false;
-    if (Coordinator.Connected()) return Coordinator.Lookup(DUPE_TABLE_SUBJECTS, key, header, touch);
-    return SubjectTable.Lookup(key, PosterOf(header), header.Lines, touch);
+    if (Coordinator.Connected()) return Coordinator.Lookup(id, key, header, touch);
+    return Table(id).Lookup(key, PosterOf(header), header.Lines, touch);
+}
+
+void TDupeTables::Add(TDupeTableId id, std::string_view key, const THeader& header) {
+    if (key.empty()) return;
+    if (Coordinator.Connected())
+        Coordinator.Add(id, key, header);
+    else
+        Table(id).Add(key, PosterOf(header), header.Lines);
+}
+
+void TDupeTables::Announce(TDupeTableId id, std::string_view key, const THeader& header) {
+    if (!key.empty() && Coordinator.Connected()) Coordinator.Announce(id, key, header);
+}
+
+bool TDupeTables::LookupSubject(const THeader& header, bool touch) {
+    return Lookup(DUPE_TABLE_SUBJECTS, SubjectOf(header), header, touch);
 }
 
 void TDupeTables::AddSubject(const THeader& header) {
-    const std::string_view key = SubjectOf(header);
-    if (key.empty()) return;
-    if (Coordinator.Connected()) {
-        Coordinator.Add(DUPE_TABLE_SUBJECTS, key, header);
-        return;
-    }
-    SubjectTable.Add(key, PosterOf(header), header.Lines);
+    Add(DUPE_TABLE_SUBJECTS, SubjectOf(header), header);
 }
 
 void TDupeTables::AnnounceSubject(const THeader& header) {
-    const std::string_view key = SubjectOf(header);
-    if (key.empty() || !Coordinator.Connected()) return;
-    Coordinator.Announce(DUPE_TABLE_SUBJECTS, key, header);
+    Announce(DUPE_TABLE_SUBJECTS, SubjectOf(header), header);
 }
 
 bool TDupeTables::LookupFile(std::string_view name, const THeader& header, bool touch) {
-    const std::string key = DupeFileKey(name);
-    if (key.empty()) return false;
-    if (Coordinator.Connected()) return Coordinator.Lookup(DUPE_TABLE_FILES, key, header, touch);
-    return FileTable.Lookup(key, PosterOf(header), header.Lines, touch);
+    return Lookup(DUPE_TABLE_FILES, DupeFileKey(name), header, touch);
 }
 
 void TDupeTables::AddFile(std::string_view name, const THeader& header) {
-    const std::string key = DupeFileKey(name);
-    if (key.empty()) return;
-    if (Coordinator.Connected()) {
-        Coordinator.Add(DUPE_TABLE_FILES, key, header);
-        return;
-    }
-    FileTable.Add(key, PosterOf(header), header.Lines);
+    Add(DUPE_TABLE_FILES, DupeFileKey(name), header);
 }
 
 void TDupeTables::AnnounceFile(std::string_view name, const THeader& header) {
-    const std::string key = DupeFileKey(name);
-    if (key.empty() || !Coordinator.Connected()) return;
-    Coordinator.Announce(DUPE_TABLE_FILES, key, header);
+    Announce(DUPE_TABLE_FILES, DupeFileKey(name), header);
 }
 
 void TDupeTables::ScanDirectory(int fd, int depth, TAutoscanCounts* counts) {

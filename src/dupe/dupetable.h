@@ -219,6 +219,12 @@ class TDupeTables {
   private:
     // Takes over fd (a directory); depth counts the levels below a listed one.
     void ScanDirectory(int fd, int depth, TAutoscanCounts* counts);
+    TDupeStringManager& Table(TDupeTableId id) {
+        return id == DUPE_TABLE_SUBJECTS ? SubjectTable : FileTable;
+    }
+    bool Lookup(TDupeTableId id, std::string_view key, const THeader& header, bool touch);
+    void Add(TDupeTableId id, std::string_view key, const THeader& header);
+    void Announce(TDupeTableId id, std::string_view key, const THeader& header);
 
     TDupeCoordinator& Coordinator;
     TDupePool Pool;
