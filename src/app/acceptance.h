@@ -76,7 +76,6 @@ class TAcceptanceHost {
     // A reject line: to the log (and the log list) when toLog, else to the
     // status line only.
     virtual void RejectLine(const THeader* header, std::string_view line, bool toLog) = 0;
-    virtual void CheckStatus(std::string_view line) = 0;
     // A tag whose cut setting is on hit header: the host cuts the article
     // short when header is the one being received and enough of it is left.
     virtual void CutArticleShort(const THeader* header) = 0;

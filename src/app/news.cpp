@@ -243,10 +243,6 @@ void TNews::RejectLine(const THeader* header, std::string_view line, bool toLog)
         Status.PrintStatus(line);
 }
 
-void TNews::CheckStatus(std::string_view line) {
-    Status.PrintStatus(line);
-}
-
 void TNews::CutArticleShort(const THeader* header) {
     // Only the article on the wire, with enough of it still to come, and
     // not more often in a row than [misc] maxdisc.

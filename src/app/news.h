@@ -178,7 +178,6 @@ class TNews : public TNewsIo, public TMessageTarget, private TAcceptanceHost {
     // ---- what the acceptance checks ask ----
     TNewsGroup* GroupChecked() override { return CurrentGroup(); }
     void RejectLine(const THeader* header, std::string_view line, bool toLog) override;
-    void CheckStatus(std::string_view line) override;
     void CutArticleShort(const THeader* header) override;
     // Drops the connection under the article being received and opens it
     // again; the article is not asked for again.
