@@ -14,7 +14,7 @@
 set -euo pipefail
 
 PKGS=(
-    g++ cmake ninja-build
+    g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev libre2-dev
     libssl-dev libntlm0-dev libjpeg-dev libfreetype-dev fonts-dejavu-core zlib1g-dev
     qt6-base-dev
