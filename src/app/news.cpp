@@ -85,6 +85,12 @@ int TNews::MaxLines() {
 bool TNews::UseSsl() {
     return Settings.Settings().AuthUseSsl != 0;
 }
+TTlsOptions TNews::TlsOptions() {
+    TTlsOptions options;
+    options.Verify = Settings.Settings().AuthSslVerify != 0;
+    options.CaFile = Settings.Settings().AuthSslCaFile;
+    return options;
+}
 const char* TNews::AuthName() {
     return Settings.Settings().AuthName.c_str();
 }
@@ -111,6 +117,7 @@ bool TNews::IsConnected() {
 }
 
 bool TNews::Connect() {
+    RefusedCertificate.clear();
     const std::string& host = Settings.Settings().Host;
     if (host.empty()) {
         Status.PrintStatus("No news server is set ([connection] host)");
@@ -186,6 +193,15 @@ void TNews::StartRetry() {
 }
 
 void TNews::ConnectionLost(int code) {
+    if (code == SOCKET_FAIL_SSL_CONNECT && Worker().Socket().CertificateRefused()) {
+        RefusedCertificate = Worker().Socket().TlsFailure();
+        Status.PrintStatusF(
+            "The server's certificate was refused: %s; not connecting again "
+            "(trust it with [auth] sslcafile, or set [auth] sslverify=0)",
+            RefusedCertificate.c_str());
+        AutomaticExitCheck();
+        return;
+    }
     if (code == SOCKET_RECV_CLOSED)
         ServerDisconnected();
     else

@@ -76,6 +76,7 @@ class TNews : public TNewsIo, public TMessageTarget, private TAcceptanceHost {
     bool LoadPostingHostHeaders() override;
     bool FollowPoster() override;
     bool UseSsl() override;
+    TTlsOptions TlsOptions() override;
     void Log(const char* text) override;
     void ReportError(const char* where, int code, bool fatal) override;
     void BodyLine(const char* line, int length) override;
@@ -159,6 +160,9 @@ class TNews : public TNewsIo, public TMessageTarget, private TAcceptanceHost {
         double FreeBytes = 0;
     };
     const TLowSpace& LowSpaceStop() const { return LowSpace; }
+    // Why the server's certificate was refused, when that ended the run
+    // (empty when it did not): retrying cannot change it.
+    const std::string& CertificateRefusal() const { return RefusedCertificate; }
 
     TArticleDriver& Driver() { return FileDriver; }
     TSettingsStore& SettingsStore() { return Settings; }
@@ -224,6 +228,7 @@ class TNews : public TNewsIo, public TMessageTarget, private TAcceptanceHost {
     int DelayTicks = 0;
     bool HeaderWindow = false;
     TLowSpace LowSpace;
+    std::string RefusedCertificate;
     // The requested article whose end has not arrived, and whether its
     // lines started.
     THeader* InTransfer = nullptr;

@@ -138,6 +138,7 @@ TStartResult TNewsApp::Start() {
     selection.Tally = &Tally;
     news.SetSelection(selection);
     news.SetNewsrc(&NewsrcList);
+    news.SetNtlm(&Ntlm);
     news.SetDiagnostics(&Diagnostics);
     news.ExitCommand = [this] { Loop.Post(this, MSG_COMMAND, CM_EXIT, 0); };
     news.AttachLoop(Loop);
@@ -203,7 +204,14 @@ void TNewsApp::OnMessage(const TMessage& msg) {
 }
 
 int TNewsApp::ExitCodeAfterRun(std::string* why) {
-    if (!Main || !Startup.Switches.Autoexit || !Main->LowSpaceStop().Stopped) return 0;
+    if (!Main || !Startup.Switches.Autoexit) return 0;
+    if (!Main->CertificateRefusal().empty()) {
+        *why = "the server's certificate was refused: " + Main->CertificateRefusal() +
+               " (trust it with [auth] sslcafile in " + Store.Path() +
+               ", or set [auth] sslverify=0)";
+        return EXIT_SETTINGS_UNUSABLE;
+    }
+    if (!Main->LowSpaceStop().Stopped) return 0;
     const TNews::TLowSpace& low = Main->LowSpaceStop();
     char text[LOG_BUFFER_SIZE];
     snprintf(text, sizeof text,

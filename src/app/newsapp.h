@@ -16,6 +16,7 @@
 #include "dupe/dupetable.h"
 #include "library/eventloop.h"
 #include "library/homefiles.h"
+#include "net/ntlm.h"
 #include "nntp/crosspost.h"
 #include "nntp/grouplist.h"
 #include "nntp/newsrc.h"
@@ -89,9 +90,10 @@ class TNewsApp final : public TMessageTarget {
     // daily log, then the loop stops. Runs once.
     void Exit();
     bool Exited() const { return Done; }
-    // How an unattended program ends after the run: 0, or EXIT_LOW_SPACE
-    // with why when the free-space guard stopped it under -autoexit (nobody
-    // reads the status lines of such a run).
+    // How an unattended program ends after the run: 0; EXIT_SETTINGS_UNUSABLE
+    // with why when the server's certificate was refused; or EXIT_LOW_SPACE
+    // with why when the free-space guard stopped it; under -autoexit only
+    // (nobody reads the status lines of such a run).
     int ExitCodeAfterRun(std::string* why);
 
     void OnMessage(const TMessage& msg) override;
@@ -124,6 +126,7 @@ class TNewsApp final : public TMessageTarget {
     TLockoutLists LockoutLists;
     TFileMasks MaskLists;
     TDupeTables DupeTables;
+    TNtlmMessages Ntlm;
     TKeptLists Peers;
     TSettingsStore Store;
     TDiagnosticLog Diagnostics;

@@ -106,6 +106,8 @@ const TKey KEYS[] = {
     ZV_INT("auth", "alwaysatlogon", AuthAlwaysAtLogon, 1),
     ZV_INT("auth", "usespa", AuthUseSpa, 0),
     ZV_INT("auth", "usessl", AuthUseSsl, 0),
+    ZV_INT("auth", "sslverify", AuthSslVerify, 1),
+    ZV_TEXT("auth", "sslcafile", KIND_STRING, AuthSslCaFile, "", SETTINGS_PATH_MAX),
     ZV_INT("autosave", "pointers", AutosavePointers, 10),
     ZV_INT("autosave", "everything", AutosaveEverything, 100),
     ZV_INT("encryption", "enable", EncryptionEnable, 0),

@@ -93,6 +93,11 @@ struct TSettings {
     // [auth]
     std::string AuthName, AuthPassword;
     int32_t AuthAlwaysAtLogon, AuthUseSpa, AuthUseSsl;
+    // The server's certificate is verified unless sslverify is 0; sslcafile
+    // names a CA file or a self-signed certificate to trust besides the
+    // system's.
+    int32_t AuthSslVerify;
+    std::string AuthSslCaFile;
     // [autosave]
     int32_t AutosavePointers, AutosaveEverything;
     // [encryption]

@@ -66,8 +66,12 @@ int TAsyncSocket::ErrorCode() const {
 }
 
 void TAsyncSocket::SetReceiveTimeoutMs(int ms) {
-    std::lock_guard<std::mutex> guard(Lock);
-    ReceiveTimeoutMs = ms;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        ReceiveTimeoutMs = ms;
+    }
+    // A secure receive waits again after a record without data.
+    Sock->SetReceiveWaitMs(ms);
 }
 
 int TAsyncSocket::RequestConnect(const char* host) {

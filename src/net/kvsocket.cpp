@@ -1,21 +1,30 @@
 #include "net/kvsocket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "library/ascii.h"
 #include "library/eventloop.h"
+#include "net/tls.h"
 
 namespace zorvex {
 
@@ -80,8 +89,9 @@ TKVSocket::~TKVSocket() {
     if (WakeFd >= 0) ::close(WakeFd);
 }
 
-void TKVSocket::SetSecure(bool secure) {
+void TKVSocket::SetSecure(bool secure, const TTlsOptions& options) {
     UseSsl = secure ? 1 : 0;
+    Tls = options;
     DefaultPortNo = secure ? NNTP_SSL_DEFAULT_PORT : NNTP_DEFAULT_PORT;
 }
 
@@ -97,6 +107,12 @@ void TKVSocket::SetCloseNotice(TEventLoop* loop, TMessageTarget* target, uint32_
 
 int TKVSocket::Resolve(const char* host, std::vector<sockaddr_storage>* addresses,
                        int* port) const {
+    std::string name;
+    return ResolveName(host, addresses, port, &name);
+}
+
+int TKVSocket::ResolveName(const char* host, std::vector<sockaddr_storage>* addresses, int* port,
+                           std::string* nameOut) const {
     std::string work(TrimSpaces(std::string(host ? host : "").substr(0, SOCKET_HOST_MAX - 1)));
     if (work.empty()) return SOCKET_BLANK_HOSTNAME;
 
@@ -152,6 +168,7 @@ int TKVSocket::Resolve(const char* host, std::vector<sockaddr_storage>* addresse
     freeaddrinfo(result);
     if (addresses->empty()) return SOCKET_FAIL_HOST_LOOKUP;
     *port = p;
+    *nameOut = name;
     return SOCKET_OK;
 }
 
@@ -165,12 +182,124 @@ int TKVSocket::CreateHandle(int family) {
     return SOCKET_OK;
 }
 
-int TKVSocket::AttachSslSessionUnavailable() {
-    return SOCKET_SSL_NOT_INIT;
+int TKVSocket::PrepareTls() {
+    if (!TlsClientContext()) {
+        Failure = "cannot set up TLS: " + TlsErrorText("no client context");
+        return SOCKET_SSL_NOT_INIT;
+    }
+    // A CA file that cannot be used is found before any traffic.
+    if (Tls.Verify && !Tls.CaFile.empty()) {
+        X509_STORE* store = TlsStoreWithCaFile(Tls.CaFile, &Failure);
+        if (!store) return SOCKET_SSL_NOT_INIT;
+        X509_STORE_free(store);
+    }
+    return SOCKET_OK;
+}
+
+int TKVSocket::Handshake(int fd) {
+    ERR_clear_error();
+    SSL* ssl = SSL_new(TlsClientContext());
+    BIO* bio = ssl ? TlsSocketBio(fd) : nullptr;
+    if (!bio) {
+        Failure = "cannot set up TLS: " + TlsErrorText("out of memory");
+        SSL_free(ssl);
+        Close();
+        return SOCKET_FAIL_SSL_CONNECT;
+    }
+    SSL_set_bio(ssl, bio, bio);
+    const bool ipLiteral = IsIpLiteral(PeerName);
+    bool ready = true;
+    if (Tls.Verify) {
+        SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
+        if (!Tls.CaFile.empty()) {
+            X509_STORE* store = TlsStoreWithCaFile(Tls.CaFile, &Failure);
+            ready = store && SSL_set1_verify_cert_store(ssl, store) == 1;
+            X509_STORE_free(store);
+        }
+        if (ready && ipLiteral) {
+            std::string bare = PeerName.substr(0, PeerName.find('%'));
+            ready = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), bare.c_str()) == 1;
+        } else if (ready) {
+            ready = SSL_set1_host(ssl, PeerName.c_str()) == 1;
+        }
+        if (!ready && Failure.empty()) Failure = "cannot check the host name '" + PeerName + "'";
+    } else {
+        SSL_set_verify(ssl, SSL_VERIFY_NONE, nullptr);
+    }
+    // Servers pick their certificate by name; an address is never sent.
+    if (ready && !ipLiteral) SSL_set_tlsext_host_name(ssl, PeerName.c_str());
+    if (!ready) {
+        SSL_free(ssl);
+        Close();
+        return SOCKET_FAIL_SSL_CONNECT;
+    }
+
+    std::unique_lock<std::mutex> guard(SslLock);
+    if (Handle.load() != fd) {  // closed from another thread meanwhile
+        guard.unlock();
+        SSL_free(ssl);
+        Failure = "closed during the TLS handshake";
+        return SOCKET_FAIL_SSL_CONNECT;
+    }
+    Ssl = ssl;
+    SslBroken = false;
+    // A server that takes the connection but never answers the handshake
+    // must not hold the connect thread for ever.
+    int waitMs = ReceiveWaitMs.load();
+    timeval limit{waitMs / 1000, (waitMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    int rc = SSL_connect(ssl);
+    timeval none{0, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+    if (rc == 1) {
+        SslAttached.store(true);
+        ERR_clear_error();
+        return SOCKET_OK;
+    }
+    long verified = SSL_get_verify_result(ssl);
+    if (Tls.Verify && verified != X509_V_OK) {
+        Refused = true;
+        Failure =
+            std::string("certificate verify failed: ") + X509_verify_cert_error_string(verified);
+        ERR_clear_error();
+    } else if (SSL_get_error(ssl, rc) == SSL_ERROR_WANT_READ) {
+        ERR_clear_error();
+        Failure = "TLS handshake failed: the server did not answer";
+    } else {
+        int savedErrno = errno;
+        std::string reason = TlsErrorText("");
+        if (reason.empty())
+            reason =
+                savedErrno != 0 ? std::strerror(savedErrno) : "connection closed by the server";
+        Failure = "TLS handshake failed: " + reason;
+    }
+    SslBroken = true;
+    DropSession(false);
+    guard.unlock();
+    Close();
+    return SOCKET_FAIL_SSL_CONNECT;
+}
+
+void TKVSocket::DropSession(bool sayGoodbye) {
+    SslAttached.store(false);
+    if (!Ssl) return;
+    if (sayGoodbye && !SslBroken) {
+        // One close_notify, no wait for the server's: the socket goes
+        // non-blocking so a full send buffer cannot hold the close up.
+        int fd = SSL_get_fd(Ssl);
+        if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ERR_clear_error();
+        SSL_shutdown(Ssl);
+    }
+    ERR_clear_error();
+    SSL_free(Ssl);
+    Ssl = nullptr;
 }
 
 int TKVSocket::Open(const char* host) {
     Close();
+    Refused = false;
+    Failure.clear();
     // The waiters of the previous connection are gone (the worker waits for
     // its threads to be idle first): its wake-up must not end the next wait.
     uint64_t pending;
@@ -181,14 +310,14 @@ int TKVSocket::Open(const char* host) {
     int status = CreateHandle(AF_INET);
     if (status != SOCKET_OK) return status;
     if (UseSsl) {
-        status = AttachSslSessionUnavailable();
+        status = PrepareTls();
         if (status != SOCKET_OK) {
             Close();
             return status;
         }
     }
     int port = 0;
-    status = Resolve(host, &Addresses, &port);
+    status = ResolveName(host, &Addresses, &port, &PeerName);
     if (status != SOCKET_OK) {
         Close();
         return status;
@@ -214,7 +343,9 @@ int TKVSocket::Connect() {
         do {
             rc = ::connect(current, reinterpret_cast<const sockaddr*>(&addr), len);
         } while (rc != 0 && errno == EINTR);
-        if (rc == 0) return SOCKET_OK;
+        // A failed handshake is the server's answer, not a reason to try
+        // its next address.
+        if (rc == 0) return UseSsl ? Handshake(current) : SOCKET_OK;
         // A failed connect leaves the socket unusable: start the next address afresh.
         if (&addr != &Addresses.back()) CreateHandle(addr.ss_family);
     }
@@ -231,6 +362,7 @@ int TKVSocket::OpenAndConnect(const char* host) {
 int TKVSocket::Send(const void* buffer, size_t length, int flags) {
     int fd = Handle.load();
     if (fd == -1) return SOCKET_NOT_CREATED;
+    if (UseSsl || SslAttached.load()) return SendSecure(buffer, length);
     if (length == 0) return SOCKET_OK;
     const char* p = static_cast<const char*>(buffer);
     while (length > 0) {
@@ -243,9 +375,37 @@ int TKVSocket::Send(const void* buffer, size_t length, int flags) {
     return SOCKET_OK;
 }
 
+int TKVSocket::SendSecure(const void* buffer, size_t length) {
+    std::lock_guard<std::mutex> guard(SslLock);
+    if (!Ssl || !SslAttached.load()) return SOCKET_NOT_CREATED;
+    const char* p = static_cast<const char*>(buffer);
+    while (length > 0) {
+        ERR_clear_error();
+        int n = SSL_write(Ssl, p, static_cast<int>(length < INT_MAX ? length : INT_MAX));
+        if (n > 0) {
+            p += n;
+            length -= static_cast<size_t>(n);
+            continue;
+        }
+        int error = SSL_get_error(Ssl, n);
+        ERR_clear_error();
+        if ((error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) &&
+            Handle.load() != -1) {
+            pollfd wait{SSL_get_fd(Ssl), POLLIN | POLLOUT, 0};
+            ::poll(&wait, 1, 100);
+            continue;
+        }
+        SslBroken = true;
+        return SOCKET_FAIL_SSL_WRITE;
+    }
+    return SOCKET_OK;
+}
+
 int TKVSocket::Receive(void* buffer, size_t size, int flags, size_t* count) {
+    if (count) *count = 0;
     int fd = Handle.load();
     if (fd == -1) return SOCKET_NOT_CREATED;
+    if (UseSsl || SslAttached.load()) return ReceiveSecure(buffer, size, count);
     ssize_t n;
     do {
         n = ::recv(fd, buffer, size, flags);
@@ -256,9 +416,48 @@ int TKVSocket::Receive(void* buffer, size_t size, int flags, size_t* count) {
     return SOCKET_OK;
 }
 
+int TKVSocket::ReceiveSecure(void* buffer, size_t size, size_t* count) {
+    bool readable = false;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(SslLock);
+            if (!Ssl || !SslAttached.load() || Handle.load() == -1) return SOCKET_NOT_CREATED;
+            if (readable || SSL_pending(Ssl) > 0 || SSL_has_pending(Ssl)) {
+                ERR_clear_error();
+                int n = SSL_read(Ssl, buffer, static_cast<int>(size < INT_MAX ? size : INT_MAX));
+                if (n > 0) {
+                    if (count) *count = static_cast<size_t>(n);
+                    return SOCKET_OK;
+                }
+                int error = SSL_get_error(Ssl, n);
+                ERR_clear_error();
+                if (error == SSL_ERROR_ZERO_RETURN) return SOCKET_RECV_CLOSED;
+                if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+                    SslBroken = true;
+                    return SOCKET_FAIL_SSL_RECV;
+                }
+                // Only a session ticket or the like came: wait for more.
+            }
+        }
+        int ready = PollReadable(ReceiveWaitMs.load());
+        if (ready < 0) return SOCKET_NOT_CREATED;
+        if (ready == 0) return SOCKET_HAD_TIMEOUT;
+        readable = true;
+    }
+}
+
 bool TKVSocket::WaitReadable(int timeoutMs) {
+    if (Handle.load() == -1) return false;
+    if (SslAttached.load()) {
+        std::lock_guard<std::mutex> guard(SslLock);
+        if (Ssl && (SSL_pending(Ssl) > 0 || SSL_has_pending(Ssl))) return true;
+    }
+    return PollReadable(timeoutMs) == 1;
+}
+
+int TKVSocket::PollReadable(int timeoutMs) {
     int fd = Handle.load();
-    if (fd == -1) return false;
+    if (fd == -1) return -1;
     // Neither close() nor shutdown() reliably wakes a poll on another
     // thread, so Close signals the wake-up descriptor as well.
     pollfd p[2] = {{fd, POLLIN, 0}, {WakeFd, POLLIN, 0}};
@@ -266,24 +465,39 @@ bool TKVSocket::WaitReadable(int timeoutMs) {
     do {
         rc = ::poll(p, WakeFd >= 0 ? 2 : 1, timeoutMs);
     } while (rc < 0 && errno == EINTR);
-    if (rc <= 0 || p[1].revents != 0 || Handle.load() == -1) return false;
+    if (p[1].revents != 0 || Handle.load() == -1) return -1;
+    if (rc <= 0) return 0;
     // Hang-up and errors count as readable: the receive then reports them.
-    return p[0].revents != 0;
+    return p[0].revents != 0 ? 1 : 0;
 }
 
 int TKVSocket::Close() {
     std::lock_guard<std::mutex> guard(CloseLock);
     int fd = Handle.exchange(-1);
     if (fd == -1) return SOCKET_OK;
-    // shutdown ends a recv blocked on another thread (close alone does not);
-    // the wake-up descriptor ends a poll.
-    ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
+    // The wake-up descriptor ends a poll at once; shutdown ends a recv
+    // blocked on another thread (close alone does not).
     if (WakeFd >= 0) {
         uint64_t one = 1;
         ssize_t n = ::write(WakeFd, &one, sizeof one);
         (void)n;  // a full counter already wakes every waiter
     }
+    {
+        // A reader inside SSL_read holds the lock until its record is
+        // whole; after two seconds the socket is shut under it instead.
+        std::unique_lock<std::mutex> ssl(SslLock, std::defer_lock);
+        for (int attempt = 0; attempt < 20 && !ssl.try_lock(); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        bool shut = false;
+        if (!ssl.owns_lock()) {
+            ::shutdown(fd, SHUT_RDWR);
+            shut = true;
+            ssl.lock();
+        }
+        DropSession(!shut);
+    }
+    ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
     std::lock_guard<std::mutex> notice(NoticeLock);
     if (NoticeTarget && NoticeLoop)
         NoticeLoop->Post(NoticeTarget, NoticeMsg, NoticeWParam, NoticeLParam);

@@ -1,6 +1,6 @@
-// Builds the Base64 NTLM messages of the "AUTHINFO GENERIC" logon. The NTLM
-// library binding is a separate unit; until a program installs it, no
-// message can be built and the client ends such a logon with a message.
+// Builds the Base64 NTLM messages of the "AUTHINFO GENERIC" logon. Until a
+// program installs a builder, the client's default builds nothing and ends
+// such a logon with a message.
 #pragma once
 
 #include <string>
@@ -23,6 +23,15 @@ class TNtlmUnavailable final : public TNtlmBuilder {
         static TNtlmUnavailable builder;
         return builder;
     }
+};
+
+// The messages built with libntlm. A name "user@domain" logs on as user in
+// domain; without '@' no domain is sent. Keeps no state between calls, so
+// one instance serves every connection.
+class TNtlmMessages final : public TNtlmBuilder {
+  public:
+    bool Build(const char* name, const char* password, const char* challenge,
+               std::string* message) override;
 };
 
 }  // namespace zorvex

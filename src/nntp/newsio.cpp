@@ -114,7 +114,7 @@ bool TNewsIo::ConnectToServer(TEventLoop* loop, TMessageTarget* window, uint32_t
     NotifyLoop = loop;
     NotifyWindow = window;
     Socket->SetNotify(loop, window, notice);
-    Socket->Socket().SetSecure(UseSsl());
+    Socket->Socket().SetSecure(UseSsl(), TlsOptions());
     State = TNewsState::CONNECTING;
     LogF(UseSsl() ? "Connecting [secure] to %s" : "Connecting to %s", ServerName.c_str());
     int status = Socket->RequestConnect(ServerName.c_str());
@@ -203,9 +203,15 @@ void TNewsIo::SendCommand(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    // The password must never reach a log, whatever its case.
-    SendLine(line, StartsWithIgnoringCase(line, "AUTHINFO PASS") ? "AUTHINFO PASS (password hidden)"
-                                                                 : nullptr);
+    // The password must never reach a log, whatever its case, nor an NTLM
+    // answer, from which it could be guessed offline.
+    const char* masked = nullptr;
+    if (StartsWithIgnoringCase(line, "AUTHINFO PASS"))
+        masked = "AUTHINFO PASS (password hidden)";
+    else if (StartsWithIgnoringCase(line, "AUTHINFO GENERIC ") &&
+             !EqualsIgnoringCase(line, "AUTHINFO GENERIC MSN"))
+        masked = "AUTHINFO GENERIC (NTLM message hidden)";
+    SendLine(line, masked);
 }
 
 // ---- receiving ----
@@ -443,7 +449,8 @@ void TNewsIo::NextAuthenticationStep() {
         const char* name = AuthName() ? AuthName() : "";
         const char* password = AuthPassword() ? AuthPassword() : "";
         bool built;
-        if (NtlmStep == 0) {
+        const bool challenged = NtlmStep != 0;
+        if (!challenged) {
             NtlmStep = 1;
             built = Ntlm->Build(name, password, nullptr, &message);
         } else {
@@ -457,10 +464,18 @@ void TNewsIo::NextAuthenticationStep() {
         }
         if (!built) {
             Disconnect();
-            Log("Error: NTLM (SPA) logon is not available in this build");
+            Log(challenged ? "Error: no NTLM (SPA) answer could be made to the server's challenge"
+                           : "Error: no NTLM (SPA) message could be made for this name");
             return;
         }
-        SendCommand("AUTHINFO GENERIC %s", message.c_str());
+        // A message cut to the command's size would be refused for reasons
+        // nobody could see.
+        if (std::strlen(NTLM_COMMAND) + 1 + message.size() >= NNTP_COMMAND_MAX) {
+            Disconnect();
+            Log("Error: the NTLM (SPA) message for this name is too long to send");
+            return;
+        }
+        SendCommand("%s %s", NTLM_COMMAND, message.c_str());
         return;
     }
     if (!IsEmpty(AuthPassword())) {

@@ -35,6 +35,7 @@ constexpr int NNTP_SPA_AUTH_RETRIES = 10;
 constexpr size_t SAMPLE_QUEUE_CAPACITY = 256;
 constexpr int RATE_WINDOW_MS = 2500;
 constexpr const char* SERVER_READY_MARKER = "SERVER_READY_MARKER";
+constexpr const char* NTLM_COMMAND = "AUTHINFO GENERIC";
 
 // Keeps the newest 256 values for the latency and throughput displays.
 class TSampleQueue {
@@ -85,6 +86,8 @@ class TNewsIo {
     virtual bool LoadPostingHostHeaders() = 0;
     virtual bool FollowPoster() = 0;
     virtual bool UseSsl() = 0;
+    // How a secure connection checks the server's certificate.
+    virtual TTlsOptions TlsOptions() = 0;
     virtual void Log(const char* text) = 0;
     virtual void ReportError(const char* where, int code, bool fatal) = 0;
     virtual void BodyLine(const char* line, int length) = 0;

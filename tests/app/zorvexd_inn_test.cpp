@@ -345,13 +345,15 @@ struct TWalkCase {
     const char* Name;
     int Xover;           // headers by XOVER, else by XHDR
     int MaintainNewsrc;  // LIST the server's groups before the walk
+    bool Tls = false;    // over TLS, to the port that wants a login, trusting INN's certificate
 };
 
 void PrintTo(const TWalkCase& c, std::ostream* os) {
     *os << c.Name;
 }
 
-const TWalkCase WALK_CASES[] = {{"XhdrAfterGroupList", 0, 1}, {"XoverOnly", 1, 0}};
+const TWalkCase WALK_CASES[] = {
+    {"XhdrAfterGroupList", 0, 1}, {"XoverOnly", 1, 0}, {"XoverOverTlsWithLogin", 1, 0, true}};
 
 // What each expectation of the sample set means for the file and its line.
 struct TOutcome {
@@ -390,6 +392,15 @@ class ZorvexdInnTest : public ZorvexdTest, public ::testing::WithParamInterface<
 
     std::string Dl() const { return Home.Path() + "/dl/"; }
 
+    // The TLS port that wants a login, and the [auth] section for it: INN's
+    // own certificate is trusted through sslcafile.
+    std::string TlsLogin() {
+        return Env["ZORVEX_INN_TLS_AUTH_PORT"] +
+               "\n[auth]\nusessl=1\nsslcafile=" + InnCertificate() +
+               "\nname=" + Env["ZORVEX_INN_USER"] + "\npassword=" + Env["ZORVEX_INN_PASS"];
+    }
+    std::string InnCertificate() { return Env["ZORVEX_INN_DIR"] + "/etc/cert.pem"; }
+
     std::map<std::string, std::string> Env;
     int Port = 0;
 };
@@ -417,11 +428,12 @@ TEST_P(ZorvexdInnTest, AutoExitRunDecodesEveryPostAndSavesPointersForTheNextRun)
     for (const auto& [group, last] : after) ASSERT_GT(last, before.at(group)) << group;
 
     // Pointers at the old ends: only this test's posts are new to the run.
-    std::string ini = "[connection]\nhost=127.0.0.1:" + std::to_string(Port) + "\n" +
-                      "[paths]\ndownload=" + Home.Path() + "/dl\n" + "[miscpref]\npathexpand=3\n" +
-                      "[misc]\nmaintain_newsrc=" + std::to_string(walk.MaintainNewsrc) +
-                      "\nxover=" + std::to_string(walk.Xover) + "\nminfreespace=0\n" +
-                      "[timeout]\ndelay=30\n[log]\ntrim_old_logs=0\n[grouplist]\n";
+    std::string ini =
+        "[connection]\nhost=127.0.0.1:" + (walk.Tls ? TlsLogin() : std::to_string(Port)) +
+        "\n[paths]\ndownload=" + Home.Path() + "/dl\n" + "[miscpref]\npathexpand=3\n" +
+        "[misc]\nmaintain_newsrc=" + std::to_string(walk.MaintainNewsrc) +
+        "\nxover=" + std::to_string(walk.Xover) + "\nminfreespace=0\n" +
+        "[timeout]\ndelay=30\n[log]\ntrim_old_logs=0\n[grouplist]\n";
     std::map<std::string, TGroupEntry> wantGroups;
     int key = 0;
     for (const char* g : SAMPLE_GROUPS) {
@@ -524,6 +536,27 @@ TEST_P(ZorvexdInnTest, AutoExitRunDecodesEveryPostAndSavesPointersForTheNextRun)
 
 INSTANTIATE_TEST_SUITE_P(Walks, ZorvexdInnTest, ::testing::ValuesIn(WALK_CASES),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// INN's certificate is its own: without sslcafile it is refused. That cannot
+// change by trying again, so an unattended run ends at once with code 2 and
+// the reason, having asked the server for nothing.
+TEST_F(ZorvexdTest, RefusedCertificateEndsTheRunWithTheReason) {
+    const std::map<std::string, std::string> env = ReadInnEnv();
+    if (env.count("ZORVEX_INN_TLS_PORT") == 0)
+        GTEST_SKIP() << "INN is not running (no " << InnEnvPath()
+                     << "); start it with scripts/inn-up.sh";
+    Write("vantrel.ini", "[connection]\nhost=127.0.0.1:" + env.at("ZORVEX_INN_TLS_PORT") +
+                             "\n[paths]\ndownload=dl\n[auth]\nusessl=1\n"
+                             "[timeout]\ndelay=30\n[grouplist]\n0=misc.test 1 0\n");
+    const TRun run = Run({"-auto", "-autoexit"});
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    EXPECT_EQ(run.Exit, 2) << Describe(run);
+    EXPECT_NE(run.Err.find("certificate"), std::string::npos) << Describe(run);
+    EXPECT_NE(run.Err.find("sslcafile"), std::string::npos) << Describe(run);
+    EXPECT_EQ(run.Out.find("Automatic retry"), std::string::npos) << Describe(run);
+    EXPECT_EQ(run.Out.find("SEND "), std::string::npos)
+        << "commands sent over a refused connection";
+}
 
 // ------------------------------------------------------------ selection --
 

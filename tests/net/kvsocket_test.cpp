@@ -158,13 +158,6 @@ TEST(KVSocketTest, ConnectsOverIpv6AndFailsOnClosedPort) {
     EXPECT_FALSE(s.IsOpen());
 }
 
-TEST(KVSocketTest, SecureSocketWithoutTlsLayerReportsNoContext) {
-    TKVSocket s;
-    s.SetSecure(1);
-    EXPECT_EQ(s.Open("127.0.0.1"), SOCKET_SSL_NOT_INIT);
-    EXPECT_FALSE(s.IsOpen());
-}
-
 TEST(KVSocketTest, CloseFromAnotherThreadWakesABlockedReader) {
     TLoopbackListener listener;
     ASSERT_TRUE(listener.Ok);

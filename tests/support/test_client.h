@@ -37,6 +37,7 @@ class TTestClient : public TNewsIo, public TMessageTarget {
     int MaxLinesValue = 16384;
     bool Newsrc = false;
     bool Ssl = false;
+    TTlsOptions Tls;
     std::string Name, Password;
     // Called for each finished article, before the default moves on.
     std::function<void(TTestClient&)> AtArticleEnd;
@@ -66,6 +67,7 @@ class TTestClient : public TNewsIo, public TMessageTarget {
     bool LoadPostingHostHeaders() override { return LoadHost; }
     bool FollowPoster() override { return FollowPosterValue; }
     bool UseSsl() override { return Ssl; }
+    TTlsOptions TlsOptions() override { return Tls; }
     bool UseSpa() override { return Spa; }
     int MinLines() override { return MinLinesValue; }
     int MaxLines() override { return MaxLinesValue; }
