@@ -9,73 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "support/ntlm_bytes.h"
+
 namespace zorvex {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using namespace test;
 
-const unsigned char kNonce[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
-constexpr uint32_t kUnicodeNtlm = 0x00000201;  // NEGOTIATE_UNICODE | NEGOTIATE_NTLM
 // The largest challenge libntlm's struct holds: its header and buffer.
 constexpr size_t kChallengeMax = 48 + NTLM_MSG_BUFSIZE;
 
-void PutLe(Bytes& b, size_t at, uint32_t value, int size) {
-    for (int i = 0; i < size; ++i) b[at + i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-uint32_t GetLe(const Bytes& b, size_t at, int size) {
-    uint32_t value = 0;
-    for (int i = 0; i < size; ++i) value |= static_cast<uint32_t>(b[at + i]) << (8 * i);
-    return value;
-}
-
-// A type-2 message: no target name, no target info, padded to size.
-Bytes Challenge(size_t size = 48) {
-    Bytes b(std::max<size_t>(size, 48), 0);
-    std::copy_n("NTLMSSP", 8, b.begin());
-    PutLe(b, 8, 2, 4);
-    PutLe(b, 16, 48, 4);  // empty target name right after the header
-    PutLe(b, 20, kUnicodeNtlm, 4);
-    std::copy(std::begin(kNonce), std::end(kNonce), b.begin() + 24);
-    b.resize(size);
-    return b;
-}
-
-std::string ToBase64(const Bytes& b) {
-    std::string out(4 * ((b.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), b.data(),
-                            static_cast<int>(b.size()));
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
-
-Bytes FromBase64(const std::string& text) {
-    Bytes out(text.size() / 4 * 3 + 3);
-    int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                            static_cast<int>(text.size()));
-    if (n < 0) return {};
-    size_t padding = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
-    out.resize(static_cast<size_t>(n) - padding);
-    return out;
-}
-
-// A security buffer {len, maxlen, offset} at header offset at; empty when it
-// points outside the message.
-Bytes Field(const Bytes& m, size_t at) {
-    if (m.size() < at + 8) return {};
-    size_t len = GetLe(m, at, 2), offset = GetLe(m, at + 4, 4);
-    if (offset > m.size() || len > m.size() - offset) return {};
-    return Bytes(m.begin() + offset, m.begin() + offset + len);
-}
-
 std::string Oem(const Bytes& b) {
     return std::string(b.begin(), b.end());
-}
-
-std::string Utf16(const Bytes& b) {
-    std::string out;
-    for (size_t i = 0; i + 1 < b.size(); i += 2) out += static_cast<char>(b[i] | b[i + 1] << 8);
-    return out;
 }
 
 bool IsNtlmMessage(const Bytes& m, uint32_t type) {
@@ -118,15 +63,15 @@ TEST(NtlmMessagesTest, AuthenticateCarriesTheSplitNameAndTheAnswer) {
         SCOPED_TRACE(c.Name ? c.Name : "(null)");
         TNtlmMessages ntlm;
         std::string text;
-        ASSERT_TRUE(ntlm.Build(c.Name, "Secr3t", ToBase64(Challenge()).c_str(), &text));
+        ASSERT_TRUE(ntlm.Build(c.Name, "Secr3t", ToBase64(NtlmChallenge()).c_str(), &text));
         Bytes m = FromBase64(text);
         ASSERT_TRUE(IsNtlmMessage(m, 3));
         EXPECT_EQ(Utf16(Field(m, 28)), c.Domain);
         EXPECT_EQ(Utf16(Field(m, 36)), c.User);
         // The answer is to this password and this nonce.
         unsigned char lm[24], nt[24];
-        ntlm_smb_encrypt("Secr3t", kNonce, lm);
-        ntlm_smb_nt_encrypt("Secr3t", kNonce, nt);
+        ntlm_smb_encrypt("Secr3t", kNtlmNonce, lm);
+        ntlm_smb_nt_encrypt("Secr3t", kNtlmNonce, nt);
         EXPECT_EQ(Field(m, 12), Bytes(std::begin(lm), std::end(lm)));
         EXPECT_EQ(Field(m, 20), Bytes(std::begin(nt), std::end(nt)));
     }
@@ -134,7 +79,7 @@ TEST(NtlmMessagesTest, AuthenticateCarriesTheSplitNameAndTheAnswer) {
 
 TEST(NtlmMessagesTest, NullPasswordAnswersAsEmpty) {
     TNtlmMessages ntlm;
-    std::string challenge = ToBase64(Challenge()), withNull, withEmpty, withOther;
+    std::string challenge = ToBase64(NtlmChallenge()), withNull, withEmpty, withOther;
     ASSERT_TRUE(ntlm.Build("u", nullptr, challenge.c_str(), &withNull));
     ASSERT_TRUE(ntlm.Build("u", "", challenge.c_str(), &withEmpty));
     ASSERT_TRUE(ntlm.Build("u", "x", challenge.c_str(), &withOther));
@@ -148,7 +93,7 @@ TEST(NtlmMessagesTest, ChallengeSizesAtTheLimitsAreTaken) {
         SCOPED_TRACE(size);
         TNtlmMessages ntlm;
         std::string text;
-        EXPECT_TRUE(ntlm.Build("u@d", "pw", ToBase64(Challenge(size)).c_str(), &text));
+        EXPECT_TRUE(ntlm.Build("u@d", "pw", ToBase64(NtlmChallenge(size)).c_str(), &text));
         EXPECT_TRUE(IsNtlmMessage(FromBase64(text), 3));
     }
 }
@@ -162,7 +107,7 @@ TEST(NtlmMessagesTest, HostileChallengesAreRefused) {
     Bytes garbage(48);
     for (size_t i = 0; i < garbage.size(); ++i)
         garbage[i] = static_cast<unsigned char>(i * 37 + 11);
-    std::string good = ToBase64(Challenge());
+    std::string good = ToBase64(NtlmChallenge());
     const struct {
         const char* What;
         std::string Text;
@@ -178,14 +123,14 @@ TEST(NtlmMessagesTest, HostileChallengesAreRefused) {
         {"trailing line end", good + "\r\n"},
         {"length not a multiple of four", good.substr(0, good.size() - 1)},
         {"url-safe alphabet", "TlRMTVNTUAACAAAA-_-_"},
-        {"too short", ToBase64(Challenge(31))},
+        {"too short", ToBase64(NtlmChallenge(31))},
         {"signature only", ToBase64(Bytes{'N', 'T', 'L', 'M', 'S', 'S', 'P', 0})},
-        {"too long", ToBase64(Challenge(kChallengeMax + 1))},
+        {"too long", ToBase64(NtlmChallenge(kChallengeMax + 1))},
         {"far too long", std::string(100000, 'A')},
         {"garbage bytes", ToBase64(garbage)},
-        {"wrong signature", ToBase64(WithByte(Challenge(), 0, 'X'))},
-        {"negotiate instead", ToBase64(WithByte(Challenge(), 8, 1))},
-        {"authenticate instead", ToBase64(WithByte(Challenge(), 8, 3))},
+        {"wrong signature", ToBase64(WithByte(NtlmChallenge(), 0, 'X'))},
+        {"negotiate instead", ToBase64(WithByte(NtlmChallenge(), 8, 1))},
+        {"authenticate instead", ToBase64(WithByte(NtlmChallenge(), 8, 3))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
@@ -197,11 +142,11 @@ TEST(NtlmMessagesTest, HostileChallengesAreRefused) {
 }
 
 TEST(NtlmMessagesTest, NoDomainMeansNoneEvenWhenTheServerNamesOne) {
-    Bytes named = Challenge();
+    Bytes named = NtlmChallenge();
     for (char c : std::string("SRV")) named.insert(named.end(), {static_cast<unsigned char>(c), 0});
     PutLe(named, 12, 6, 2);  // target name: 6 bytes at 48
     PutLe(named, 14, 6, 2);
-    Bytes outside = Challenge();  // and one pointing far past the message
+    Bytes outside = NtlmChallenge();  // and one pointing far past the message
     PutLe(outside, 12, 0xffff, 2);
     PutLe(outside, 16, 0x7ffffff0, 4);
     for (const Bytes& challenge : {named, outside}) {
@@ -230,7 +175,7 @@ TEST(NtlmMessagesTest, NamesTooLongForAMessageAreRefused) {
         {"u@" + std::string(1024, 'd'), false, false},
         {std::string(5000, 'u'), false, false},
     };
-    std::string challenge = ToBase64(Challenge());
+    std::string challenge = ToBase64(NtlmChallenge());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name.size());
         TNtlmMessages ntlm;

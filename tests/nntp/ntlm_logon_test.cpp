@@ -12,69 +12,28 @@
 
 #include "net/ntlm.h"
 #include "nntp/newsio.h"
+#include "support/ntlm_bytes.h"
 #include "support/scripted_server.h"
 #include "support/test_client.h"
 
 namespace zorvex::test {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 using Commands = std::vector<std::string>;
 
-const unsigned char kNonce[8] = {0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54, 0x32, 0x10};
 const std::string kGeneric = "AUTHINFO GENERIC ";
-
-uint32_t GetLe(const Bytes& b, size_t at, int size) {
-    uint32_t value = 0;
-    for (int i = 0; i < size; ++i) value |= static_cast<uint32_t>(b[at + i]) << (8 * i);
-    return value;
-}
-
-// A minimal type-2 message asking for Unicode, Base64-encoded.
-std::string ChallengeText() {
-    Bytes b(48, 0);
-    std::copy_n("NTLMSSP", 8, b.begin());
-    b[8] = 2;
-    b[16] = 48;                  // empty target name right after the header
-    b[20] = 0x01, b[21] = 0x02;  // NEGOTIATE_UNICODE | NEGOTIATE_NTLM
-    std::copy(std::begin(kNonce), std::end(kNonce), b.begin() + 24);
-    std::string out(4 * 16 + 1, '\0');
-    out.resize(static_cast<size_t>(
-        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), b.data(), 48)));
-    return out;
-}
 
 // The message of an "AUTHINFO GENERIC <Base64>" command; empty when the
 // command is another.
 Bytes MessageOf(const std::string& command) {
     if (command.rfind(kGeneric, 0) != 0) return {};
-    std::string text = command.substr(kGeneric.size());
-    Bytes out(text.size() / 4 * 3 + 3);
-    int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                            static_cast<int>(text.size()));
-    if (n < 0) return {};
-    size_t padding = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
-    out.resize(static_cast<size_t>(n) - padding);
+    Bytes out = FromBase64(command.substr(kGeneric.size()));
     if (out.size() < 12 || !std::equal(out.begin(), out.begin() + 8, "NTLMSSP")) return {};
     return out;
 }
 
 uint32_t TypeOf(const Bytes& m) {
     return m.empty() ? 0 : GetLe(m, 8, 4);
-}
-
-// The security buffer {len, maxlen, offset} at header offset at.
-Bytes Field(const Bytes& m, size_t at) {
-    if (m.size() < at + 8) return {};
-    size_t len = GetLe(m, at, 2), offset = GetLe(m, at + 4, 4);
-    if (offset > m.size() || len > m.size() - offset) return {};
-    return Bytes(m.begin() + offset, m.begin() + offset + len);
-}
-
-std::string Utf16(const Bytes& b) {
-    std::string out;
-    for (size_t i = 0; i + 1 < b.size(); i += 2) out += static_cast<char>(b[i] | b[i + 1] << 8);
-    return out;
 }
 
 class NtlmLogonTest : public ::testing::Test {
@@ -92,7 +51,7 @@ class NtlmLogonTest : public ::testing::Test {
         std::vector<TStep> steps{{"200 reader mode\n"}, {"480 authentication required\n"}};
         for (const auto& end : roundEnds) {
             steps.push_back({"381 continue\n"});
-            steps.push_back({"381 " + ChallengeText() + "\n"});
+            steps.push_back({"381 " + ToBase64(NtlmChallenge()) + "\n"});
             steps.push_back({end + "\n"});
         }
         steps.insert(steps.end(), after.begin(), after.end());
@@ -121,7 +80,7 @@ class NtlmLogonTest : public ::testing::Test {
         EXPECT_EQ(Utf16(Field(authenticate, 28)), "CORP");
         EXPECT_EQ(Utf16(Field(authenticate, 36)), "alice");
         unsigned char nt[24];
-        ntlm_smb_nt_encrypt("Secr3t", kNonce, nt);
+        ntlm_smb_nt_encrypt("Secr3t", kNtlmNonce, nt);
         EXPECT_EQ(Field(authenticate, 20), Bytes(std::begin(nt), std::end(nt)));
     }
 
