@@ -42,18 +42,7 @@ class NewsIoTest : public ::testing::Test {
     bool RunUntilDone(int ms = 5000) {
         return Client->Run([&] { return Client->AllDone > 0; }, ms);
     }
-    // Lets the last commands and replies arrive (the server's record must
-    // stay unchanged for a while), then gives what the server saw.
-    Commands Settle() {
-        Commands seen = Server.Received();
-        for (int quiet = 0, round = 0; quiet < 3 && round < 40; ++round) {
-            Client->Run([] { return false; }, 50);
-            Commands now = Server.Received();
-            quiet = now == seen ? quiet + 1 : 0;
-            seen = std::move(now);
-        }
-        return seen;
-    }
+    Commands Settle() { return SettledCommands(*Client, Server); }
     bool NoLogContains(const std::string& secret) const {
         for (const auto& l : Client->Logs)
             if (strcasestr(l.c_str(), secret.c_str())) return false;

@@ -58,17 +58,7 @@ class NtlmLogonTest : public ::testing::Test {
         Server.Serve({"200 scripted server ready\n"}, std::move(steps));
         ASSERT_TRUE(Client->Connect(Server.HostString()));
     }
-    // Lets the last commands and replies arrive, then gives what the server saw.
-    Commands Settle() {
-        Commands seen = Server.Received();
-        for (int quiet = 0, round = 0; quiet < 3 && round < 40; ++round) {
-            Client->Run([] { return false; }, 50);
-            Commands now = Server.Received();
-            quiet = now == seen ? quiet + 1 : 0;
-            seen = std::move(now);
-        }
-        return seen;
-    }
+    Commands Settle() { return SettledCommands(*Client, Server); }
     // One round from "AUTHINFO GENERIC MSN" on, starting at commands[at].
     void ExpectRound(const Commands& commands, size_t at) {
         ASSERT_GE(commands.size(), at + 3);

@@ -12,6 +12,7 @@
 #include "app/messages.h"
 #include "library/eventloop.h"
 #include "nntp/newsio.h"
+#include "support/scripted_server.h"
 
 namespace zorvex::test {
 
@@ -127,5 +128,18 @@ class TTestClient : public TNewsIo, public TMessageTarget {
 
     TPlainEventLoop& Loop;  // outlives the client: the worker posts to it until joined
 };
+
+// Lets the last commands and replies arrive (the server's record must stay
+// unchanged for a while), then gives what the server saw.
+inline std::vector<std::string> SettledCommands(TTestClient& client, TScriptedServer& server) {
+    std::vector<std::string> seen = server.Received();
+    for (int quiet = 0, round = 0; quiet < 3 && round < 40; ++round) {
+        client.Run([] { return false; }, 50);
+        std::vector<std::string> now = server.Received();
+        quiet = now == seen ? quiet + 1 : 0;
+        seen = std::move(now);
+    }
+    return seen;
+}
 
 }  // namespace zorvex::test
