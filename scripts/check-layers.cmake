@@ -12,6 +12,8 @@ endif()
 
 get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
 
+# The public plug-in header (include/zorvex) sits below everything.
+set(rank_zorvex -1)
 set(rank_library 0)
 set(rank_net 1)
 set(rank_nntp 2)

@@ -20,7 +20,7 @@ class TCrossPostTally;
 class TDupeTables;
 class TFileMasks;
 class TLockoutLists;
-class TPlugInChecks;
+class TPlugIns;
 class TUrlGrabber;
 struct TSettings;
 
@@ -63,7 +63,7 @@ struct TSelection {
     TFileMasks* Masks = nullptr;  // absent: every name passes, every name is enciphered
     TDupeTables* Dupes = nullptr;
     TCrossPostTally* Tally = nullptr;  // counts the groups of fetched articles' Xref lines
-    TPlugInChecks* PlugIns = nullptr;
+    TPlugIns* PlugIns = nullptr;
     TUrlGrabber* Urls = nullptr;
 };
 

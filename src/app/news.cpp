@@ -128,7 +128,13 @@ bool TNews::Connect() {
     return ConnectToServer(Loop, this, MSG_SOCKET);
 }
 
+TPlugIns& TNews::PlugIns() {
+    TPlugIns* plugIns = Acceptance.Selection().PlugIns;
+    return plugIns ? *plugIns : TNoPlugInsLoaded::Instance();
+}
+
 void TNews::Connected() {
+    PlugIns().Connect(Server());
     if (Loop) {
         int delay = Settings.Settings().TimeoutDelay;
         if (delay > 0)
@@ -142,6 +148,7 @@ void TNews::Connected() {
 }
 
 void TNews::Disconnected() {
+    PlugIns().Disconnect(Server());
     if (Loop) Loop->KillTimer(this, TIMER_WATCHDOG);
     DelayTicks = 0;
     CutPending = false;
@@ -280,8 +287,10 @@ void TNews::CutShortNow() {
 
 void TNews::OnGroupSelected() {
     TNewsIo::OnGroupSelected();
-    if (const TNewsGroup* group = CurrentGroup())
+    if (const TNewsGroup* group = CurrentGroup()) {
+        PlugIns().NewGroup(*group);
         View.GroupShown(group->Name, static_cast<long long>(group->Last));
+    }
 }
 
 void TNews::ExpectCount(long count) {

@@ -21,6 +21,7 @@
 #include "decode/driver.h"
 #include "library/eventloop.h"
 #include "nntp/newsio.h"
+#include "plugin/plugins.h"
 
 namespace zorvex {
 
@@ -40,6 +41,24 @@ constexpr uintptr_t CM_EXIT = 24310;
 // A cut article is dropped only when more than this many of its lines are
 // still to come: reading the rest costs less than a new connection.
 constexpr int CUT_LINES_LEFT_MIN = 100;
+
+// What the decoder hands on: the plug-ins see each uu/xx/yEnc file on its
+// way to the disk. No preview is shown: there is no picture viewer yet.
+class TPlugInsNoPreview final : public TDecodeObservers {
+  public:
+    explicit TPlugInsNoPreview(TPlugIns& plugIns) : PlugIns(plugIns) {}
+    void PlugInFile(const std::string& path) override { PlugIns.File(path); }
+    void PlugInFileBuffer(const uint8_t* bytes, size_t length) override {
+        PlugIns.FileBuffer(bytes, length);
+    }
+    void PlugInFileDone(int64_t length) override { PlugIns.FileDone(length); }
+    bool PreviewStart(const std::string&) override { return false; }
+    size_t PreviewFeed(const uint8_t*, size_t length) override { return length; }
+    void PreviewFinish() override {}
+
+  private:
+    TPlugIns& PlugIns;
+};
 
 class TNews : public TNewsIo, public TMessageTarget, private TAcceptanceHost {
   public:
@@ -142,6 +161,8 @@ class TNews : public TNewsIo, public TMessageTarget, private TAcceptanceHost {
     // cannot start.
     bool Connect();
     bool IsConnected();
+    // The plug-ins of the selection; none when it has none.
+    TPlugIns& PlugIns();
     // The header listing window opened or closed (messages 1128, 1129).
     bool HeaderWindowOpen() const { return HeaderWindow; }
 

@@ -35,7 +35,7 @@ TNewsApp::TNewsApp(const TStartup& startup, TNewsView& view, TEventLoop& loop, T
       NewsrcList(startup.HomeDir),
       HomeFiles(HomeFileNames(startup.HomeDir, std::time(nullptr))),
       LockoutLists(store),
-      Peers(GroupList, LockoutLists, MaskLists, DupeTables, HomeFiles),
+      Peers(GroupList, LockoutLists, MaskLists, DupeTables, PlugInList, HomeFiles),
       Store(startup.SettingsPath, Peers),
       Diagnostics(startup.HomeDir + "/" + DIAGNOSTIC_LOG_NAME) {}
 
@@ -127,7 +127,7 @@ TStartResult TNewsApp::Start() {
     Log = std::make_unique<TStatusLog>(View, s, Startup.HomeDir, Diagnostics);
     Store.SetStatus(Log.get());
     for (const std::string& note : Peers.MaskNotes) Log->PrintStatus(note);
-    Main = std::make_unique<TNews>(Store, *Log, View, TNoPlugInsNoPreview::Instance(), GroupTable);
+    Main = std::make_unique<TNews>(Store, *Log, View, DecodeSide, GroupTable);
     TNews& news = *Main;
     news.Switches = Startup.Switches;
     news.SetGroupList(&GroupCommands);
@@ -136,6 +136,7 @@ TStartResult TNewsApp::Start() {
     selection.Masks = &MaskLists;
     selection.Dupes = &DupeTables;
     selection.Tally = &Tally;
+    selection.PlugIns = &PlugInHost;
     news.SetSelection(selection);
     news.SetNewsrc(&NewsrcList);
     news.SetNtlm(&Ntlm);
@@ -163,6 +164,11 @@ TStartResult TNewsApp::Start() {
         Log->PrintStatusString(STR_PRESS_CONNECT);
     }
     Log->PrintStatus("...");
+    PlugInHost.Load(PlugInList.Names(), Startup.HomeDir,
+                    [this](const std::string& caption, const std::string& text) {
+                        View.MessageBox(text, caption, BOX_OK);
+                    });
+    PlugInHost.Initialize();
     if (Startup.Switches.DiagnosticLog)
         View.MessageBox(
             "Diagnostic logging is enabled. Program state will be logged to "
@@ -232,6 +238,7 @@ void TNewsApp::Exit() {
         Store.SaveWithSet(Store.DefaultSaveSet());
         Log->CloseDailyLog();
     }
+    PlugInHost.Shutdown();
     Loop.Stop();
 }
 

@@ -20,6 +20,8 @@
 #include "nntp/crosspost.h"
 #include "nntp/grouplist.h"
 #include "nntp/newsrc.h"
+#include "plugin/pluginhost.h"
+#include "plugin/pluginlist.h"
 #include "select/filemask.h"
 #include "select/lockout.h"
 
@@ -28,13 +30,20 @@ namespace zorvex {
 class TNewsView;
 
 // The units with their own part of a save that exist: the group list, the
-// lockout lists, the two mask lists and the two dupe tables. The others
-// save and read nothing.
+// lockout lists, the two mask lists, the two dupe tables and the plug-in
+// list. The others save and read nothing.
 class TKeptLists final : public TNoOtherSettingsKept {
   public:
     TKeptLists(TGroupList& groups, TLockoutLists& lockouts, TFileMasks& masks, TDupeTables& dupes,
-               const THomeFiles& files)
-        : Groups(groups), Lockouts(lockouts), Masks(masks), Dupes(dupes), Files(files) {}
+               TPlugInList& plugIns, const THomeFiles& files)
+        : Groups(groups),
+          Lockouts(lockouts),
+          Masks(masks),
+          Dupes(dupes),
+          PlugIns(plugIns),
+          Files(files) {}
+    void ReadPluginList(const TProfile& profile) override { PlugIns.Read(profile); }
+    void WritePluginList(TProfile& profile) override { PlugIns.Write(profile); }
     void ReadMaskLists(const TProfile& profile) override { MaskNotes = Masks.Load(profile); }
     void WriteFileMasks(TProfile& profile) override { Masks.WriteFileMasks(profile); }
     void WriteEncryptionMasks(TProfile& profile) override { Masks.WriteEncryptionMasks(profile); }
@@ -58,6 +67,7 @@ class TKeptLists final : public TNoOtherSettingsKept {
     TLockoutLists& Lockouts;
     TFileMasks& Masks;
     TDupeTables& Dupes;
+    TPlugInList& PlugIns;
     const THomeFiles& Files;
     bool LockoutsLoaded = false;
     bool DupeSubjectsLoaded = false;
@@ -104,6 +114,10 @@ class TNewsApp final : public TMessageTarget {
     TLockoutLists& Lockouts() { return LockoutLists; }
     TFileMasks& Masks() { return MaskLists; }
     TDupeTables& Dupes() { return DupeTables; }
+    // The libraries named in [plugins] at start-up, and the list as edited
+    // since (it takes effect at the next start).
+    TPlugInHost& PlugIns() { return PlugInHost; }
+    TPlugInList& PlugInNames() { return PlugInList; }
     // The dupe tables take the sizes and match rules of the settings as
     // they are now (the preferences window applies its changes at once).
     void ApplyDupeSettings();
@@ -127,10 +141,14 @@ class TNewsApp final : public TMessageTarget {
     TFileMasks MaskLists;
     TDupeTables DupeTables;
     TNtlmMessages Ntlm;
+    TPlugInList PlugInList;
     TKeptLists Peers;
     TSettingsStore Store;
     TDiagnosticLog Diagnostics;
     TCrossPostTally Tally;
+    // Outlives the client, which calls it to the end.
+    TPlugInHost PlugInHost;
+    TPlugInsNoPreview DecodeSide{PlugInHost};
     std::unique_ptr<TStatusLog> Log;
     std::unique_ptr<TNews> Main;
     bool Done = false;

@@ -365,6 +365,7 @@ bool TSettingsStore::SaveWithSet(uint32_t bits) {
         Peers.WriteEncryptionMasks(profile);
         WriteNumberedList(profile, "pathprefix", PathPrefixes);
         Peers.WriteViewerSettings(profile);
+        Peers.WritePluginList(profile);
         WriteNumberedList(profile, "autoscan", AutoScanPaths);
     }
     if (bits & SAVE_FONTS)

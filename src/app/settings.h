@@ -136,6 +136,7 @@ class TSettingsPeers {
   public:
     virtual ~TSettingsPeers() = default;
     virtual void ReadPluginList(const TProfile& profile) = 0;
+    virtual void WritePluginList(TProfile& profile) = 0;
     // [filemask] and the encryption masks of [encryption].
     virtual void ReadMaskLists(const TProfile& profile) = 0;
     // Duplicates kept by the coordinator are never saved locally.
@@ -156,6 +157,7 @@ class TSettingsPeers {
 class TNoOtherSettingsKept : public TSettingsPeers {
   public:
     void ReadPluginList(const TProfile&) override {}
+    void WritePluginList(TProfile&) override {}
     void ReadMaskLists(const TProfile&) override {}
     bool CoordinatorManagesDupes() const override { return false; }
     bool SaveDupeSubjects(std::string*) override { return true; }

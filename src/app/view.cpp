@@ -49,7 +49,11 @@ std::string Printable(std::string_view line) {
 }
 
 bool IsErrorCaption(std::string_view caption) {
-    return caption.size() >= 5 && EqualsIgnoringCase(caption.substr(0, 5), "error");
+    auto startsWith = [caption](std::string_view word) {
+        return caption.size() >= word.size() &&
+               EqualsIgnoringCase(caption.substr(0, word.size()), word);
+    };
+    return startsWith("error") || startsWith("PlugIn Error");
 }
 
 constexpr uint64_t PROGRESS_DRAW_MS = 100;

@@ -14,71 +14,12 @@
 #include "nntp/crosspost.h"
 #include "support/encoders.h"
 #include "support/news_fixture.h"
+#include "support/news_posts.h"
 
 namespace zorvex::test {
 namespace {
 
 using Lines = std::vector<std::string>;
-using TSession = TScriptedServer::TSession;
-
-struct TPost {
-    std::string From, Subject;
-    std::string Headers;  // extra header lines, each ending in '\n'
-    std::string Body;     // body lines, each ending in '\n'
-};
-
-int BodyLines(const TPost& post) {
-    return static_cast<int>(std::count(post.Body.begin(), post.Body.end(), '\n'));
-}
-
-std::string YencBody(const std::string& name, const std::string& data) {
-    std::string out =
-        "=ybegin line=128 size=" + std::to_string(data.size()) + " name=" + name + "\n";
-    for (const std::string& l : YencDataLines(data)) out += l + "\n";
-    char crc[16];
-    snprintf(crc, sizeof crc, "%08x", BitwiseCrc32(data));
-    return out + "=yend size=" + std::to_string(data.size()) + " crc32=" + crc + "\n";
-}
-
-std::string TalkBody(int lines) {
-    std::string out;
-    for (int i = 0; i < lines; ++i) out += "just talk, line " + std::to_string(i) + "\n";
-    return out;
-}
-
-std::string Reply(int n, const TPost& post) {
-    return "220 " + std::to_string(n) + " <" + std::to_string(n) +
-           "@test> article\nSubject: " + post.Subject + "\nFrom: " + post.From + "\n" +
-           post.Headers + "\n" + post.Body + ".\n";
-}
-
-// Mode reader, the group and, on the first visit, its overview with each
-// post's real line count.
-std::vector<TStep> GroupStepsFor(const std::vector<TPost>& posts, bool overview) {
-    const std::string n = std::to_string(posts.size());
-    std::vector<TStep> steps = {kModeReader, TStep{"211 " + n + " 1 " + n + " a.b\n"}};
-    if (!overview) return steps;
-    std::string text = "224 overview follows\n";
-    for (size_t i = 0; i < posts.size(); ++i)
-        text += std::to_string(i + 1) + "\t" + posts[i].Subject + "\t" + posts[i].From + "\td\t<" +
-                std::to_string(i + 1) + "@test>\t\t100\t" + std::to_string(BodyLines(posts[i])) +
-                "\n";
-    steps.push_back(TStep{text + ".\n"});
-    return steps;
-}
-
-// One session per connection: the first loads the overview; each asks for
-// the articles listed for it, in order.
-std::vector<TSession> Sessions(const std::vector<TPost>& posts,
-                               const std::vector<std::vector<int>>& asked) {
-    std::vector<TSession> sessions;
-    for (size_t s = 0; s < asked.size(); ++s) {
-        std::vector<TStep> steps = GroupStepsFor(posts, s == 0);
-        for (int n : asked[s]) steps.push_back(TStep{Reply(n, posts[n - 1])});
-        sessions.push_back({kGreeting, steps});
-    }
-    return sessions;
-}
 
 class ArticleChecksTest : public NewsControlTest {
   protected:

@@ -40,6 +40,7 @@ struct TRecordingPeers : TSettingsPeers {
         p.Set("encryption", "mask_count", "0");
     }
     void WriteViewerSettings(TProfile&) override { Note("viewer"); }
+    void WritePluginList(TProfile&) override { Note("plugins"); }
     void WriteGroupList(TProfile& p) override {
         Note("groups");
         p.Set("grouplist", "count", "0");
@@ -144,7 +145,7 @@ TEST_F(SettingsStore, EmptyFileGivesDefaultsAndFirstSaveWritesEveryKey) {
         ++checked;
     }
     EXPECT_GT(checked, 100);
-    EXPECT_EQ(peers.Calls, "httpgrab lockout filemask masks viewer groups");
+    EXPECT_EQ(peers.Calls, "httpgrab lockout filemask masks viewer plugins groups");
 }
 
 TEST_F(SettingsStore, ColourFixUps) {
@@ -300,7 +301,7 @@ TEST_F(SettingsStore, SaveSetBitsReachTheirOwners) {
         {SAVE_URL_GRABBER, false, "httpgrab"},
         {SAVE_LOCKOUTS, false, "lockout"},
         {SAVE_GROUP_LIST, false, "groups"},
-        {SAVE_MAIN, false, "masks viewer"},
+        {SAVE_MAIN, false, "masks viewer plugins"},
         {SAVE_FONTS | SAVE_FILE_MASKS, false, "filemask"},
     };
     for (const auto& c : cases) {

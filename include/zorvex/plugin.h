@@ -1,0 +1,142 @@
+/* zorvex/plugin.h: what a Zorvex plug-in library exports and what it is
+ * given.
+ *
+ * A plug-in is a shared object named in the settings file:
+ *
+ *     [plugins]
+ *     count=2
+ *     dllname0=wordveto.so
+ *     dllname1=/opt/zorvex/other.so
+ *
+ * At most 20 are loaded, once, at start-up. A name without '/' is looked
+ * for in the program's home directory first, then by the system's library
+ * search. Each library exports any of the thirteen functions below under
+ * these exact names with C linkage (use ZORVEX_PLUGIN_EXPORT); a missing
+ * one is not called. Only a missing PlugInInitialize is reported, and the
+ * library is still used.
+ *
+ * Order: the libraries are called most recently loaded first, so the last
+ * one named in the settings is told first. PlugInHeader is asked library
+ * by library until one returns nonzero; the rest are not asked.
+ *
+ * Every call comes from the program's one event thread, never from two
+ * threads at once. Texts are NUL-terminated 8-bit strings owned by the
+ * program and valid only during the call; a line is given without its
+ * line end. A plug-in must not keep pointers it was given, must not
+ * unload itself, and must not block: the download waits for it.
+ */
+#ifndef ZORVEX_PLUGIN_H
+#define ZORVEX_PLUGIN_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+#define ZORVEX_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
+#else
+#define ZORVEX_PLUGIN_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The header of an article offered to PlugInHeader. Layout on 64-bit
+ * Linux (LP64), 48 bytes:
+ *
+ *   offset  size  field
+ *        0     8  Subject     text; "null" when none was loaded
+ *        8     8  Poster      the From text; "null" when none
+ *       16     8  CrossPosts  groups of the Xref line as "a.b: c.d: ";
+ *                             "null" when none
+ *       24     8  Number      article number in the current group
+ *       32     4  Lines       line count from the overview; 0 when unknown
+ *       36     4  LinesAgain  the same count once more
+ *       40     8  Date        seconds since 1970-01-01 UTC; 0 when unknown
+ */
+typedef struct TPlugInHeaderRecord {
+    const char* Subject;
+    const char* Poster;
+    const char* CrossPosts;
+    int64_t Number;
+    int32_t Lines;
+    int32_t LinesAgain;
+    int64_t Date;
+} TPlugInHeaderRecord;
+
+/* The group the client enters, given to PlugInNewGroup. Layout on 64-bit
+ * Linux (LP64), 64 bytes:
+ *
+ *   offset  size  field
+ *        0     8  Name           the group's name
+ *        8     8  First          first article number on the server
+ *       16     8  Last           last article number on the server
+ *       24     8  Pointer        highest article already dealt with
+ *       32     4  Enabled        nonzero when the group is walked
+ *       36     4  Done           nonzero when done in this pass
+ *       40     4  Ordinal        position in the group list plus one
+ *       44     4  NumHeaders     headers loaded for the group
+ *       48     8  HighestLoaded  highest article whose header is loaded
+ *       56     8  LowestLoaded   lowest article whose header is loaded
+ */
+typedef struct TPlugInGroupRecord {
+    const char* Name;
+    int64_t First;
+    int64_t Last;
+    int64_t Pointer;
+    int32_t Enabled;
+    int32_t Done;
+    int32_t Ordinal;
+    int32_t NumHeaders;
+    int64_t HighestLoaded;
+    int64_t LowestLoaded;
+} TPlugInGroupRecord;
+
+#if defined(__cplusplus)
+static_assert(sizeof(TPlugInHeaderRecord) == 48, "header record layout");
+static_assert(sizeof(TPlugInGroupRecord) == 64, "group record layout");
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(TPlugInHeaderRecord) == 48, "header record layout");
+_Static_assert(sizeof(TPlugInGroupRecord) == 64, "group record layout");
+#endif
+
+/* The entry points, in the order in which a run calls them. */
+
+/* Once, after all libraries are loaded. The result is ignored. */
+typedef int32_t (*TPlugInInitialize)(void);
+/* Each time the connection to the news server is made; its host name. */
+typedef void (*TPlugInConnect)(const char* host);
+/* Each time the client enters a group. */
+typedef void (*TPlugInNewGroup)(const TPlugInGroupRecord* group);
+/* For each header that every other check accepted, before the article is
+ * asked for. Nonzero rejects it ("[PLUGIN REJECT]" in the log). */
+typedef int32_t (*TPlugInHeader)(const TPlugInHeaderRecord* header);
+/* The server starts sending an article: its message-id (at most 255
+ * characters, as the server's reply gives it). */
+typedef void (*TPlugInMsgReady)(const char* messageId);
+/* Each header line of the article being received. */
+typedef void (*TPlugInHeaderLine)(const char* line);
+/* Each non-empty body line while no file is decoded (not the lines that
+ * start or end an encoded file). */
+typedef void (*TPlugInTextLine)(const char* line);
+/* Each such body line while a file is decoded, as it arrived (encoded). */
+typedef void (*TPlugInCodeLine)(const char* line);
+/* A uuencoded, xxencoded or yEnc file is about to be created: its full
+ * path. Not called for base64 (MIME) files. */
+typedef void (*TPlugInFile)(const char* path);
+/* Each decoded chunk of such a file, before it is enciphered and
+ * written. Not called for base64 (MIME) files. */
+typedef void (*TPlugInFileBuffer)(const unsigned char* bytes, int32_t count);
+/* A decoded file was closed: its size in bytes (0 when none was open). */
+typedef void (*TPlugInFileDone)(int64_t size);
+/* Each time the connection is closed; the server's host name. */
+typedef void (*TPlugInDisconnect)(const char* host);
+/* Once, at exit; the library is unloaded after it. The result is
+ * ignored. */
+typedef int32_t (*TPlugInShutdown)(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZORVEX_PLUGIN_H */
