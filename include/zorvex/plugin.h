@@ -76,8 +76,10 @@ typedef struct TPlugInHeaderRecord {
  *       36     4  Done           nonzero when done in this pass
  *       40     4  Ordinal        position in the group list plus one
  *       44     4  NumHeaders     headers loaded for the group
- *       48     8  HighestLoaded  highest article whose header is loaded
- *       56     8  LowestLoaded   lowest article whose header is loaded
+ *       48     8  HighestLoaded  highest article whose header is loaded;
+ *                                0 while none is
+ *       56     8  LowestLoaded   lowest article whose header is loaded;
+ *                                INT64_MAX while none is
  */
 typedef struct TPlugInGroupRecord {
     const char* Name;

@@ -42,15 +42,19 @@ TEST(HeadlessViewTest, LinesGoWhereTheyBelongAndQuestionsGetTheSafeAnswer) {
     EXPECT_EQ(view.MessageBox("You cannot promote the first group", "Error", BOX_OK), ANSWER_OK);
     EXPECT_EQ(view.MessageBox("Disconnect?", "Confirm", BOX_YES_NO_CANCEL), ANSWER_CANCEL);
     EXPECT_EQ(view.MessageBox("Please select a newsgroup", "Error!", BOX_OK), ANSWER_OK);
+    EXPECT_EQ(view.MessageBox("File not found", "PlugIn Error: a.so", BOX_OK), ANSWER_OK);
+    EXPECT_EQ(view.MessageBox("Could not link PlugInInitialize", "wordveto.so", BOX_OK), ANSWER_OK);
     EXPECT_EQ(out.Text(),
               "Connecting to news\n"
               "log: [RECEIVED] /dl/a.bin\n"
               "Confirm: Delete NewsGroup a.b ?\n"
               "Decode File: Unable to open file\n"
-              "Confirm: Disconnect?\n");
+              "Confirm: Disconnect?\n"
+              "wordveto.so: Could not link PlugInInitialize\n");
     EXPECT_EQ(err.Text(),
               "Error: You cannot promote the first group\n"
-              "Error!: Please select a newsgroup\n");
+              "Error!: Please select a newsgroup\n"
+              "PlugIn Error: a.so: File not found\n");
 }
 
 TEST(HeadlessViewTest, ControlCharactersNeverReachTheTerminal) {

@@ -36,6 +36,7 @@
 #include "support/encoders.h"
 #include "support/inn_env.h"
 #include "support/loopback.h"
+#include "support/plugin_files.h"
 #include "support/samples.h"
 #include "support/tempdir.h"
 
@@ -901,6 +902,113 @@ TEST_F(ZorvexdSelectionTest, RejectedPostsAreNeverFetchedAndAcceptedFilesArriveW
             EXPECT_TRUE(post.Fate != TFate::NEVER_ASKED || post.Subject == dupeSubject ||
                         subjects.count(post.Subject) == 0);
         }
+    }
+}
+
+// Plug-ins in an unattended run: the sample one under the names A and B
+// (B refuses a word), and a path that does not exist. B is told
+// everything first; the post it refuses is never asked for; both see each
+// received file's bytes.
+TEST_F(ZorvexdSelectionTest, PlugInsSeeTheRunAndVetoAHeader) {
+    const std::string tag = "zp-" + std::to_string(::getpid()) + "-" +
+                            std::to_string(std::chrono::system_clock::now().time_since_epoch() /
+                                           std::chrono::milliseconds(1));
+    struct TPlugInPost {
+        std::string Name, Data;
+        bool Vetoed;
+        long long Number = 0;
+        std::string Subject() const { return Name + " - vetoed? " + (Vetoed ? "yes" : "no"); }
+    };
+    std::vector<TPlugInPost> posts = {{tag + "-one.bin", Noise(30000, 21), false},
+                                      {tag + "-two.bin", Noise(4000, 22), true},
+                                      {tag + "-three.bin", Noise(9000, 23), false}};
+    const std::string from = "Uploader <up@example.invalid>";
+    const long long before = Last(SELECTION_GROUP);
+    ASSERT_GE(before, 0) << "GROUP " << SELECTION_GROUP;
+    {
+        TGroupProbe poster(Port);
+        for (const TPlugInPost& post : posts)
+            ASSERT_EQ(
+                poster.PostYenc(SELECTION_GROUP, post.Subject(), post.Name, post.Data, from, {}),
+                "");
+    }
+    ASSERT_EQ(Last(SELECTION_GROUP) - before, static_cast<long long>(posts.size()));
+    for (size_t i = 0; i < posts.size(); ++i)
+        posts[i].Number = before + 1 + static_cast<long long>(i);
+
+    CopyPlugIn(ZORVEX_WORDVETO, Home.File("A.so"));
+    CopyPlugIn(ZORVEX_WORDVETO, Home.File("B.so"));
+    Write("B.words", "VETOED? YES\n");
+    const std::string host = "127.0.0.1:" + std::to_string(Port);
+    Write("vantrel.ini", "[connection]\nhost=" + host + "\n[paths]\ndownload=" + Home.Path() +
+                             "/dl\n[miscpref]\npathexpand=3\ncaseconvert=0\n"
+                             "[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n"
+                             "[log]\ntrim_old_logs=0\n"
+                             "[plugins]\ncount=3\ndllname0=A.so\ndllname1=B.so\n"
+                             "dllname2=/nonexistent/x.so\n[grouplist]\n0=" +
+                             SELECTION_GROUP + " 1 " + std::to_string(before) + "\n");
+
+    const TRun run = Run({"-auto", "-autoexit"});
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    ASSERT_EQ(run.Exit, 0) << Describe(run);
+    EXPECT_EQ(run.Err, "PlugIn Error: /nonexistent/x.so: Path not found\n");
+    const Lines out = SplitLines(run.Out);
+
+    const Lines said = SplitLines(ReadWhole(Home.File("wordveto.log")));
+    Lines b;
+    for (const std::string& line : said)
+        if (StartsWith(line, "B ")) b.push_back(line.substr(2));
+    Lines expected;
+    for (const std::string& line : b) {
+        expected.push_back("B " + line);
+        if (line == "Initialize words=1")
+            expected.push_back("A Initialize words=0");
+        else if (line.find("-> veto") == std::string::npos)
+            expected.push_back("A " + line);
+    }
+    EXPECT_EQ(said, expected);
+    ASSERT_FALSE(b.empty());
+    EXPECT_EQ(b.front(), "Initialize words=1");
+    EXPECT_EQ(b.back(), "Shutdown");
+    EXPECT_EQ(std::count(b.begin(), b.end(), "Connect " + host), 1);
+    EXPECT_EQ(std::count(b.begin(), b.end(), "Disconnect " + host), 1);
+
+    const std::string dir = Home.Path() + "/dl/" + SELECTION_GROUP + "/";
+    for (const TPlugInPost& post : posts) {
+        SCOPED_TRACE(post.Subject());
+        const std::string number = std::to_string(post.Number);
+        const std::string header = "Header " + number + " ";
+        const auto asked = std::find_if(
+            b.begin(), b.end(), [&](const std::string& l) { return StartsWith(l, header); });
+        ASSERT_NE(asked, b.end());
+        EXPECT_NE(asked->find(" from=" + from + " "), std::string::npos) << *asked;
+        EXPECT_TRUE(
+            StartsWith(asked->substr(asked->find(" subj=")), " subj=" + post.Subject() + " -> "))
+            << *asked;
+        EXPECT_EQ(std::count(out.begin(), out.end(), "SEND article " + number),
+                  post.Vetoed ? 0 : 1);
+        const std::string file = dir + post.Name;
+        if (post.Vetoed) {
+            EXPECT_EQ(*asked,
+                      header + asked->substr(header.size(), asked->find(" -> ") - header.size()) +
+                          " -> veto");
+            EXPECT_EQ(std::count(out.begin(), out.end(),
+                                 "log: [PLUGIN REJECT] " + number + ": from=" + from +
+                                     ", subj=" + post.Subject()),
+                      1)
+                << Describe(run);
+            EXPECT_FALSE(fs::exists(file));
+            continue;
+        }
+        EXPECT_TRUE(ReadWhole(file) == post.Data) << file;
+        // Opened, its bytes, closed: in that order after its header.
+        const auto opened = std::find(asked, b.end(), "File " + file);
+        ASSERT_NE(opened, b.end());
+        const auto done = std::find_if(
+            opened, b.end(), [](const std::string& l) { return StartsWith(l, "FileDone "); });
+        ASSERT_NE(done, b.end());
+        EXPECT_EQ(*done, "FileDone " + std::to_string(post.Data.size()) + " given=" +
+                             std::to_string(post.Data.size()) + " fnv=" + Fnv1a(post.Data));
     }
 }
 
