@@ -42,7 +42,7 @@ static int64_t FileBytes;
 static void Start(void) {
     Dl_info info;
     char base[1024];
-    char path[1200];
+    char path[sizeof base + sizeof Name + 16];
     const char* slash;
     const char* self;
     size_t dirLength, nameLength;
