@@ -8,6 +8,7 @@
 
 #include "app/settings.h"
 #include "library/profile.h"
+#include "plugin/pluginlist.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -15,11 +16,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     p.Parse(text);
     p.GetInt("misc", "xover", 3);
     zorvex::TSettingsStore::ReadSigned(p, "color", "0", -1);
-    zorvex::TSettingsStore::ReadList(p, "filemask");
+    zorvex::ReadNumberedList(p, "filemask");
     zorvex::TSettingsStore::ReadFont(p, "font_header", zorvex::TLogFont{});
     p.Set("misc", "xover", "1");
     p.Set("fuzz section", "added", "value");
     p.Delete("filemask", "0");
+
+    // The plug-in names written back after an edit read back the same.
+    zorvex::TPlugInList plugIns;
+    plugIns.Read(p);
+    if (plugIns.Names().size() > zorvex::MAX_PLUGINS) abort();
+    plugIns.Add("added.so");
+    plugIns.Write(p);
+    zorvex::TPlugInList back;
+    back.Read(p);
+    if (back.Names() != plugIns.Names()) abort();
 
     std::string once = p.Serialize();
     zorvex::TProfile again;

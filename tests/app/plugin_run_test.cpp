@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "library/profile.h"
 #include "support/encoders.h"
 #include "support/news_fixture.h"
 #include "support/news_posts.h"
@@ -112,6 +113,35 @@ TEST_F(PlugInRunTest, PlugInsSeeTheRunAndVetoAHeader) {
     // yEnc end line, the closing MIME boundary).
     EXPECT_EQ(count("CodeLine "), static_cast<long>(YencDataLines(Data[0]).size() + 1 +
                                                     (Data[2].size() + 56) / 57 + 1));
+}
+
+// The list edited while running is saved with the settings and loads only
+// at the next start.
+TEST_F(PlugInRunTest, AnEditedListTakesEffectAtTheNextStart) {
+    CopyPlugIn(ZORVEX_WORDVETO, Home.File("A.so"));
+    WriteIni("");
+    TStartupSwitches idle;
+    StartApp(idle);
+    ASSERT_EQ(App->PlugInNames().Add("A.so"), TPlugInEdit::DONE);
+    App->Exit();
+    EXPECT_EQ(App->PlugIns().Count(), 0u);
+    EXPECT_TRUE(LogLines(Home.File("wordveto.log")).empty());
+    TProfile saved;
+    ASSERT_TRUE(saved.Load(Home.File("vantrel.ini")));
+    EXPECT_EQ(saved.GetString("plugins", "count", "", 255), "1");
+    EXPECT_EQ(saved.GetString("plugins", "dllname0", "", 255), "A.so");
+
+    App.reset();
+    TNewsStore second;
+    TStartup startup;
+    startup.HomeDir = Home.Path();
+    startup.SettingsPath = Home.File("vantrel.ini");
+    App = std::make_unique<TNewsApp>(startup, View, Loop, second);
+    ASSERT_EQ(App->Start().ExitCode, 0);
+    EXPECT_EQ(App->PlugIns().LoadedPaths(), Lines{Home.File("A.so")});
+    App->Exit();
+    EXPECT_EQ(LogLines(Home.File("wordveto.log")), (Lines{"A Initialize words=0", "A Shutdown"}));
+    App.reset();  // before the store it uses
 }
 
 }  // namespace
