@@ -958,15 +958,7 @@ TEST_F(ZorvexdSelectionTest, PlugInsSeeTheRunAndVetoAHeader) {
     Lines b;
     for (const std::string& line : said)
         if (StartsWith(line, "B ")) b.push_back(line.substr(2));
-    Lines expected;
-    for (const std::string& line : b) {
-        expected.push_back("B " + line);
-        if (line == "Initialize words=1")
-            expected.push_back("A Initialize words=0");
-        else if (line.find("-> veto") == std::string::npos)
-            expected.push_back("A " + line);
-    }
-    EXPECT_EQ(said, expected);
+    EXPECT_EQ(said, ToldBThenA(b));
     ASSERT_FALSE(b.empty());
     EXPECT_EQ(b.front(), "Initialize words=1");
     EXPECT_EQ(b.back(), "Shutdown");

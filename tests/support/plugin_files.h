@@ -40,4 +40,19 @@ inline std::string Fnv1a(const std::string& bytes) {
     return text;
 }
 
+// The whole log two copies of the sample plug-in write when B (loaded
+// last, with a word list) is told first and A (without one) after it:
+// every call B logged, each followed by A's, except the headers B refused.
+inline std::vector<std::string> ToldBThenA(const std::vector<std::string>& b) {
+    std::vector<std::string> both;
+    for (const std::string& line : b) {
+        both.push_back("B " + line);
+        if (line == "Initialize words=1")
+            both.push_back("A Initialize words=0");
+        else if (line.find("-> veto") == std::string::npos)
+            both.push_back("A " + line);
+    }
+    return both;
+}
+
 }  // namespace zorvex::test
