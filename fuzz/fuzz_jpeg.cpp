@@ -1,0 +1,87 @@
+// Any bytes as a JPEG file, the first byte choosing the load flags (gray,
+// quantising to a map of its own, the fixed or the index map, reduction to
+// one of two boxes). A load never crashes; a failed one leaves no bitmap
+// and names its error; a good one has the scaled size and keeps to the
+// flags' promises (equal components, at most 256 colours, map colours).
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string_view>
+
+#include "image/jpegload.h"
+#include "image/output.h"
+
+namespace {
+
+using namespace zorvex;
+
+void Check(bool ok) {
+    if (!ok) __builtin_trap();
+}
+
+uint32_t FlagsOf(uint8_t b) {
+    uint32_t flags = 0;
+    if (b & 0x01) flags |= LOAD_GRAYSCALE;
+    if (b & 0x02) flags |= LOAD_QUANTIZE;
+    if (b & 0x04) flags |= LOAD_REDUCE;
+    if (b & 0x08) flags |= LOAD_REDUCE_ONE_LESS;
+    if (b & 0x10) flags |= LOAD_NO_QUANTIZE;
+    if (b & 0x20) flags |= LOAD_GIVEN_MAP;
+    if (b & 0x40) flags |= LOAD_INDEX_MAP;
+    return flags;
+}
+
+const TColorMap& IndexMap() {
+    static const TColorMap map = [] {
+        TColorMap m;
+        for (int i = 0; i < 24; ++i)
+            m.push_back({static_cast<uint8_t>(i * 11), static_cast<uint8_t>(255 - i * 7),
+                         static_cast<uint8_t>(i * 37 % 256)});
+        SetIndexColorMap(m);
+        return m;
+    }();
+    return map;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const TColorMap& index = IndexMap();
+    TPicture picture;
+    picture.Flags = FlagsOf(data[0]);
+    picture.RequestedWidth = data[0] & 0x80 ? 100 : 16;
+    picture.RequestedHeight = data[0] & 0x80 ? 80 : 12;
+    TMemoryPictureSource source(
+        std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
+    TPicReport report;
+    const bool ok = LoadJpegPicture(source, picture, report);
+    if (!ok) {
+        Check(report.Error.Code != PIC_OK && !picture.Bitmap);
+        return 0;
+    }
+    Check(picture.Bitmap != nullptr);
+    const TBitmap& b = *picture.Bitmap;
+    const int denom = picture.ScaleDenom;
+    Check(denom == ChooseScaleDenom(picture.Width, picture.Height, picture.RequestedWidth,
+                                    picture.RequestedHeight, picture.Flags));
+    Check(b.Width == (picture.Width + denom - 1) / denom);
+    Check(b.Height == (picture.Height + denom - 1) / denom);
+    Check(b.Pixels.size() == static_cast<size_t>(b.Width) * b.Height * 3);
+    if (b.Pixels.size() > (size_t{3} << 16)) return 0;  // the checks below are slow
+
+    const bool quantized = QuantizeWanted(picture.Flags);
+    const bool given = quantized && (picture.Flags & LOAD_GIVEN_MAP);
+    const TColorMap& map = (picture.Flags & LOAD_INDEX_MAP) ? index : FixedColorMap();
+    const std::set<std::array<uint8_t, 3>> allowed(map.begin(), map.end());
+    std::set<std::array<uint8_t, 3>> colors;
+    for (size_t i = 0; i < b.Pixels.size(); i += 3) {
+        const std::array<uint8_t, 3> c = {b.Pixels[i], b.Pixels[i + 1], b.Pixels[i + 2]};
+        if ((picture.Flags & LOAD_GRAYSCALE) && !given) Check(c[0] == c[1] && c[0] == c[2]);
+        if (given) Check(allowed.count(c) == 1);
+        colors.insert(c);
+    }
+    if (quantized) Check(colors.size() <= 256);
+    return 0;
+}
