@@ -42,24 +42,6 @@ constexpr uintptr_t CM_EXIT = 24310;
 // still to come: reading the rest costs less than a new connection.
 constexpr int CUT_LINES_LEFT_MIN = 100;
 
-// What the decoder hands on: the plug-ins see each uu/xx/yEnc file on its
-// way to the disk. No preview is shown: there is no picture viewer yet.
-class TPlugInsNoPreview final : public TDecodeObservers {
-  public:
-    explicit TPlugInsNoPreview(TPlugIns& plugIns) : PlugIns(plugIns) {}
-    void PlugInFile(const std::string& path) override { PlugIns.File(path); }
-    void PlugInFileBuffer(const uint8_t* bytes, size_t length) override {
-        PlugIns.FileBuffer(bytes, length);
-    }
-    void PlugInFileDone(int64_t length) override { PlugIns.FileDone(length); }
-    bool PreviewStart(const std::string&) override { return false; }
-    size_t PreviewFeed(const uint8_t*, size_t length) override { return length; }
-    void PreviewFinish() override {}
-
-  private:
-    TPlugIns& PlugIns;
-};
-
 class TNews : public TNewsIo, public TMessageTarget, private TAcceptanceHost {
   public:
     TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view,

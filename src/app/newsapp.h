@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/decodeside.h"
 #include "app/groupcommands.h"
 #include "app/news.h"
 #include "app/settings.h"
@@ -118,6 +119,8 @@ class TNewsApp final : public TMessageTarget {
     // since (it takes effect at the next start).
     TPlugInHost& PlugIns() { return PlugInHost; }
     TPlugInList& PlugInNames() { return PlugInList; }
+    // The picture being received (Current) and the one before it.
+    TImageSlots& ImageSlots() { return Slots; }
     // The dupe tables take the sizes and match rules of the settings as
     // they are now (the preferences window applies its changes at once).
     void ApplyDupeSettings();
@@ -148,7 +151,8 @@ class TNewsApp final : public TMessageTarget {
     TCrossPostTally Tally;
     // Outlives the client, which calls it to the end.
     TPlugInHost PlugInHost;
-    TPlugInsNoPreview DecodeSide{PlugInHost};
+    TImageSlots Slots;
+    TPlugInsAndPreview DecodeSide{PlugInHost, Slots, View};
     std::unique_ptr<TStatusLog> Log;
     std::unique_ptr<TNews> Main;
     bool Done = false;

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "image/picture.h"
 #include "select/lockout.h"
 
 namespace zorvex {
@@ -71,6 +72,14 @@ class TNewsView {
     // Header loading expects this many lines (the progress bar's range).
     virtual void ExpectCount(long count) { (void)count; }
     virtual void Progress(const TProgress& progress) { (void)progress; }
+    // The pane where a picture being received is shown: false without one
+    // (then no picture is decoded for it).
+    virtual bool PicturePane(int* width, int* height) {
+        (void)width, (void)height;
+        return false;
+    }
+    // The Current image slot's picture changed (more rows, or a new one).
+    virtual void PictureChanged(const TPicture& picture) { (void)picture; }
 };
 
 // The answer that never does anything the user did not ask for.

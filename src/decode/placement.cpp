@@ -17,7 +17,6 @@ namespace zorvex {
 namespace {
 
 constexpr size_t DELETE_PATH_MAX = 1000;
-constexpr size_t DEVICE_NAME_PART_MAX = 1022;
 constexpr const char* DOWNLOAD_UNDER_DOCUMENTS = "zorvex/download/";
 constexpr const char* DOWNLOAD_UNDER_HOME = "download/";
 // Stands in for a directory component a group name must not produce.
@@ -231,19 +230,6 @@ bool DeleteInDirectory(std::string_view directory, std::string_view name) {
     std::string path = std::string(directory) + std::string(name);
     if (path.empty() || path.find('\0') != std::string::npos) return false;
     return unlink(path.c_str()) == 0;
-}
-
-bool IsReservedDeviceName(std::string_view name) {
-    static constexpr std::string_view DEVICES[] = {"con",  "prn",  "aux",  "clock$",
-                                                   "nul",  "com1", "com2", "com3",
-                                                   "com4", "lpt1", "lpt2", "lpt3"};
-    size_t slash = name.rfind('/');
-    if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
-    if (name.size() > DEVICE_NAME_PART_MAX) return false;
-    name = name.substr(0, name.find('.'));
-    for (std::string_view device : DEVICES)
-        if (EqualsIgnoringCase(name, device)) return true;
-    return false;
 }
 
 std::string ProposeDownloadPath(std::string_view stored, std::string_view homeDir) {

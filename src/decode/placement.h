@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "library/fileio.h"
+
 namespace zorvex {
 
 constexpr size_t DOWNLOAD_PATH_MAX = 255;
@@ -70,11 +72,6 @@ std::string NameFromSubject(std::string_view subject);
 // Deletes directory + name when the two together stay within 1000
 // characters; true when deleted.
 bool DeleteInDirectory(std::string_view directory, std::string_view name);
-
-// The name part (after the last '/') cut at its first '.' is a device name
-// of Windows (con, prn, aux, clock$, nul, com1-4, lpt1-3, any case); files
-// are shared with Windows machines. A name part over 1022 characters is not.
-bool IsReservedDeviceName(std::string_view name);
 
 // The download path proposed when the stored one is empty:
 // "<documents>/zorvex/download/" (created if missing) where <documents> is

@@ -278,4 +278,21 @@ bool IsJpegName(std::string_view name) {
            EqualsIgnoringCase(extension, ".jpe");
 }
 
+namespace {
+constexpr size_t DEVICE_NAME_PART_MAX = 1022;
+}
+
+bool IsReservedDeviceName(std::string_view name) {
+    static constexpr std::string_view DEVICES[] = {"con",  "prn",  "aux",  "clock$",
+                                                   "nul",  "com1", "com2", "com3",
+                                                   "com4", "lpt1", "lpt2", "lpt3"};
+    size_t slash = name.rfind('/');
+    if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+    if (name.size() > DEVICE_NAME_PART_MAX) return false;
+    name = name.substr(0, name.find('.'));
+    for (std::string_view device : DEVICES)
+        if (EqualsIgnoringCase(name, device)) return true;
+    return false;
+}
+
 }  // namespace zorvex

@@ -75,4 +75,9 @@ bool MoveOrCopyFile(const std::string& target, const std::string& source);
 // The text from the last '.' is ".jpg", ".jpeg" or ".jpe", any case.
 bool IsJpegName(std::string_view name);
 
+// The name part (after the last '/') cut at its first '.' is a device name
+// of Windows (con, prn, aux, clock$, nul, com1-4, lpt1-3, any case); files
+// are shared with Windows machines. A name part over 1022 characters is not.
+bool IsReservedDeviceName(std::string_view name);
+
 }  // namespace zorvex

@@ -27,6 +27,9 @@ class TRecordingView : public TNewsView {
     // Fills the lockout window and answers Ok; unset, the window cancels.
     std::function<void(TLockoutForm&)> OnLockoutForm;
     std::vector<TLockoutForm> LockoutForms;  // as the engine filled them
+    // A picture pane of this size when both are set; none otherwise.
+    int PaneWidth = 0, PaneHeight = 0;
+    int PictureChanges = 0;
 
     void StatusLineAdded(std::string_view line, bool) override {
         Status.emplace_back(line);
@@ -52,6 +55,12 @@ class TRecordingView : public TNewsView {
         TextAnswers.pop_front();
         return true;
     }
+    bool PicturePane(int* width, int* height) override {
+        *width = PaneWidth;
+        *height = PaneHeight;
+        return PaneWidth > 0 && PaneHeight > 0;
+    }
+    void PictureChanged(const TPicture&) override { ++PictureChanges; }
     bool EditLockoutForm(TLockoutForm& form) override {
         LockoutForms.push_back(form);
         if (!OnLockoutForm) return false;
