@@ -11,26 +11,12 @@
 
 #include "image/jpegload.h"
 #include "image/output.h"
+#include "picture_fuzz.h"
 
 namespace {
 
 using namespace zorvex;
-
-void Check(bool ok) {
-    if (!ok) __builtin_trap();
-}
-
-uint32_t FlagsOf(uint8_t b) {
-    uint32_t flags = 0;
-    if (b & 0x01) flags |= LOAD_GRAYSCALE;
-    if (b & 0x02) flags |= LOAD_QUANTIZE;
-    if (b & 0x04) flags |= LOAD_REDUCE;
-    if (b & 0x08) flags |= LOAD_REDUCE_ONE_LESS;
-    if (b & 0x10) flags |= LOAD_NO_QUANTIZE;
-    if (b & 0x20) flags |= LOAD_GIVEN_MAP;
-    if (b & 0x40) flags |= LOAD_INDEX_MAP;
-    return flags;
-}
+using namespace zorvex::fuzz;
 
 const TColorMap& IndexMap() {
     static const TColorMap map = [] {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/readerbytes.h"
+
 namespace zorvex {
 namespace {
 
@@ -11,30 +13,6 @@ constexpr uint32_t CORE_HEADER = 12;  // OS/2 1.x: 16-bit sides, 3-byte map entr
 constexpr uint32_t INFO_HEADER = 40;
 constexpr uint32_t V4_HEADER = 108;
 constexpr uint32_t V5_HEADER = 124;
-
-uint16_t U16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t U32(const uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-bool TooLarge(int64_t width, int64_t height) {
-    return width <= 0 || height <= 0 || width > MAX_PICTURE_SIDE || height > MAX_PICTURE_SIDE ||
-           width * height > MAX_PICTURE_PIXELS;
-}
-
-// As many of count bytes as there are.
-size_t ReadSome(TPictureSource& source, uint8_t* bytes, size_t count) {
-    size_t got = 0;
-    while (got < count) {
-        size_t n = source.Read(bytes + got, count - got);
-        if (n == 0) break;
-        got += n;
-    }
-    return got;
-}
 
 }  // namespace
 
@@ -55,7 +33,7 @@ bool TBmpReader::Start(TPictureSource& source, TRowImage& image, TPicReport& rep
 bool TBmpReader::ReadHeader(TPicReport& report) {
     uint8_t h[FILE_HEADER + 4];
     // A short file that is not a bitmap still says so.
-    size_t got = ReadSome(*Source, h, 2);
+    size_t got = Source->Read(h, 2);
     if ((got > 0 && h[0] != 'B') || (got > 1 && h[1] != 'M')) return report.Fail(PIC_BMP_NOT);
     if (got < 2) return report.Fail(PIC_INPUT_EOF);
     if (!Source->ReadExact(h + 2, sizeof h - 2, report)) return false;
@@ -94,7 +72,7 @@ bool TBmpReader::ReadHeader(TPicReport& report) {
     if (compression != 0) return report.Fail(PIC_BMP_COMPRESSED, static_cast<long>(compression));
     TopDown = height < 0;
     if (TopDown) height = -height;
-    if (TooLarge(width, height))
+    if (PictureTooLarge(width, height))
         return report.Fail(PIC_TOO_LARGE, static_cast<long>(width), static_cast<long>(height));
     Width = static_cast<int>(width);
     Height = static_cast<int>(height);

@@ -14,11 +14,6 @@ constexpr int64_t MAX_BZERO = int64_t{1} << 62;  // so sample - BZERO cannot ove
 // The stretch ends at the level below which this share of the samples lies.
 constexpr double KEPT_SHARE = 0.998;
 
-bool TooLarge(int64_t width, int64_t height) {
-    return width <= 0 || height <= 0 || width > MAX_PICTURE_SIDE || height > MAX_PICTURE_SIDE ||
-           width * height > MAX_PICTURE_PIXELS;
-}
-
 // The integer from the 11th character on, as sscanf's %ld reads it; false
 // when there is none or it does not fit 64 bits.
 bool CardValue(const char* card, int64_t& value) {
@@ -92,7 +87,7 @@ bool TFitsReader::Start(TPictureSource& source, TRowImage& image, TPicReport& re
         return report.Fail(PIC_FITS_BADBITPIX, static_cast<long>(bitpix));
     if (!haveWidth) return report.Fail(PIC_FITS_NAXIS1);
     if (!haveHeight) return report.Fail(PIC_FITS_NAXIS2);
-    if (TooLarge(width, height))
+    if (PictureTooLarge(width, height))
         return report.Fail(PIC_TOO_LARGE, static_cast<long>(width), static_cast<long>(height));
 
     Width = static_cast<int>(width);

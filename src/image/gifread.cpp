@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/readerbytes.h"
+
 namespace zorvex {
 namespace {
 
@@ -11,25 +13,6 @@ constexpr int MAX_CODE_BITS = 12;
 // so that a file of junk cannot grow the report without end.
 constexpr int MAX_STRAY_WARNINGS = 16;
 constexpr int GRAPHIC_CONTROL = 0xF9;
-
-uint16_t U16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-bool TooLarge(int64_t width, int64_t height) {
-    return width <= 0 || height <= 0 || width > MAX_PICTURE_SIDE || height > MAX_PICTURE_SIDE ||
-           width * height > MAX_PICTURE_PIXELS;
-}
-
-size_t ReadSome(TPictureSource& source, uint8_t* bytes, size_t count) {
-    size_t got = 0;
-    while (got < count) {
-        size_t n = source.Read(bytes + got, count - got);
-        if (n == 0) break;
-        got += n;
-    }
-    return got;
-}
 
 }  // namespace
 
@@ -53,7 +36,7 @@ bool TGifReader::Start(TPictureSource& source, TRowImage& image, TPicReport& rep
 
 bool TGifReader::ReadScreen(TPicReport& report) {
     uint8_t h[13];
-    size_t got = ReadSome(*Source, h, 3);
+    size_t got = Source->Read(h, 3);
     if (std::memcmp(h, "GIF", got) != 0) return report.Fail(PIC_GIF_NOT);
     if (got < 3) return report.Fail(PIC_INPUT_EOF);
     if (!Source->ReadExact(h + 3, sizeof h - 3, report)) return false;
@@ -117,7 +100,7 @@ bool TGifReader::FindImage(TPicReport& report) {
         uint8_t d[9];
         if (!Source->ReadExact(d, sizeof d, report)) return false;
         const int width = U16(d + 4), height = U16(d + 6);
-        if (TooLarge(width, height)) return report.Fail(PIC_TOO_LARGE, width, height);
+        if (PictureTooLarge(width, height)) return report.Fail(PIC_TOO_LARGE, width, height);
         Width = width;
         Height = height;
         Interlaced = (d[8] & 0x40) != 0;

@@ -46,11 +46,6 @@ TJpegLoad& LoadOf(j_common_ptr cinfo) {
     return *static_cast<TJpegLoad*>(cinfo->client_data);
 }
 
-bool TooLarge(int64_t width, int64_t height) {
-    return width <= 0 || height <= 0 || width > MAX_PICTURE_SIDE || height > MAX_PICTURE_SIDE ||
-           width * height > MAX_PICTURE_PIXELS;
-}
-
 // Returns before any longjmp, so its strings are gone by then.
 void Record(j_common_ptr cinfo, bool warning) {
     TJpegLoad& s = LoadOf(cinfo);
@@ -176,7 +171,7 @@ bool Decompress(TJpegLoad& s) {
     jpeg_read_header(cinfo, TRUE);
     picture.Width = static_cast<int>(cinfo->image_width);
     picture.Height = static_cast<int>(cinfo->image_height);
-    if (TooLarge(cinfo->image_width, cinfo->image_height))
+    if (PictureTooLarge(cinfo->image_width, cinfo->image_height))
         return s.Report->Fail(PIC_TOO_LARGE, cinfo->image_width, cinfo->image_height);
 
     const uint32_t flags = picture.Flags;

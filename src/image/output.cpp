@@ -17,11 +17,6 @@ TColorMap& IndexMap() {
     return map;
 }
 
-bool TooLarge(int64_t width, int64_t height) {
-    return width <= 0 || height <= 0 || width > MAX_PICTURE_SIDE || height > MAX_PICTURE_SIDE ||
-           width * height > MAX_PICTURE_PIXELS;
-}
-
 uint8_t Luma(int r, int g, int b) {
     return static_cast<uint8_t>((299 * r + 587 * g + 114 * b + 500) / 1000);
 }
@@ -294,7 +289,7 @@ bool LoadRowPicture(TRowReader& reader, TPictureSource& source, TPicture& pictur
     picture.Bitmap.reset();
     TRowImage image;
     if (!reader.Start(source, image, report)) return false;
-    if (TooLarge(image.Width, image.Height))
+    if (PictureTooLarge(image.Width, image.Height))
         return report.Fail(PIC_TOO_LARGE, image.Width, image.Height);
     // A reader hands out 1 or 3 samples a pixel; anything else is its bug.
     if (image.Components != 1 && image.Components != 3) return report.Fail(PIC_INPUT_EOF);

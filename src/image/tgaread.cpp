@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/readerbytes.h"
+
 namespace zorvex {
 namespace {
 
@@ -10,15 +12,6 @@ constexpr size_t HEADER = 18;
 constexpr uint8_t TOP_DOWN = 0x20;
 constexpr uint8_t RIGHT_TO_LEFT = 0x10;
 constexpr int RLE_TYPE = 8;
-
-uint16_t U16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-bool TooLarge(int64_t width, int64_t height) {
-    return width <= 0 || height <= 0 || width > MAX_PICTURE_SIDE || height > MAX_PICTURE_SIDE ||
-           width * height > MAX_PICTURE_PIXELS;
-}
 
 bool ColourBits(int bits) {
     return bits == 15 || bits == 16 || bits == 24 || bits == 32;
@@ -88,7 +81,7 @@ bool TTargaReader::ReadHeader(TPicReport& report) {
         if (!ColourBits(mapBits) || mapLength == 0) return report.Fail(PIC_TGA_BADCMAP, mapLength);
         if (Kind == 1 && mapFirst + mapLength > 256) return report.Fail(PIC_TGA_BADCMAP, mapLength);
     }
-    if (TooLarge(width, height)) return report.Fail(PIC_TOO_LARGE, width, height);
+    if (PictureTooLarge(width, height)) return report.Fail(PIC_TOO_LARGE, width, height);
     Width = width;
     Height = height;
     PixelBytes = (depth + 7) / 8;
