@@ -20,12 +20,8 @@ using namespace zorvex::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    TPicture picture;
-    picture.Flags = FlagsOf(data[0]);
-    picture.RequestedWidth = data[0] & 0x80 ? 100 : 16;
-    picture.RequestedHeight = data[0] & 0x80 ? 80 : 12;
-    TMemoryPictureSource source(
-        std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
+    TPicture picture = PictureAskedBy(data[0]);
+    TMemoryPictureSource source(FileAfterFlags(data, size));
     TFitsReader reader;
     TPicReport report;
     if (!LoadRowPicture(reader, source, picture, report)) {

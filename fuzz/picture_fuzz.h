@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "image/rowreader.h"
@@ -56,6 +57,20 @@ inline uint32_t FlagsOf(uint8_t b) {
     if (b & 0x20) flags |= LOAD_GIVEN_MAP;
     if (b & 0x40) flags |= LOAD_INDEX_MAP;
     return flags;
+}
+
+// The request the first byte of an input makes: its flags and one of two
+// boxes. The rest of the input is the file.
+inline TPicture PictureAskedBy(uint8_t b) {
+    TPicture picture;
+    picture.Flags = FlagsOf(b);
+    picture.RequestedWidth = b & 0x80 ? 100 : 16;
+    picture.RequestedHeight = b & 0x80 ? 80 : 12;
+    return picture;
+}
+
+inline std::string_view FileAfterFlags(const uint8_t* data, size_t size) {
+    return std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1);
 }
 
 }  // namespace zorvex::fuzz

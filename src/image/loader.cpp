@@ -74,19 +74,10 @@ int TPictureLoader::Load(const std::string& path, int width, int height, TPictur
     Asked = TRequest{path, width, height, flags, std::string(key), true, false};
     Request.release();
     Done.acquire();
-    // The caller takes the bitmap; the slot forgets it.
-    picture.Path = Result.Path;
-    picture.RequestedWidth = Result.RequestedWidth;
-    picture.RequestedHeight = Result.RequestedHeight;
-    picture.Flags = Result.Flags;
-    picture.Width = Result.Width;
-    picture.Height = Result.Height;
-    picture.ScaleNum = Result.ScaleNum;
-    picture.ScaleDenom = Result.ScaleDenom;
-    picture.HasTransparent = Result.HasTransparent;
-    std::copy(std::begin(Result.Transparent), std::end(Result.Transparent), picture.Transparent);
-    picture.Encrypted = Result.Encrypted;
-    picture.Bitmap = std::move(Result.Bitmap);
+    // The caller takes the record with its bitmap; the slot forgets it.
+    const bool modified = picture.Modified;
+    picture = std::move(Result);
+    picture.Modified = modified;
     picture.Evicted = false;
     int code = ResultCode;
     if (report) *report = ResultReport;
