@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     p.GetInt("misc", "xover", 3);
     zorvex::TSettingsStore::ReadSigned(p, "color", "0", -1);
     zorvex::ReadNumberedList(p, "filemask");
-    zorvex::TSettingsStore::ReadFont(p, "font_header", zorvex::TLogFont{});
+    zorvex::ReadLogFont(p, "font_header", zorvex::TLogFont{});
     p.Set("misc", "xover", "1");
     p.Set("fuzz section", "added", "value");
     p.Delete("filemask", "0");

@@ -16,7 +16,7 @@ set -euo pipefail
 PKGS=(
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev libre2-dev
-    libssl-dev libntlm0-dev libjpeg-dev libfreetype-dev fonts-dejavu-core zlib1g-dev
+    libssl-dev libntlm0-dev libjpeg-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core zlib1g-dev
     qt6-base-dev
     clang libclang-rt-14-dev
     python3 openssl netbase make

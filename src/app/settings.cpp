@@ -283,7 +283,7 @@ bool TSettingsStore::LoadSettings(const TDisplayFacts& display) {
     PathPrefixes = ReadNumberedList(profile, "pathprefix");
     AutoScanPaths = ReadNumberedList(profile, "autoscan");
     Fonts = BuiltInFonts(display);
-    for (int i = 0; i < NUM_FONTS; ++i) Fonts[i] = ReadFont(profile, FONT_SECTIONS[i], Fonts[i]);
+    for (int i = 0; i < NUM_FONTS; ++i) Fonts[i] = ReadLogFont(profile, FONT_SECTIONS[i], Fonts[i]);
 
     Peers.ReadPluginList(profile);
     Peers.ReadMaskLists(profile);
@@ -369,42 +369,10 @@ bool TSettingsStore::SaveWithSet(uint32_t bits) {
         WriteNumberedList(profile, "autoscan", AutoScanPaths);
     }
     if (bits & SAVE_FONTS)
-        for (int i = 0; i < NUM_FONTS; ++i) WriteFont(profile, FONT_SECTIONS[i], Fonts[i]);
+        for (int i = 0; i < NUM_FONTS; ++i) WriteLogFont(profile, FONT_SECTIONS[i], Fonts[i]);
     if (bits & SAVE_GROUP_LIST) Peers.WriteGroupList(profile);
     if (!profile.Save(SettingsPath, &error)) report(SettingsPath, error);
     return ok;
-}
-
-namespace {
-
-struct TFontField {
-    const char* Key;
-    int32_t TLogFont::*Field;
-};
-const TFontField FONT_FIELDS[] = {
-    {"height", &TLogFont::Height},          {"width", &TLogFont::Width},
-    {"escapement", &TLogFont::Escapement},  {"orientation", &TLogFont::Orientation},
-    {"weight", &TLogFont::Weight},          {"italic", &TLogFont::Italic},
-    {"underline", &TLogFont::Underline},    {"strikeout", &TLogFont::StrikeOut},
-    {"charset", &TLogFont::CharSet},        {"outprec", &TLogFont::OutPrecision},
-    {"clipprec", &TLogFont::ClipPrecision}, {"quality", &TLogFont::Quality},
-    {"pitch", &TLogFont::PitchAndFamily},
-};
-
-}  // namespace
-
-TLogFont TSettingsStore::ReadFont(const TProfile& profile, std::string_view section,
-                                  const TLogFont& builtIn) {
-    TLogFont font = builtIn;
-    for (const TFontField& f : FONT_FIELDS)
-        font.*f.Field = profile.GetInt(section, f.Key, builtIn.*f.Field);
-    font.FaceName = profile.GetString(section, "face", builtIn.FaceName, FONT_FACE_MAX);
-    return font;
-}
-
-void TSettingsStore::WriteFont(TProfile& profile, std::string_view section, const TLogFont& font) {
-    for (const TFontField& f : FONT_FIELDS) profile.SetInt(section, f.Key, font.*f.Field);
-    profile.Set(section, "face", font.FaceName.substr(0, FONT_FACE_MAX));
 }
 
 int32_t TSettingsStore::ReadSigned(const TProfile& profile, std::string_view section,

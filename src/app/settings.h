@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "library/logfont.h"
 #include "library/profile.h"
 
 namespace zorvex {
@@ -18,7 +19,6 @@ class TStatusSink;
 
 constexpr size_t SETTINGS_PATH_MAX = 255;
 constexpr size_t SETTINGS_NAME_MAX = 127;
-constexpr size_t FONT_FACE_MAX = 31;
 constexpr size_t SIGNED_TEXT_MAX = 31;
 constexpr int NUM_COLORS = 20;
 constexpr int NUM_CUSTOM_COLORS = 16;
@@ -35,15 +35,6 @@ constexpr uint32_t SAVE_FONTS = 0x20;
 constexpr uint32_t SAVE_LOCKOUTS = 0x40;
 constexpr uint32_t SAVE_GROUP_LIST = 0x80;
 constexpr uint32_t SAVE_DEFAULT_BASE = 0xFC;
-
-// A logical-font record: the fields the settings file keeps per font.
-struct TLogFont {
-    int32_t Height = 0, Width = 0, Escapement = 0, Orientation = 0, Weight = 0;
-    int32_t Italic = 0, Underline = 0, StrikeOut = 0, CharSet = 0, OutPrecision = 0;
-    int32_t ClipPrecision = 0, Quality = 0, PitchAndFamily = 0;
-    std::string FaceName;
-    bool operator==(const TLogFont&) const = default;
-};
 
 enum TFontSlot : int {
     FONT_HEADER = 0,
@@ -198,9 +189,6 @@ class TSettingsStore {
     bool SaveWithSet(uint32_t bits);
     uint32_t DefaultSaveSet() const;
 
-    static TLogFont ReadFont(const TProfile& profile, std::string_view section,
-                             const TLogFont& builtIn);
-    static void WriteFont(TProfile& profile, std::string_view section, const TLogFont& font);
     static int32_t ReadSigned(const TProfile& profile, std::string_view section,
                               std::string_view key, int32_t defaultValue);
     static void WriteSigned(TProfile& profile, std::string_view section, std::string_view key,
