@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/statuslog.h"
 #include "app/view.h"
+#include "decode/placement.h"
 #include "library/fileio.h"
 #include "library/strings.h"
 #include "net/kvsocket.h"
@@ -27,7 +28,8 @@ TNews::TNews(TSettingsStore& settings, TStatusLog& log, TNewsView& view,
       View(view),
       DriverReport(log, view),
       Acceptance(*this),
-      FileDriver(DriverReport, Acceptance, observers) {
+      FileDriver(DriverReport, Acceptance, observers),
+      Catalogs(log, view, CatalogKeyring) {
     RefreshDriverOptions();
     FreeSpaceOf = FreeBytes;
 }
@@ -406,11 +408,40 @@ void TNews::EndOfDownloadRun() {
         }
         if (Switches.Autocat) {
             Status.PrintStatusString(STR_AUTO_CATALOG);
-            // No catalog generator in this build: as if no group had pictures.
-            Status.PrintStatus("Catalogs are not built by this version: no catalog made");
+            StartCatalogRun();
+            return;
         }
     }
     AutomaticExitCheck();
+}
+
+void TNews::CatalogAllGroupsCommand() {
+    if (View.MessageBox("This will generate image catalog files for each newsgroup in your list. "
+                        "Proceed?",
+                        "Confirm", BOX_YES_NO) == ANSWER_YES)
+        StartCatalogRun();
+}
+
+void TNews::StartCatalogRun() {
+    const TSettings& s = Settings.Settings();
+    TCatalogRunSetup setup;
+    // Without a download path there is no directory of the groups'.
+    for (int i = 0; !s.DownloadPath.empty() && i < Store().GroupCount(); ++i) {
+        const TNewsGroup* group = Store().GetGroup(i);
+        setup.Groups.push_back(
+            {group->Name, GroupDirectory(s.DownloadPath, group->Name, group->Ordinal, s.PathExpand,
+                                         Settings.PathPrefixes)});
+    }
+    setup.OneDirectory = s.PathExpand == 0;
+    setup.SettingsPath = Settings.Path();
+    setup.SystemFont = Settings.Display().SystemFont;
+    setup.Key = s.EncryptionKey;
+    if (!Loop) {
+        AutomaticExitCheck();
+        return;
+    }
+    Catalogs.Start(*Loop, *this, std::move(setup));
+    Loop->Post(this, MSG_CATALOG_NEXT_STEP, 0, 0);
 }
 
 void TNews::AutomaticExitCheck() {
@@ -432,6 +463,9 @@ void TNews::OnMessage(const TMessage& msg) {
             ShowProgress();
             break;
         }
+        case MSG_CATALOG_NEXT_STEP:
+            if (Catalogs.Running() && !Catalogs.NextGroup()) AutomaticExitCheck();
+            break;
         case MSG_HEADER_WINDOW_OPENED:
             HeaderWindow = true;
             break;

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "app/acceptance.h"
+#include "app/catalogrun.h"
+#include "app/decodeside.h"
 #include "app/driverreport.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -145,6 +147,11 @@ class TNews : public TNewsIo, public TMessageTarget, private TAcceptanceHost {
     bool IsConnected();
     // The plug-ins of the selection; none when it has none.
     TPlugIns& PlugIns();
+    // Catalog all groups: asks, then runs the catalogs of every group's
+    // download directory, and goes to the automatic exit check after them.
+    void CatalogAllGroupsCommand();
+    void StartCatalogRun();
+    const TCatalogRun& CatalogRun() const { return Catalogs; }
     // The header listing window opened or closed (messages 1128, 1129).
     bool HeaderWindowOpen() const { return HeaderWindow; }
 
@@ -244,6 +251,8 @@ class TNews : public TNewsIo, public TMessageTarget, private TAcceptanceHost {
     // The header a decoded text file is filed under; it outlives the file's
     // entries in the received list.
     THeader FileHeader{};
+    TViewerKeyring CatalogKeyring;
+    TCatalogRun Catalogs;
 };
 
 }  // namespace zorvex

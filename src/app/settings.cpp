@@ -241,6 +241,7 @@ std::array<TLogFont, NUM_FONTS> TSettingsStore::BuiltInFonts(const TDisplayFacts
 
 bool TSettingsStore::LoadSettings(const TDisplayFacts& display) {
     IsLoaded = false;
+    DisplayFacts = display;
     Block.Clear();
     TProfile profile;
     bool readable = profile.Load(SettingsPath);

@@ -182,6 +182,8 @@ class TSettingsStore {
     // the block then holds the defaults and Loaded() stays false, so no save
     // overwrites a file that was not read.
     bool LoadSettings(const TDisplayFacts& display = TDisplayFacts{});
+    // What the window told the last load.
+    const TDisplayFacts& Display() const { return DisplayFacts; }
     // Writes the block into profile; nothing unless loaded.
     void SaveSettings(TProfile& profile);
     // Saves the parts named by bits; the INI file is written once. False,
@@ -207,6 +209,7 @@ class TSettingsStore {
     TSettingsPeers& Peers;
     TStatusSink* Status;
     TSettings Block;
+    TDisplayFacts DisplayFacts;
     bool IsLoaded = false;
 };
 

@@ -82,6 +82,10 @@ TBoxAnswer THeadlessView::MessageBox(std::string_view text, std::string_view cap
     return SafeAnswer(style);
 }
 
+void THeadlessView::CatalogPageStarted(std::string_view file) {
+    Print(Out, "Processing Catalog Images: ", file);
+}
+
 void THeadlessView::GroupShown(std::string_view name, long long) {
     Group = Printable(name);
 }

@@ -80,6 +80,8 @@ class TNewsView {
     }
     // The Current image slot's picture changed (more rows, or a new one).
     virtual void PictureChanged(const TPicture& picture) { (void)picture; }
+    // A catalog page is being drawn ("Processing Catalog Images").
+    virtual void CatalogPageStarted(std::string_view file) { (void)file; }
 };
 
 // The answer that never does anything the user did not ask for.
@@ -117,6 +119,7 @@ class THeadlessView : public TNewsView {
                           TBoxStyle style) override;
     void GroupShown(std::string_view name, long long last) override;
     void Progress(const TProgress& progress) override;
+    void CatalogPageStarted(std::string_view file) override;
     // Removes the progress line for good (at exit).
     void EndProgress();
     // The progress text for a moment, with the rate in bytes per second.

@@ -17,7 +17,8 @@ TPictureKind PictureKindOf(std::string_view path) {
     if (EqualsIgnoringCase(ext, ".gif")) return TPictureKind::GIF;
     if (EqualsIgnoringCase(ext, ".bmp")) return TPictureKind::BMP;
     if (EqualsIgnoringCase(ext, ".tga")) return TPictureKind::TARGA;
-    if (EqualsIgnoringCase(ext, ".fts")) return TPictureKind::FITS;
+    if (EqualsIgnoringCase(ext, ".fts") || EqualsIgnoringCase(ext, ".fits"))
+        return TPictureKind::FITS;
     return TPictureKind::JPEG;
 }
 

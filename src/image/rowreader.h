@@ -35,8 +35,8 @@ class TRowReader {
 
 enum class TPictureKind { JPEG, GIF, BMP, TARGA, FITS };
 
-// By the extension: ".gif", ".bmp", ".tga", ".fts" (any case); anything
-// else is JPEG.
+// By the extension: ".gif", ".bmp", ".tga", ".fts" or ".fits" (any case);
+// anything else is JPEG.
 TPictureKind PictureKindOf(std::string_view path);
 
 // The reader for a kind other than JPEG.

@@ -31,11 +31,13 @@
 #include <vector>
 
 #include "app/statuslog.h"
+#include "image/loader.h"
 #include "library/ascii.h"
 #include "library/profile.h"
 #include "support/encoders.h"
 #include "support/inn_env.h"
 #include "support/loopback.h"
+#include "support/picture_files.h"
 #include "support/plugin_files.h"
 #include "support/samples.h"
 #include "support/tempdir.h"
@@ -1001,6 +1003,82 @@ TEST_F(ZorvexdSelectionTest, PlugInsSeeTheRunAndVetoAHeader) {
         ASSERT_NE(done, b.end());
         EXPECT_EQ(*done, "FileDone " + std::to_string(post.Data.size()) + " given=" +
                              std::to_string(post.Data.size()) + " fnv=" + Fnv1a(post.Data));
+    }
+}
+
+// -autocat: after the run, contact sheets of the group's download directory,
+// then the exit. Three pictures on a 2 x 2 page: their colours sit in the
+// cells in name order; the fourth cell is empty.
+TEST_F(ZorvexdSelectionTest, AutocatMakesThePagesOfTheDownloadsBeforeItExits) {
+    const std::string tag = "zc-" + std::to_string(::getpid()) + "-" +
+                            std::to_string(std::chrono::system_clock::now().time_since_epoch() /
+                                           std::chrono::milliseconds(1));
+    struct TPicturePost {
+        std::string Name;
+        TRgb Color;
+        std::string Data;
+    };
+    std::vector<TPicturePost> pictures = {{tag + "-c.jpg", {200, 40, 40}, ""},
+                                          {tag + "-a.jpg", {40, 200, 40}, ""},
+                                          {tag + "-b.jpg", {40, 40, 200}, ""}};
+    for (TPicturePost& p : pictures) {
+        WriteJpeg(Capture.File("made.jpg"), 160, 120, Solid(160, 120, p.Color), 95);
+        p.Data = ReadWhole(Capture.File("made.jpg"));
+    }
+    const std::string from = "Painter <painter@example.invalid>";
+    const long long before = Last(SELECTION_GROUP);
+    ASSERT_GE(before, 0) << "GROUP " << SELECTION_GROUP;
+    {
+        TGroupProbe poster(Port);
+        for (const TPicturePost& p : pictures)
+            ASSERT_EQ(
+                poster.PostYenc(SELECTION_GROUP, p.Name + " yEnc (1/1)", p.Name, p.Data, from, {}),
+                "");
+    }
+    const std::string host = "127.0.0.1:" + std::to_string(Port);
+    Write("vantrel.ini", "[connection]\nhost=" + host + "\n[paths]\ndownload=" + Home.Path() +
+                             "/dl\n[miscpref]\npathexpand=3\ncaseconvert=0\n"
+                             "[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n"
+                             "[log]\ntrim_old_logs=0\n"
+                             "[catalog]\nrows=2\ncolumns=2\nheader=Page %n of %t\n"
+                             "[grouplist]\n0=" +
+                             SELECTION_GROUP + " 1 " + std::to_string(before) + "\n1=" +
+                             OTHER_GROUP + " 1 " + std::to_string(Last(OTHER_GROUP)) + "\n");
+
+    const TRun run = Run({"-auto", "-autocat", "-autoexit"});
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    ASSERT_EQ(run.Exit, 0) << Describe(run);
+    const Lines out = SplitLines(run.Out);
+    const std::string dir = Home.Path() + "/dl/" + SELECTION_GROUP + "/";
+    const std::string page = dir + "cat001.jpg";
+    auto at = [&](const std::string& line) {
+        return std::find(out.begin(), out.end(), line) - out.begin();
+    };
+    const long started = at("Executing Automatic Catalog All Groups...");
+    ASSERT_LT(started, static_cast<long>(out.size())) << Describe(run);
+    EXPECT_GT(started, at("Finished all groups..."));
+    EXPECT_GT(at("Generating Catalogs: " + std::string(SELECTION_GROUP)), started);
+    EXPECT_EQ(at("Generating Catalogs: " + std::string(OTHER_GROUP)), static_cast<long>(out.size()))
+        << "a group without pictures is skipped";
+    EXPECT_GT(at("Processing Catalog Images: " + page),
+              at("Generating Catalogs: " + std::string(SELECTION_GROUP)));
+    EXPECT_GT(at("Executing Automatic Exit..."), at("Processing Catalog Images: " + page));
+    EXPECT_FALSE(fs::exists(dir + "cat002.jpg"));
+    EXPECT_FALSE(fs::exists(Home.Path() + "/dl/" + OTHER_GROUP + "/cat001.jpg"));
+
+    for (const TPicturePost& p : pictures) EXPECT_TRUE(ReadWhole(dir + p.Name) == p.Data) << p.Name;
+    TPicture sheet;
+    ASSERT_EQ(LoadPictureNow(page, 0, 0, 0, "", TPlainPicturesOnly::Instance(), sheet), PIC_OK);
+    ASSERT_EQ(sheet.Bitmap->Width, 1024);
+    ASSERT_EQ(sheet.Bitmap->Height, 768);
+    // Centres of the 2 x 2 cells, below a one-line header: a, b, c, empty.
+    const TRgb expected[] = {{40, 200, 40}, {40, 40, 200}, {200, 40, 40}, {192, 192, 192}};
+    for (int i = 0; i < 4; ++i) {
+        const int x = 5 + (i % 2) * (5 + (1024 - 15) / 2) + (1024 - 15) / 4;
+        const int y = 768 / 4 + (i / 2) * 768 / 2 + 20;
+        const uint8_t* p = sheet.Bitmap->Row(y) + x * 3;
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(p[k], expected[i][k], 12) << "cell " << i << " channel " << k;
     }
 }
 

@@ -70,6 +70,13 @@ TEST_F(LoaderTest, TheExtensionChoosesTheReader) {
     ASSERT_TRUE(ReplaceFileAtomically(Dir.File("e.bmp"), "", nullptr));
     EXPECT_EQ(Load(Dir.File("e.bmp"), picture), PIC_INPUT_EOF);
     EXPECT_EQ(Load(Dir.File("missing.jpg"), picture), PIC_CANNOT_OPEN);
+
+    // FITS files are named either way.
+    for (const char* name : {"sky.fts", "sky.FITS"}) {
+        ASSERT_TRUE(ReadWholeFile(ZORVEX_TEST_DATA "/images/fits/bitpix8.fts", &bytes));
+        ASSERT_TRUE(ReplaceFileAtomically(Dir.File(name), bytes, nullptr));
+        EXPECT_EQ(Load(Dir.File(name), picture), PIC_OK) << name;
+    }
     EXPECT_EQ(PictureMessageText(Dir.File("e.jpg"), TPicMessage{PIC_EMPTY_FILE, 0, 0, ""}),
               "Jpeg Error (" + Dir.File("e.jpg") + "): Empty input file");
 }

@@ -5,6 +5,7 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -31,6 +32,16 @@ inline std::vector<uint8_t> Photo(int width, int height, uint32_t seed) {
             p[2] = static_cast<uint8_t>(
                 std::clamp(static_cast<int>(128 + 100 * std::sin(d * 20 + seed)) + grain, 0, 255));
         }
+    return rgb;
+}
+
+using TRgb = std::array<int, 3>;
+
+// RGB rows of one colour.
+inline std::vector<uint8_t> Solid(int width, int height, TRgb color) {
+    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
+    for (size_t i = 0; i < rgb.size(); i += 3)
+        for (int k = 0; k < 3; ++k) rgb[i + k] = static_cast<uint8_t>(color[k]);
     return rgb;
 }
 

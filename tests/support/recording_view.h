@@ -30,6 +30,7 @@ class TRecordingView : public TNewsView {
     // A picture pane of this size when both are set; none otherwise.
     int PaneWidth = 0, PaneHeight = 0;
     int PictureChanges = 0;
+    std::vector<std::string> CatalogPages;  // as they were begun
 
     void StatusLineAdded(std::string_view line, bool) override {
         Status.emplace_back(line);
@@ -61,6 +62,7 @@ class TRecordingView : public TNewsView {
         return PaneWidth > 0 && PaneHeight > 0;
     }
     void PictureChanged(const TPicture&) override { ++PictureChanges; }
+    void CatalogPageStarted(std::string_view file) override { CatalogPages.emplace_back(file); }
     bool EditLockoutForm(TLockoutForm& form) override {
         LockoutForms.push_back(form);
         if (!OnLockoutForm) return false;
