@@ -228,6 +228,26 @@ std::set<std::string> FilesUnder(const fs::path& dir) {
     return files;
 }
 
+// A tag no earlier run used, for subjects and file names: the server keeps
+// every post.
+std::string UniqueTag(const char* prefix) {
+    return std::string(prefix) + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(std::chrono::system_clock::now().time_since_epoch() /
+                          std::chrono::milliseconds(1));
+}
+
+// The settings of a run against INN on port: names kept as posted, headers
+// by XOVER, one directory per group; more adds sections, groups are the
+// [grouplist] lines.
+std::string RunIni(int port, const std::string& home, const std::string& more,
+                   const std::string& groups) {
+    return "[connection]\nhost=127.0.0.1:" + std::to_string(port) + "\n[paths]\ndownload=" + home +
+           "/dl\n[miscpref]\npathexpand=3\ncaseconvert=0\n"
+           "[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n"
+           "[timeout]\ndelay=30\n[log]\ntrim_old_logs=0\n" +
+           more + "[grouplist]\n" + groups;
+}
+
 bool IsResultLine(const std::string& line) {
     return std::any_of(std::begin(RESULT_TAGS), std::end(RESULT_TAGS),
                        [&](const char* tag) { return StartsWith(line, tag); });
@@ -413,9 +433,7 @@ TEST_P(ZorvexdInnTest, AutoExitRunDecodesEveryPostAndSavesPointersForTheNextRun)
     const std::map<std::string, long long> before = LastNumbers();
     for (const auto& [group, last] : before) ASSERT_GE(last, 0) << "GROUP " << group;
 
-    const std::string tag = "zd-" + std::to_string(::getpid()) + "-" +
-                            std::to_string(std::chrono::system_clock::now().time_since_epoch() /
-                                           std::chrono::milliseconds(1));
+    const std::string tag = UniqueTag("zd");
     {
         TGroupProbe poster(Port);
         ASSERT_EQ(
@@ -643,9 +661,7 @@ size_t IndexAfter(const Lines& lines, size_t from,
 }
 
 TEST_F(ZorvexdSelectionTest, RejectedPostsAreNeverFetchedAndAcceptedFilesArriveWhole) {
-    const std::string tag = "zs-" + std::to_string(::getpid()) + "-" +
-                            std::to_string(std::chrono::system_clock::now().time_since_epoch() /
-                                           std::chrono::milliseconds(1));
+    const std::string tag = UniqueTag("zs");
     auto subject = [&](const std::string& what, const std::string& file) {
         return what + " [" + tag + "] - \"" + file + "\" yEnc (1/1)";
     };
@@ -912,9 +928,7 @@ TEST_F(ZorvexdSelectionTest, RejectedPostsAreNeverFetchedAndAcceptedFilesArriveW
 // everything first; the post it refuses is never asked for; both see each
 // received file's bytes.
 TEST_F(ZorvexdSelectionTest, PlugInsSeeTheRunAndVetoAHeader) {
-    const std::string tag = "zp-" + std::to_string(::getpid()) + "-" +
-                            std::to_string(std::chrono::system_clock::now().time_since_epoch() /
-                                           std::chrono::milliseconds(1));
+    const std::string tag = UniqueTag("zp");
     struct TPlugInPost {
         std::string Name, Data;
         bool Vetoed;
@@ -942,13 +956,11 @@ TEST_F(ZorvexdSelectionTest, PlugInsSeeTheRunAndVetoAHeader) {
     CopyPlugIn(ZORVEX_WORDVETO, Home.File("B.so"));
     Write("B.words", "VETOED? YES\n");
     const std::string host = "127.0.0.1:" + std::to_string(Port);
-    Write("vantrel.ini", "[connection]\nhost=" + host + "\n[paths]\ndownload=" + Home.Path() +
-                             "/dl\n[miscpref]\npathexpand=3\ncaseconvert=0\n"
-                             "[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n"
-                             "[log]\ntrim_old_logs=0\n"
-                             "[plugins]\ncount=3\ndllname0=A.so\ndllname1=B.so\n"
-                             "dllname2=/nonexistent/x.so\n[grouplist]\n0=" +
-                             SELECTION_GROUP + " 1 " + std::to_string(before) + "\n");
+    Write("vantrel.ini",
+          RunIni(Port, Home.Path(),
+                 "[plugins]\ncount=3\ndllname0=A.so\ndllname1=B.so\n"
+                 "dllname2=/nonexistent/x.so\n",
+                 "0=" + std::string(SELECTION_GROUP) + " 1 " + std::to_string(before) + "\n"));
 
     const TRun run = Run({"-auto", "-autoexit"});
     ASSERT_FALSE(run.TimedOut) << Describe(run);
@@ -1010,9 +1022,7 @@ TEST_F(ZorvexdSelectionTest, PlugInsSeeTheRunAndVetoAHeader) {
 // then the exit. Three pictures on a 2 x 2 page: their colours sit in the
 // cells in name order; the fourth cell is empty.
 TEST_F(ZorvexdSelectionTest, AutocatMakesThePagesOfTheDownloadsBeforeItExits) {
-    const std::string tag = "zc-" + std::to_string(::getpid()) + "-" +
-                            std::to_string(std::chrono::system_clock::now().time_since_epoch() /
-                                           std::chrono::milliseconds(1));
+    const std::string tag = UniqueTag("zc");
     struct TPicturePost {
         std::string Name;
         TRgb Color;
@@ -1035,15 +1045,10 @@ TEST_F(ZorvexdSelectionTest, AutocatMakesThePagesOfTheDownloadsBeforeItExits) {
                 poster.PostYenc(SELECTION_GROUP, p.Name + " yEnc (1/1)", p.Name, p.Data, from, {}),
                 "");
     }
-    const std::string host = "127.0.0.1:" + std::to_string(Port);
-    Write("vantrel.ini", "[connection]\nhost=" + host + "\n[paths]\ndownload=" + Home.Path() +
-                             "/dl\n[miscpref]\npathexpand=3\ncaseconvert=0\n"
-                             "[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n"
-                             "[log]\ntrim_old_logs=0\n"
-                             "[catalog]\nrows=2\ncolumns=2\nheader=Page %n of %t\n"
-                             "[grouplist]\n0=" +
-                             SELECTION_GROUP + " 1 " + std::to_string(before) + "\n1=" +
-                             OTHER_GROUP + " 1 " + std::to_string(Last(OTHER_GROUP)) + "\n");
+    Write("vantrel.ini",
+          RunIni(Port, Home.Path(), "[catalog]\nrows=2\ncolumns=2\nheader=Page %n of %t\n",
+                 "0=" + std::string(SELECTION_GROUP) + " 1 " + std::to_string(before) +
+                     "\n1=" + OTHER_GROUP + " 1 " + std::to_string(Last(OTHER_GROUP)) + "\n"));
 
     const TRun run = Run({"-auto", "-autocat", "-autoexit"});
     ASSERT_FALSE(run.TimedOut) << Describe(run);
@@ -1113,9 +1118,7 @@ class ZorvexdUploadTest : public ZorvexdTest {
                          << "); start it with scripts/inn-up.sh";
         Port = std::stoi(ReadInnEnv().at("ZORVEX_INN_PORT"));
         ASSERT_EQ(EnsureGroup(ZORVEX_SOURCE_DIR, InnEnvPath(), UPLOAD_GROUP), "");
-        Tag = "zu-" + std::to_string(::getpid()) + "-" +
-              std::to_string(std::chrono::system_clock::now().time_since_epoch() /
-                             std::chrono::milliseconds(1));
+        Tag = UniqueTag("zu");
     }
 
     long long Last() {
@@ -1128,14 +1131,9 @@ class ZorvexdUploadTest : public ZorvexdTest {
     // posted after it is new. Names are kept as posted (caseconvert 0);
     // headers come by XOVER, as nyuu sends no Lines header.
     TRun Walk(long long pointer) {
-        Write("vantrel.ini", "[connection]\nhost=127.0.0.1:" + std::to_string(Port) +
-                                 "\n[paths]\ndownload=" + Home.Path() +
-                                 "/dl\n[miscpref]\npathexpand=3\ncaseconvert=0\n"
-                                 "[misc]\nmaintain_newsrc=0\nxover=1\nminfreespace=0\n"
-                                 "[timeout]\ndelay=30\n[log]\ntrim_old_logs=0\n"
-                                 "[grouplist]\n0=" +
-                                 std::string(UPLOAD_GROUP) + " 1 " + std::to_string(pointer) +
-                                 "\n");
+        Write("vantrel.ini",
+              RunIni(Port, Home.Path(), "",
+                     "0=" + std::string(UPLOAD_GROUP) + " 1 " + std::to_string(pointer) + "\n"));
         return Run({"-auto", "-autoexit"});
     }
 
