@@ -423,6 +423,12 @@ void TNews::CatalogAllGroupsCommand() {
 }
 
 void TNews::StartCatalogRun() {
+    // A second start would lose the group being done; the first one's end
+    // goes to the exit check anyway.
+    if (Catalogs.Running()) {
+        Status.PrintStatus("The catalogs are being made already");
+        return;
+    }
     const TSettings& s = Settings.Settings();
     TCatalogRunSetup setup;
     // Without a download path there is no directory of the groups'.

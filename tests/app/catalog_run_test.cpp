@@ -88,6 +88,8 @@ TEST_F(CatalogRunTest, EachGroupWithPicturesGetsItsPagesAndTheOthersAreSkipped) 
     EXPECT_EQ(View.Boxes.back(),
               "Confirm: This will generate image catalog files for each newsgroup in your list. "
               "Proceed?");
+    App->News().StartCatalogRun();
+    EXPECT_TRUE(View.Has("The catalogs are being made already"));
     ASSERT_TRUE(RunUntilExited(20000));
 
     EXPECT_TRUE(IsPageOfOneThumbnail(Home.File("dl/a.b/cat001.jpg")));
