@@ -71,8 +71,7 @@ void TCatalogRun::Finish() {
     Loop = nullptr;
 }
 
-void TCatalogRun::PageStarted(const std::string& file, int page, int total) {
-    (void)page, (void)total;
+void TCatalogRun::PageStarted(const std::string& file, int, int) {
     View.CatalogPageStarted(file);
 }
 
@@ -80,8 +79,7 @@ void TCatalogRun::PageWritten(const std::string& file) {
     Pages.push_back(file);
 }
 
-void TCatalogRun::PictureFailed(const std::string& path, const std::string& message) {
-    (void)path;
+void TCatalogRun::PictureFailed(const std::string&, const std::string& message) {
     Status.PrintStatus(message);
 }
 

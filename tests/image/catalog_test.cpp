@@ -546,11 +546,9 @@ TEST_F(CatalogTest, BlendPicturesAreTiledOrStretched) {
             p[0] = x < 32 ? 255 : 0;
             p[2] = x < 32 ? 0 : 255;
         }
-    WriteBmp(Dir.File("blend.dat"), 64, 64, rgb);  // not a picture name: not catalogued
-    std::string blend;
-    ASSERT_TRUE(ReadWholeFile(Dir.File("blend.dat"), &blend));
+    // Kept outside the catalogued directory.
     TTempDir other;
-    WriteFile(other.File("blend.bmp"), blend);
+    WriteBmp(other.File("blend.bmp"), 64, 64, rgb);
     Solid("a.jpg", ColorOf(0));
     Settings.Rows = Settings.Columns = 1;
     Settings.BlendName = other.File("blend.bmp");
