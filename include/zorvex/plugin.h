@@ -104,37 +104,77 @@ _Static_assert(sizeof(TPlugInGroupRecord) == 64, "group record layout");
 
 /* The entry points, in the order in which a run calls them. */
 
-/* Once, after all libraries are loaded. The result is ignored. */
+/* Once, at start-up, after every library is loaded and before any other
+ * entry point. The result is ignored. */
 typedef int32_t (*TPlugInInitialize)(void);
-/* Each time the connection to the news server is made; its host name. */
+/* Each time the connection to the news server is open, before the
+ * server's greeting is read and before any logon: the server's name as
+ * [connection] host gives it, without the port and without the brackets
+ * of an IPv6 address ("news.example.net", "::1"). */
 typedef void (*TPlugInConnect)(const char* host);
-/* Each time the client enters a group. */
+/* Each time the server accepts the client's GROUP command, before the
+ * group's new headers are loaded: First and Last are the server's;
+ * NumHeaders, HighestLoaded and LowestLoaded count the headers loaded in
+ * earlier passes only. */
 typedef void (*TPlugInNewGroup)(const TPlugInGroupRecord* group);
-/* For each header that every other check accepted, before the article is
- * asked for. Nonzero rejects it ("[PLUGIN REJECT]" in the log). */
+/* Asked about a header while the walk looks for the next article to ask
+ * for, before that article is asked for.
+ *
+ * Before it, in this order: "[No KeyWords]", the lockout lists ("[LOCKOUT
+ * FROM]", "[LOCKOUT SUBJECT]", "[LOCKOUT ANY]", "[LOCKOUT XREF]", "[TOO
+ * MANY XREF]", "[LOCKOUT HOST]"), "[DUPE SUBJ]", "[DUPE FILE]" and "[NO
+ * MASK in SUBJ]"; a header one of them rejects is not offered.
+ *
+ * After it, for a header it lets pass: "[REJECTED]" (marked by hand),
+ * "[TOOSMALL]" and "[TOOLONG]" ([miscpref] minlines and maxlines). So a
+ * header marked by hand or of the wrong size is still offered, and one
+ * the plug-ins accept may still be rejected.
+ *
+ * Nonzero rejects it ("[PLUGIN REJECT]" in the log) and the libraries
+ * after this one are not asked. A header that passes and is not taken at
+ * once, or whose article was cut off in transfer, is asked about again
+ * later. Not asked: a header already taken or rejected, and the article
+ * fetched next to continue a file that the one before it left
+ * unfinished. */
 typedef int32_t (*TPlugInHeader)(const TPlugInHeaderRecord* header);
-/* The server starts sending an article: its message-id (at most 255
- * characters, as the server's reply gives it). */
+/* The server starts sending an article (its reply to ARTICLE), before
+ * the first header line: the message-id the reply names (at most 255
+ * characters; "n/a" when it names none). The desktop's Decode File command
+ * calls it with "n/a" before the lines of the file. */
 typedef void (*TPlugInMsgReady)(const char* messageId);
-/* Each header line of the article being received. */
+/* Each header line of the article as it arrived (a folded line's
+ * continuation is a line of its own), before that line's own checks
+ * ("[LOCKOUT ANY]", "[LOCKOUT XREF]", "[TOO MANY XREF]", "[LOCKOUT HOST]",
+ * "[LOCKOUT ORG]"). An article they reject goes on to send its lines
+ * unless its transfer is cut short. */
 typedef void (*TPlugInHeaderLine)(const char* line);
-/* Each non-empty body line while no file is decoded (not the lines that
- * start or end an encoded file). */
+/* Each non-empty body line while no file is decoded: not the lines that
+ * start a file ("begin", "=ybegin"), nor the MIME part headers in the body
+ * (Content-Type, Content-Transfer-Encoding, Content-Disposition and their
+ * folded lines). */
 typedef void (*TPlugInTextLine)(const char* line);
-/* Each such body line while a file is decoded, as it arrived (encoded). */
+/* Each non-empty body line while a file is decoded, as it arrived
+ * (encoded), before it is decoded: the data lines and the line that ends
+ * the file ("end", "=yend", the closing MIME boundary). */
 typedef void (*TPlugInCodeLine)(const char* line);
-/* A uuencoded, xxencoded or yEnc file is about to be created: its full
- * path. Not called for base64 (MIME) files. */
+/* A uuencoded, xxencoded or yEnc file is opened for writing, after the
+ * checks of its name ("[NO MASK]", "[SUSPICIOUS FILENAME]", "[DUPE FILE]",
+ * "[LOCKOUT FILE]") passed: its full path. Each part of a multipart yEnc
+ * file opens it again. Not called for base64 (MIME) files. */
 typedef void (*TPlugInFile)(const char* path);
-/* Each decoded chunk of such a file, before it is enciphered and
- * written. Not called for base64 (MIME) files. */
+/* Each decoded chunk of such a file, after the JPEG virus check passed it
+ * and before it is enciphered and written. Not called for base64 (MIME)
+ * files. */
 typedef void (*TPlugInFileBuffer)(const unsigned char* bytes, int32_t count);
-/* A decoded file was closed: its size in bytes (0 when none was open). */
+/* A decoded file of any kind, base64 too, was closed (after each part of
+ * a multipart yEnc file as well), before it may be deleted as a virus or
+ * as incomplete: its size in bytes (0 when none was open). */
 typedef void (*TPlugInFileDone)(int64_t size);
-/* Each time the connection is closed; the server's host name. */
+/* Each time the connection is closed; the server's name as
+ * PlugInConnect was given it. */
 typedef void (*TPlugInDisconnect)(const char* host);
-/* Once, at exit; the library is unloaded after it. The result is
- * ignored. */
+/* Once, at exit, after the connection is closed and the settings are
+ * saved; the library is unloaded after it. The result is ignored. */
 typedef int32_t (*TPlugInShutdown)(void);
 
 #ifdef __cplusplus

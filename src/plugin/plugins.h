@@ -19,7 +19,8 @@ class TPlugIns {
     virtual void Disconnect(std::string_view host) = 0;
     // The client entered a group.
     virtual void NewGroup(const TNewsGroup& group) = 0;
-    // Asked for each header still accepted; true when a plug-in rejects it.
+    // Asked for each header the list, dupe and mask checks accepted, before
+    // the hand-marked and line-count checks; true when a plug-in rejects it.
     virtual bool HeaderVetoed(const THeader& header) = 0;
     // The server starts sending an article.
     virtual void MessageReady(std::string_view messageId) = 0;
