@@ -221,7 +221,8 @@ TEST(DriverInARun, SettingsChangedMidRunCountFromTheNextArticle) {
         for (const std::string& l : test::YencDataLines(d)) article += l + "\n";
         steps.push_back({article + "=yend size=" + std::to_string(d.size()) + "\n.\n"});
     }
-    server.ServeSessions({{{"200 scripted server ready\n"}, steps}});
+    test::TScriptedServer::TSession session{{"200 scripted server ready\n"}, std::move(steps)};
+    server.ServeSessions({std::move(session)});
     std::ofstream(home.File("vantrel.ini"))
         << "[connection]\nhost=" << server.HostString() << "\n[paths]\ndownload=" << home.File("dl")
         << "\n[misc]\nmaintain_newsrc=0\nxover=1\n[miscpref]\ncaseconvert=0\n"
