@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "library/ascii.h"
 #include "library/format.h"
 
 namespace zorvex {
@@ -32,6 +33,19 @@ F Entry(void* handle, const char* name) {
 }
 
 }  // namespace
+
+std::string_view PlugInHostName(std::string_view host) {
+    // Read as the socket reads it: "[v6]:port", a bare v6 literal (more than
+    // one colon), or "name:port".
+    std::string_view work = TrimSpaces(host);
+    if (!work.empty() && work.front() == '[') {
+        size_t close = work.find(']');
+        return TrimSpaces(work.substr(1, close == std::string_view::npos ? work.npos : close - 1));
+    }
+    size_t colon = work.find(':');
+    if (colon != work.rfind(':')) return work;
+    return TrimSpaces(work.substr(0, colon));
+}
 
 std::string PlugInLoadError(const std::string& path, const std::string& reason) {
     if (path.find('/') != std::string::npos) {
@@ -130,11 +144,11 @@ const char* TPlugInHost::CText(std::string_view text) {
 }
 
 void TPlugInHost::Connect(std::string_view host) {
-    Tell(&TPlugIn::Connect, CText(host));
+    Tell(&TPlugIn::Connect, CText(PlugInHostName(host)));
 }
 
 void TPlugInHost::Disconnect(std::string_view host) {
-    Tell(&TPlugIn::Disconnect, CText(host));
+    Tell(&TPlugIn::Disconnect, CText(PlugInHostName(host)));
 }
 
 void TPlugInHost::NewGroup(const TNewsGroup& group) {

@@ -40,6 +40,7 @@ class TPlugInHost final : public TPlugIns {
     // The paths the libraries were loaded from, in calling order.
     std::vector<std::string> LoadedPaths() const;
 
+    // host as the settings give it; the libraries get PlugInHostName(host).
     void Connect(std::string_view host) override;
     void Disconnect(std::string_view host) override;
     void NewGroup(const TNewsGroup& group) override;
@@ -84,6 +85,10 @@ class TPlugInHost final : public TPlugIns {
     std::vector<TPlugIn> List;  // the most recently loaded first
     std::string Text;
 };
+
+// The server's name as plug-ins are told it: the [connection] host without
+// its port, and an IPv6 literal without its brackets.
+std::string_view PlugInHostName(std::string_view host);
 
 // Why a library could not be loaded, as the box says it: "File not found",
 // "Path not found" or "LoadLibrary() error %ld" with the loader's reason.

@@ -65,7 +65,10 @@ TEST_F(PlugInRunTest, PlugInsSeeTheRunAndVetoAHeader) {
 
     // What B was told, in order (each a line's start); base64 files raise
     // neither File nor FileBuffer.
-    const std::string host = Server.HostString();
+    // The settings name the server as "127.0.0.1:port"; plug-ins get the
+    // name alone.
+    ASSERT_EQ(Server.HostString().rfind("127.0.0.1:", 0), 0u);
+    const std::string host = "127.0.0.1";
     const Lines story = {
         "Initialize words=1",
         "Connect " + host,
@@ -99,6 +102,12 @@ TEST_F(PlugInRunTest, PlugInsSeeTheRunAndVetoAHeader) {
         return std::count_if(b.begin(), b.end(),
                              [&](const std::string& l) { return l.rfind(start, 0) == 0; });
     };
+    // Matched whole: the story's lines are only starts.
+    Lines connections;
+    for (const std::string& line : b)
+        if (line.rfind("Connect ", 0) == 0 || line.rfind("Disconnect ", 0) == 0)
+            connections.push_back(line);
+    EXPECT_EQ(connections, (Lines{"Connect " + host, "Disconnect " + host}));
     EXPECT_EQ(count("File "), 1);
     EXPECT_EQ(count("Header "), 3);
     // Every encoded line of both files, and the lines that end them (the

@@ -202,5 +202,33 @@ TEST_F(PlugInHostTest, ANameWithoutSlashIsLookedForAtHomeFirst) {
     EXPECT_EQ(Logged(), Lines{"A Connect h"});
 }
 
+// The [connection] host in each form the socket takes: plug-ins are told
+// the name alone, through Connect and Disconnect alike.
+TEST_F(PlugInHostTest, ThePlugInsAreToldTheHostWithoutItsPort) {
+    const struct {
+        const char* Setting;
+        const char* Told;
+    } cases[] = {
+        {"news.example.com", "news.example.com"},
+        {"news.example.com:119", "news.example.com"},
+        {" news.example.com : 563 ", "news.example.com"},
+        {"127.0.0.1:11119", "127.0.0.1"},
+        {"[::1]:119", "::1"},
+        {"[2001:db8::7]", "2001:db8::7"},
+        {"2001:db8::7", "2001:db8::7"},
+        {"news.example.com:", "news.example.com"},
+    };
+    Load({Dir.File("A.so")});
+    Lines expected;
+    for (const auto& c : cases) {
+        EXPECT_EQ(PlugInHostName(c.Setting), c.Told) << c.Setting;
+        Host.Connect(c.Setting);
+        Host.Disconnect(c.Setting);
+        expected.push_back(std::string("A Connect ") + c.Told);
+        expected.push_back(std::string("A Disconnect ") + c.Told);
+    }
+    EXPECT_EQ(Logged(), expected);
+}
+
 }  // namespace
 }  // namespace zorvex::test
