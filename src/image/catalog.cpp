@@ -521,7 +521,8 @@ void TCatalog::WritePage() {
                       " not written: a file of that name is there and is not a catalog page");
         return;
     }
-    if (!ReplaceFileAtomically(PageFile, bytes, &error)) {
+    // Pages are for showing, as the downloads they list are: not private.
+    if (!ReplaceFileAtomically(PageFile, bytes, &error, TNewFileAccess::UMASK)) {
         Owner.Problem("Catalog page " + PageFile + " not written: " + error);
         return;
     }

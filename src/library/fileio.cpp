@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <utility>
 
 #include "library/ascii.h"
@@ -102,7 +103,7 @@ bool RenameFile(const char* from, const char* to) {
 
 namespace {
 
-// What mkstemp makes of ".name.XXXXXX".
+// What CreateTemporary makes of ".name.XXXXXX".
 bool IsTemporaryOf(const std::string& entry, const std::string& base) {
     const size_t prefix = base.size() + 2;
     if (entry.size() != prefix + 6 || entry[0] != '.' || entry.compare(1, base.size(), base) != 0 ||
@@ -132,23 +133,45 @@ void RemoveStaleTemporaries(const std::string& target) {
     closedir(d);
 }
 
+// mkstemp's ".name.XXXXXX", but created with the given mode so that the
+// umask (and a default ACL) applies to it as to any new file.
+int CreateTemporary(std::string* temp, mode_t mode) {
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device source;
+    std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+    const size_t tail = temp->size() - 6;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (size_t i = tail; i < temp->size(); ++i) (*temp)[i] = kLetters[pick(source)];
+        int fd = open(temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
 }  // namespace
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* error) {
+bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* error,
+                           TNewFileAccess access) {
     std::string target = path;
     struct stat st {};
+    bool existed = false;
     mode_t mode = 0600;
     if (lstat(path.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
             char resolved[PATH_MAX];
             if (realpath(path.c_str(), resolved) != nullptr) target = resolved;
-            if (stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+            existed = stat(target.c_str(), &st) == 0;
         } else {
-            mode = st.st_mode & 07777;
+            existed = true;
         }
+        if (existed) mode = st.st_mode & 07777;
     }
+    // A new file open to others takes the umask's bits; every other gets
+    // its bits set below, whatever the umask says.
+    const bool keepCreated = !existed && access == TNewFileAccess::UMASK;
     std::string temp = DirectoryOf(target) + "/." + BaseName(target) + ".XXXXXX";
-    int fd = mkstemp(temp.data());
+    int fd = CreateTemporary(&temp, keepCreated ? 0666 : 0600);
     auto fail = [&](const char* what) {
         int saved = errno;
         if (error) *error = std::string(what) + ": " + strerror(saved);
@@ -161,7 +184,7 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view contents, s
         fd = -2;  // nothing to remove
         return fail("cannot create a temporary file");
     }
-    if (fchmod(fd, mode) != 0) return fail("cannot set permissions");
+    if (!keepCreated && fchmod(fd, mode) != 0) return fail("cannot set permissions");
     if (!WriteAll(fd, contents.data(), contents.size())) return fail("cannot write");
     if (fsync(fd) != 0) return fail("cannot flush to disk");
     if (close(fd) != 0) {

@@ -31,11 +31,19 @@ bool WriteAll(int fd, const void* data, size_t length);
 // rename(2), subject to injected faults; errno is set on failure.
 bool RenameFile(const char* from, const char* to);
 
+// Who may read a file that did not exist before.
+enum class TNewFileAccess {
+    OWNER_ONLY,  // 0600: the settings file holds passwords and keys
+    UMASK,       // 0666 less the umask, as downloads are: pages others show
+};
+
 // Replaces path with contents atomically: a crash or a full disk leaves
 // either the old file or the new one, never a mix. A symbolic link at path
 // is followed so the link itself survives. The new file keeps the old one's
-// permission bits (0600 for a new file). On failure error says why.
-bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* error);
+// permission bits; a file made anew gets them from access. On failure error
+// says why.
+bool ReplaceFileAtomically(const std::string& path, std::string_view contents, std::string* error,
+                           TNewFileAccess access = TNewFileAccess::OWNER_ONLY);
 
 // The directory part of a path ("." when it has none) and the part after
 // the last '/'.

@@ -16,6 +16,8 @@
 #include "decode/cryptfiles.h"
 #include "image/loader.h"
 #include "library/fileio.h"
+#include "library/profile.h"
+#include "support/filemode.h"
 #include "support/picture_files.h"
 #include "support/tempdir.h"
 
@@ -621,6 +623,22 @@ TEST_F(CatalogTest, OldPagesAreNeitherCataloguedNorKeptButOtherFilesAreNeverRepl
     std::string after;
     ASSERT_TRUE(ReadWholeFile(own, &after));
     EXPECT_TRUE(after == before) << "the downloaded file is untouched";
+}
+
+// A web server shows the pages as it shows the downloads: a page follows
+// the umask, while the settings file beside it stays the owner's.
+TEST_F(CatalogTest, PagesFollowTheUmaskLikeDownloads) {
+    Solid("a.jpg", ColorOf(0));
+    Settings.Rows = Settings.Columns = 1;
+    test::TScopedUmask mask(022);
+    RunAll(*Make());
+    ASSERT_EQ(Owner.Written, std::vector<std::string>{Out() + "cat001.jpg"});
+    EXPECT_EQ(test::ModeOf(Out() + "cat001.jpg"), 0644);
+    TProfile settings;
+    settings.Set("auth", "password", "secret");
+    std::string error;
+    ASSERT_TRUE(settings.Save(Dir.File("vantrel.ini"), &error)) << error;
+    EXPECT_EQ(test::ModeOf(Dir.File("vantrel.ini")), 0600);
 }
 
 TEST_F(CatalogTest, RefusalsAndFailuresAreReportedAndLoseNothing) {

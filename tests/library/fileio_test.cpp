@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "support/encoders.h"
+#include "support/filemode.h"
 #include "support/files.h"
 #include "support/tempdir.h"
 
@@ -93,6 +94,43 @@ TEST_F(AtomicReplace, KeepsPermissionsAndSymbolicLinks) {
     EXPECT_EQ(ReadFile(path), "through link\n");
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A file made anew is private unless it is asked to follow the umask; a
+// file that was there keeps its own bits either way.
+TEST(AtomicReplaceAccess, NewFilesArePrivateOrFollowTheUmaskAsAsked) {
+    const struct {
+        const char* Name;
+        TNewFileAccess Access;
+        mode_t Umask;
+        int Existing;  // the bits of the file already there; -1 for none
+        int Mode;
+    } cases[] = {
+        {"private under 022", TNewFileAccess::OWNER_ONLY, 022, -1, 0600},
+        {"private under 0", TNewFileAccess::OWNER_ONLY, 0, -1, 0600},
+        {"umask 022", TNewFileAccess::UMASK, 022, -1, 0644},
+        {"umask 002", TNewFileAccess::UMASK, 002, -1, 0664},
+        {"umask 077", TNewFileAccess::UMASK, 077, -1, 0600},
+        {"an old file's bits under umask access", TNewFileAccess::UMASK, 022, 0600, 0600},
+        {"an old file's bits under private access", TNewFileAccess::OWNER_ONLY, 077, 0644, 0644},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        test::TTempDir dir;
+        const std::string path = dir.File("page.jpg");
+        if (c.Existing >= 0) {
+            ASSERT_TRUE(ReplaceFileAtomically(path, "old", nullptr));
+            ASSERT_EQ(chmod(path.c_str(), static_cast<mode_t>(c.Existing)), 0);
+        }
+        {
+            test::TScopedUmask mask(c.Umask);
+            std::string error;
+            ASSERT_TRUE(ReplaceFileAtomically(path, "new", &error, c.Access)) << error;
+        }
+        EXPECT_EQ(test::ModeOf(path), c.Mode);
+        EXPECT_EQ(ReadFile(path), "new");
+        EXPECT_EQ(StrayFiles(dir), 1) << "only the file itself is left";
+    }
 }
 
 TEST(AtomicReplaceErrors, MissingDirectoryIsReported) {
