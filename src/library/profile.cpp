@@ -16,6 +16,17 @@ std::string_view Unquote(std::string_view s) {
     return s;
 }
 
+// The value as it stands in the file, read back by Parse as value: quoted
+// when blanks at its ends or quotes around it would be taken off. A line
+// break cannot stand inside a line; each becomes a blank.
+std::string StoredValue(std::string_view value) {
+    std::string out(value);
+    std::replace(out.begin(), out.end(), '\n', ' ');
+    if (TrimSpaces(out).size() != out.size() || Unquote(out).size() != out.size())
+        return '"' + out + '"';
+    return out;
+}
+
 // One allocation for the three pieces.
 std::string Joined(std::string_view a, std::string_view b, std::string_view c) {
     std::string out;
@@ -159,14 +170,15 @@ void TProfile::Set(std::string_view section, std::string_view key, std::string_v
     TSection& s = SectionFor(section);
     std::string lower = LowerAscii(key);
     auto ki = s.KeyIndex.find(lower);
+    const std::string stored = StoredValue(value);
+    const std::string readBack(Unquote(TrimSpaces(stored)));
     if (ki != s.KeyIndex.end()) {
         TLine& line = s.Lines[ki->second];
-        line.Raw = Joined(line.Key, "=", value);
-        line.Value = std::string(Unquote(TrimSpaces(value)));
+        line.Raw = Joined(line.Key, "=", stored);
+        line.Value = readBack;
         return;
     }
-    TLine line{Joined(key, "=", value), std::string(key), std::string(Unquote(TrimSpaces(value))),
-               false};
+    TLine line{Joined(key, "=", stored), std::string(key), readBack, false};
     // New keys go after the section's last non-blank line, so blank lines
     // that separate sections stay between them.
     size_t at = s.Lines.size();

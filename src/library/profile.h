@@ -41,7 +41,10 @@ class TProfile {
     int32_t GetInt(std::string_view section, std::string_view key, int32_t defaultValue) const;
 
     // Adds or replaces a key; the first line of an existing key is rewritten
-    // in place so the file keeps its order.
+    // in place so the file keeps its order. Get gives value back, here and
+    // after a save: it is quoted in the file when blanks or control bytes
+    // at its ends, or quotes around it, would otherwise be lost. A line
+    // break cannot stand in a line: each becomes a blank.
     void Set(std::string_view section, std::string_view key, std::string_view value);
     void SetInt(std::string_view section, std::string_view key, int32_t value);
     // Removes the key (every line of it); false when it was absent.

@@ -88,6 +88,51 @@ TEST(Profile, EditsKeepTheUsersFile) {
     EXPECT_EQ(p.Get("misc", "mine").value_or(""), "back");
 }
 
+// What Set is given, Get gives back, before and after the file is written
+// and read again: blanks, control bytes and quotes at the ends are kept by
+// quoting the value. A line break cannot stand in a line and is a blank.
+TEST(Profile, SetValuesReadBackTheSameAfterASave) {
+    const struct {
+        const char* Name;
+        std::string Value;
+        std::string Read;
+        const char* Line;  // the key's line in the file
+    } cases[] = {
+        {"plain", "a.so", "a.so", "k=a.so"},
+        {"inner blank", "a b", "a b", "k=a b"},
+        {"empty", "", "", "k="},
+        {"leading blank", " a", " a", "k=\" a\""},
+        {"trailing tab", "a\t", "a\t", "k=\"a\t\""},
+        {"form feed first", "\fa", "\fa", "k=\"\fa\""},
+        {"carriage return last", "a\r", "a\r", "k=\"a\r\""},
+        {"other control bytes", "\x01a\x7f", "\x01a\x7f", "k=\x01a\x7f"},
+        {"nul inside", std::string("a\0b", 3), std::string("a\0b", 3), nullptr},
+        {"double quotes around", "\"a\"", "\"a\"", "k=\"\"a\"\""},
+        {"single quotes around", "'a'", "'a'", "k=\"'a'\""},
+        {"one quote", "\"a", "\"a", "k=\"a"},
+        {"only a quote", "\"", "\"", "k=\""},
+        {"line break", "a\nb", "a b", "k=a b"},
+        {"line break last", "a\n", "a ", "k=\"a \""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        for (bool existing : {false, true}) {
+            TProfile p;
+            p.Parse(existing ? "[s]\nk=old\n" : "");
+            p.Set("s", "k", c.Value);
+            EXPECT_EQ(p.Get("s", "k").value_or("absent"), c.Read);
+            const std::string file = p.Serialize();
+            if (c.Line) {
+                EXPECT_EQ(file, std::string("[s]\n") + c.Line + "\n");
+            }
+            TProfile back;
+            back.Parse(file);
+            EXPECT_EQ(back.Get("s", "k").value_or("absent"), c.Read);
+            EXPECT_EQ(back.Serialize(), file);
+        }
+    }
+}
+
 TEST(Profile, MissingFileIsEmptyAndSaveCreatesIt) {
     test::TTempDir dir;
     TProfile p;

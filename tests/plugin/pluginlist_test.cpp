@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "library/fileio.h"
 #include "library/profile.h"
+#include "support/tempdir.h"
 
 namespace zorvex {
 namespace {
@@ -80,6 +83,52 @@ TEST(PlugInListTest, EditingFollowsItsRulesAndOnlyAnEditIsWritten) {
     for (int i = 2; i < 20; ++i) ASSERT_EQ(list.Add("p" + std::to_string(i)), TPlugInEdit::DONE);
     EXPECT_EQ(list.Add("one.too.many"), TPlugInEdit::LIST_FULL);
     EXPECT_EQ(list.Names().size(), MAX_PLUGINS);
+}
+
+// Names that hold control bytes, blanks or quotes at their ends, as a
+// settings file can quote them: an edit and a save keep every one of them.
+TEST(PlugInListTest, NamesWithControlBytesReadBackTheSameAfterAnEditAndASave) {
+    test::TTempDir dir;
+    const std::string fixture = ZORVEX_TEST_DATA "/settings/profile-plugin-names-roundtrip.ini";
+    const std::string copy = dir.File("vantrel.ini");
+    std::string text;
+    ASSERT_TRUE(ReadWholeFile(fixture, &text));
+    ASSERT_TRUE(ReplaceFileAtomically(copy, text, nullptr));
+
+    TProfile loaded;
+    ASSERT_TRUE(loaded.Load(copy));
+    TPlugInList list;
+    list.Read(loaded);
+    ASSERT_EQ(list.Names().size(), 19u);
+    EXPECT_EQ(list.Names()[6], std::string("\f\0\0\0q.so", 8));
+    ASSERT_EQ(list.Add("added.so"), TPlugInEdit::DONE);
+    list.Write(loaded);
+    std::string error;
+    ASSERT_TRUE(loaded.Save(copy, &error)) << error;
+
+    TProfile saved;
+    ASSERT_TRUE(saved.Load(copy));
+    TPlugInList back;
+    back.Read(saved);
+    EXPECT_EQ(back.Names(), list.Names());
+
+    // Each kind on its own, quoted in the file as a user would write it.
+    const std::string kinds[] = {
+        " lead.so", "trail.so\t", std::string("\x01ctl.so\x7f"), "\"quoted.so\"",
+        "'single.so'", "cr.so\r", std::string("nul\0.so", 7), "\v"};
+    std::string ini = "[plugins]\ncount=" + std::to_string(std::size(kinds)) + "\n";
+    for (size_t i = 0; i < std::size(kinds); ++i)
+        ini += "dllname" + std::to_string(i) + "=\"" + kinds[i] + "\"\n";
+    TProfile p = Parse(ini);
+    TPlugInList one;
+    one.Read(p);
+    ASSERT_EQ(one.Names(), Names(std::begin(kinds), std::end(kinds)));
+    ASSERT_EQ(one.Remove(0), TPlugInEdit::DONE);
+    ASSERT_EQ(one.Add(kinds[0]), TPlugInEdit::DONE);
+    one.Write(p);
+    TPlugInList again;
+    again.Read(Parse(p.Serialize()));
+    EXPECT_EQ(again.Names(), one.Names());
 }
 
 }  // namespace
