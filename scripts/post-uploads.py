@@ -9,7 +9,7 @@ loopback address.
                           [--connections N] [--part-size BYTES] [--seed S]
                           [--style bracket|plain] [--drop [NAME:]N,...]
                           [--tag TEXT] [--poster TEXT] [--no-shuffle]
-                          [FILE... | --set] [--out DIR]
+                          [FILE... | --set | --broken-set] [--out DIR]
 
 Every file goes out as multipart yEnc (parts of --part-size bytes, default
 716800 like a "700K" uploader) over several connections at once (threads,
@@ -29,9 +29,11 @@ file, "name:3" only of that file.
 file of 12 parts with its third missing, a JPEG whose bad comment segment
 falls in part 2, a file of 11 parts with a hostile but valid name (these
 two with unpadded part numbers), and 44-byte files uuencoded and
-xxencoded.  With --out DIR it writes files/, SHA256SUMS and expect.tsv
-(name, expect, group) as post-samples.py does; expect is 'received',
-'incomplete' or 'virus'.
+xxencoded.  --broken-set posts three-part uuencoded, xxencoded and yEnc
+files with a part posted twice, or their first, middle or last part left
+out.  With --out DIR it writes files/, SHA256SUMS and expect.tsv (name,
+expect, group) as post-samples.py does; expect is 'received',
+'incomplete', 'virus' or 'nofile' (a post without its first part).
 
 The group, alt.binaries.test.zorvex.uploads by default, is made on the local
 instance when missing (ctlinnd as user news: root or sudo); with no FILE and
@@ -145,10 +147,13 @@ class Upload:
     of it."""
 
     def __init__(self, name, data, encoding='yenc', part_size=PART_SIZE, drop=(),
-                 expect='received', style=None):
+                 expect='received', style=None, repeat=()):
         self.name, self.data, self.encoding = name, data, encoding
         self.part_size, self.drop, self.expect = part_size, set(drop), expect
         self.style = style  # subject shape; None: the run's
+        self.repeat = set(repeat)  # parts posted twice
+        if encoding != 'yenc' and self.parts() > 1 and part_size % 45:
+            raise NntpError('%s: uu/xx parts must hold whole lines (45 bytes each)' % name)
 
     def parts(self):
         return max(1, (len(self.data) + self.part_size - 1) // self.part_size)
@@ -179,12 +184,17 @@ def yenc_body(up, part, parts):
             + yenc_lines(chunk) + [tail])
 
 
-def uu_body(up):
-    """Single article: begin, the data lines, the zero-length line, end."""
+def uu_body(up, part=1, parts=1):
+    """The begin line in the first article, the data lines of this part,
+    the zero-length line and end in the last."""
     xx = up.encoding == 'xxencode'
-    lines = ps.uu_lines(up.data, ps.UU_TO_XX if xx else None)
-    return ([b'begin 644 ' + up.name.encode('utf-8')] + lines
-            + [b'+' if xx else b'`', b'end'])
+    begin = (part - 1) * up.part_size
+    lines = ps.uu_lines(up.data[begin:begin + up.part_size], ps.UU_TO_XX if xx else None)
+    if part == 1:
+        lines = [b'begin 644 ' + up.name.encode('utf-8')] + lines
+    if part == parts:
+        lines = lines + [b'+' if xx else b'`', b'end']
+    return lines
 
 
 def plan_articles(uploads, style, tag):
@@ -202,12 +212,12 @@ def plan_articles(uploads, style, tag):
                                parts)
                 body = (lambda up=up, part=part, parts=parts: yenc_body(up, part, parts))
             else:
-                if parts != 1:
-                    raise NntpError('%s: only single-article uu/xx posts' % up.name)
                 pre = tag + ' ' if tag else ''
-                subj = '%s[%d/%d] - "%s" (1/1)' % (pre, filenum, len(uploads), up.name)
-                body = (lambda up=up: uu_body(up))
-            out.append((up, part, subj, body))
+                subj = '%s[%d/%d] - "%s" (%d/%d)' % (pre, filenum, len(uploads), up.name, part,
+                                                     parts)
+                body = (lambda up=up, part=part, parts=parts: uu_body(up, part, parts))
+            for _ in range(2 if part in up.repeat else 1):
+                out.append((up, part, subj, body))
     return out
 
 
@@ -340,6 +350,28 @@ def upload_set():
     ]
 
 
+# Posts that break on the way, 13,500 bytes each in three parts of 100
+# lines: a part missing at the start, the middle or the end, a part posted
+# twice, in uuencode, xxencode and yEnc; all shuffled together, so the posts
+# of the one poster interleave.
+BROKEN_PART = 4500
+
+
+def broken_set():
+    out = []
+    for n, (enc, short) in enumerate((('uuencode', 'uu'), ('xxencode', 'xx'), ('yenc', 'y'))):
+        def up(what, seed, **kw):
+            return Upload('%s_%s.bin' % (short, what), random_bytes(4000 + 10 * n + seed, 13500),
+                          encoding=enc, part_size=BROKEN_PART, **kw)
+        out += [
+            up('twice', 1, repeat=[2]),
+            up('nofirst', 2, drop=[1], expect='nofile'),
+            up('nomiddle', 3, drop=[2], expect='incomplete'),
+            up('nolast', 4, drop=[3], expect='incomplete'),
+        ]
+    return out
+
+
 def write_out(out, uploads, group):
     fdir = os.path.join(out, 'files')
     os.makedirs(fdir, exist_ok=True)
@@ -386,6 +418,8 @@ def main():
     ap.add_argument('--tag', default='', help='text put before every subject')
     ap.add_argument('--poster', default=DEFAULT_POSTER, help='From header')
     ap.add_argument('--set', action='store_true', help='post the upload set instead of FILEs')
+    ap.add_argument('--broken-set', action='store_true',
+                    help='post the set of broken uu, xx and yEnc posts instead of FILEs')
     ap.add_argument('--out', help='with --set: write files/, SHA256SUMS and expect.tsv here')
     args = ap.parse_args()
 
@@ -399,6 +433,8 @@ def main():
         print('created group %s' % args.group)
     if args.set:
         uploads = upload_set()
+    elif args.broken_set:
+        uploads = broken_set()
     else:
         drops = parse_drop(args.drop)
         uploads = []

@@ -52,6 +52,10 @@ void TDriverLogReport::MimeLine(std::string_view line) {
     Status.WriteLogLine(Bounded(line), true, nullptr);
 }
 
+void TDriverLogReport::PostIncomplete(const THeader* header, std::string_view line) {
+    Status.WriteLogLine(Bounded(line), true, header);
+}
+
 void TDriverLogReport::ArticleStarted(long long number, int lines) {
     View.ArticleStarted(number, lines);
 }

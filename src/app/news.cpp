@@ -174,6 +174,8 @@ void TNews::ReleaseCutArticle() {
         THeader* after = again ? cut->PosterPrev : cut;
         if (after) ResumeWalkAfter(CurrentGroup(), after);
     }
+    // A refused post's file: the rest of its parts are not asked for.
+    if (!again && FileDriver.PartRefused()) SkipRestOfPost(cut);
     if (!again) return;
     // Asked for and never finished: it is asked for again after the
     // reconnect, and the group's pointer must not pass it before then.
@@ -254,6 +256,8 @@ void TNews::GroupChanged() {
 
 bool TNews::CheckHeader(THeader* header) {
     if (header->Flags & HEADER_HANDLED) return true;
+    // Before the checks: a second copy of a part is no new article.
+    if (SkipRepeatedPart(header)) return true;
     Acceptance.SetOptions(AcceptanceOptionsFrom(Settings.Settings()));
     if (Acceptance.HeaderRejected(header)) return true;
     return TNewsIo::CheckHeader(header);

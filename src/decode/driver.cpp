@@ -76,6 +76,13 @@ void TArticleDriver::ArticleStart(const TNewsGroup* group, const THeader* header
                                   std::string_view messageId) {
     Group = group;
     Header = header;
+    if (State == DS_AWAITING_CONTINUATION && header != Continuation) {
+        // Splicing another article's lines would make a whole-looking file.
+        StatusF("Decode aborted: %s ends incomplete (article #%lld is not its next part)",
+                File.FileName.c_str(), static_cast<long long>(header ? header->Number : 0));
+        Finish(RESULT_INCOMPLETE);
+        UpdateIndicator();
+    }
     messageId = FirstWord(messageId.substr(0, std::min(messageId.size(), MESSAGE_ID_MAX)));
     MessageId = messageId.empty() ? NO_MESSAGE_ID : std::string(messageId);
     Checks.ArticleReady(header, MessageId);
@@ -184,11 +191,16 @@ void TArticleDriver::BodyLine(std::string_view line, int received) {
                 break;
             }
             if (Mime == MIME_BODY_NEXT) StartMime();
-            if (State == DS_AWAITING_CONTINUATION && Dec.IsFullLine(line)) State = DS_DECODING;
-            if (State == DS_DECODING)
+            // The article is the post's next part: its first data line,
+            // even a short last one, continues the file.
+            if (State == DS_AWAITING_CONTINUATION && (Dec.IsFullLine(line) || Dec.IsDataLine(line)))
+                State = DS_DECODING;
+            if (State == DS_DECODING) {
                 Decode(line);
-            else
+            } else {
+                CheckHeadlessPart(line);
                 Checks.TextLine(line);
+            }
             break;
     }
     if (kind != LINE_CONTINUATION) PreviousKind = kind;
@@ -226,6 +238,7 @@ bool TArticleDriver::PrepareName(std::string_view raw, std::string* name) {
 // Unique name, file checks, directory, open: what every new file passes.
 bool TArticleDriver::OpenChecked(const std::string& directory, std::string* name, bool mime) {
     // The checks see the name as posted, not the free one found for it.
+    ThisArticle.FileRefused = true;
     if (!Checks.FileAccepted(Header, *name)) return false;
     if (Options.RenameDupes && MakeUnique(directory, name, true) == UNIQUE_GAVE_UP) {
         StatusF("No free name for %s%s: file skipped", directory.c_str(), name->c_str());
@@ -243,6 +256,7 @@ bool TArticleDriver::OpenChecked(const std::string& directory, std::string* name
                                : "(check download path & disk space)");
         return false;
     }
+    ThisArticle.FileRefused = false;
     return true;
 }
 
@@ -254,7 +268,7 @@ void TArticleDriver::Announce(const std::string& directory, const std::string& n
         encrypting = Dec.StartEncryption(Options.EncryptionKey);
         if (!encrypting) StatusF("Could not start encrypting %s", name.c_str());
     }
-    Checks.FileOpened(name);
+    Checks.FileOpened(PostedName);
     File.Header = Header;
     File.MessageId = MessageId;
     File.GroupName = Group && Group->Name ? Group->Name : "";
@@ -280,18 +294,22 @@ bool TArticleDriver::BeginLine(const TBeginLine& begin, std::string* directory, 
     FinishPrevious();
     if (RefusedInThisArticle(begin.Mode == MODE_YENC && begin.Part > 1 ? "A yEnc part" : "A file"))
         return false;
+    ThisArticle.FileRefused = true;
     if (!PrepareDirectory(directory)) return false;
     if (!begin.HasName) {
         StatusString(STR_UNABLE_TO_PARSE_FILENAME);
         return false;
     }
-    return PrepareName(begin.Name, name);
+    if (!PrepareName(begin.Name, name)) return false;
+    ThisArticle.FileRefused = false;
+    return true;
 }
 
 void TArticleDriver::StartUu(const TBeginLine& begin) {
     std::string directory, name;
     if (!BeginLine(begin, &directory, &name)) return;
     EndWaitingYenc("another file begins");
+    PostedName = name;
     if (!OpenChecked(directory, &name, false)) return;
     Dec.SetDecodeMode(MODE_UU);
     Announce(directory, name, true, false);
@@ -311,13 +329,14 @@ void TArticleDriver::StartYenc(const TBeginLine& begin) {
 
     if (part <= 1) {
         EndWaitingYenc("another file begins");
-        std::string clean = name;
+        PostedName = name;
         if (!OpenChecked(directory, &name, false)) return;
         Multipart.LastPart = part;
         Multipart.TotalSize = begin.Size;
-        Multipart.FirstCleanName = clean;
+        Multipart.FirstCleanName = PostedName;
         Multipart.FirstFinalName = name;
-        Multipart.Ended = Multipart.Deleted = false;
+        Multipart.FirstHeader = Header;
+        Multipart.Ended = Multipart.Deleted = Multipart.Complete = false;
         Multipart.FileBytes = 0;
         Multipart.Errors = 0;
         Multipart.Virus = JpegVirusState{};
@@ -326,10 +345,35 @@ void TArticleDriver::StartYenc(const TBeginLine& begin) {
         Announce(directory, name, part == -1, false);
         return;
     }
-    if (Multipart.Ended && name == Multipart.FirstCleanName) {
+    // The part belongs to the file of the last first part: same name, and
+    // the same post where the store knows the posts.
+    const bool sameFile = name == Multipart.FirstCleanName &&
+                          (!Multipart.FirstHeader || !Header || Multipart.FirstHeader == Header ||
+                           !TNewsStore::PartOf(Header).Found ||
+                           TNewsStore::SamePost(Multipart.FirstHeader, Header));
+    if (sameFile && Multipart.Ended) {
         StatusF("multipart yenc: part %" PRId64 " of a%s file ignored (%s)", part,
                 Multipart.Deleted ? " deleted" : "n ended", name.c_str());
         ThisArticle.RefusedPart = true;
+        return;
+    }
+    if (sameFile && (Multipart.MoreParts || Multipart.Complete) && part <= Multipart.LastPart) {
+        // A second copy of a part: the file has it already.
+        StatusF("multipart yenc: part %" PRId64 " of %s again: ignored", part, name.c_str());
+        return;
+    }
+    if (!Multipart.MoreParts && PostFinished(Header)) {
+        StatusF("multipart yenc: part %" PRId64 " of a post already dealt with: ignored", part);
+        return;
+    }
+    if (!sameFile || !Multipart.MoreParts) {
+        // No file of this post waits for the part: its first part never came.
+        Report.StatusLine(part != Multipart.LastPart + 1
+                              ? "multipart yenc: part out of sequence"
+                              : "multipart yenc: part is not current yenc file");
+        EndWaitingYenc("another file begins");
+        PostIncomplete(Format("yEnc part %" PRId64 " came without the parts before it", part)
+                           .c_str());
         return;
     }
     if (part != Multipart.LastPart + 1) {
@@ -338,13 +382,8 @@ void TArticleDriver::StartYenc(const TBeginLine& begin) {
         ThisArticle.RefusedPart = true;
         return;
     }
-    if (name == Multipart.FirstCleanName) name = Multipart.FirstFinalName;
-    if (name != Multipart.FirstFinalName) {
-        Report.StatusLine("multipart yenc: part is not current yenc file");
-        EndWaitingYenc("another file begins");
-        ThisArticle.RefusedPart = true;
-        return;
-    }
+    name = Multipart.FirstFinalName;
+    PostedName = Multipart.FirstCleanName;
     // Appending to a file that is no longer there would leave a fragment.
     struct stat st {};
     if (lstat((directory + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
@@ -387,7 +426,12 @@ void TArticleDriver::StartMime() {
         else if (EqualsIgnoringCase(MimeType, "image/gif"))
             raw += ".gif";
     }
-    if (!PrepareName(raw, &name) || !OpenChecked(directory, &name, true)) return;
+    ThisArticle.FileRefused = true;
+    if (!PrepareName(raw, &name)) return;
+    PostedName = name;
+    if (!OpenChecked(directory, &name, true)) return;
+    Base64First = Base64Last = 0;
+    Base64Padded = false;
     Dec.SetDecodeMode(MODE_BASE64);
     Announce(directory, name, true, false);
 }
@@ -415,6 +459,11 @@ void TArticleDriver::StatusString(int id) {
 
 void TArticleDriver::Decode(std::string_view line) {
     Checks.CodeLine(line);
+    if (Dec.DecodeMode() == MODE_BASE64) {
+        if (Base64First == 0) Base64First = line.size();
+        Base64Last = line.size();
+        Base64Padded = line.back() == '=';
+    }
     switch (Dec.DecodeLine(line)) {
         case DECODE_BOGUS:
             ShowLine("Decode bogus line", line);
@@ -431,9 +480,10 @@ void TArticleDriver::Decode(std::string_view line) {
             break;
         case DECODE_END: {
             if (Dec.DecodeMode() == MODE_YENC) CheckYencTrailer();
-            std::string name = File.FileName;
+            const std::string posted = PostedName;
             if (Finish(RESULT_RECEIVED) != RESULT_RECEIVED) break;
-            Checks.FileReceived(Header, name);
+            // A yEnc part that leaves the file short is not a file yet.
+            if (!Multipart.MoreParts) Checks.FileReceived(Header, posted);
             Report.StatusLine("\"end\" received. Decode completed.");
             break;
         }
@@ -476,10 +526,11 @@ void TArticleDriver::CheckYencTrailer() {
 void TArticleDriver::FinishPrevious() {
     if (State == DS_IDLE) return;
     StatusString(STR_PREVIOUS_FILE_INCOMPLETE);
-    Finish(RESULT_INCOMPLETE);
+    // A yEnc part cut off before its "=yend" leaves a gap no later part fills.
+    Finish(RESULT_INCOMPLETE, true);
 }
 
-TFileResult TArticleDriver::Finish(TFileResult result) {
+TFileResult TArticleDriver::Finish(TFileResult result, bool last) {
     File.Size = Dec.EndFile();
     ThisArticle.Finished = true;
     ThisArticle.Begun = ThisArticle.Appended = false;
@@ -496,7 +547,7 @@ TFileResult TArticleDriver::Finish(TFileResult result) {
     if (Dec.DecodeMode() == MODE_YENC) {
         // A deleted or failed file is over: a later part must not bring a
         // fragment of it back. Only a multipart post waits for its parts.
-        bool over = deleted || result == RESULT_ERROR || result == RESULT_USER_ABORT;
+        bool over = last || deleted || result == RESULT_ERROR || result == RESULT_USER_ABORT;
         if (over) {
             Multipart.Ended = true;
             Multipart.Deleted = deleted;
@@ -511,6 +562,7 @@ TFileResult TArticleDriver::Finish(TFileResult result) {
             return result;
         } else {
             Report.StatusLine("multipart yenc: file is complete");
+            Multipart.Complete = true;
         }
     }
     LogFinished(result, Dec.MethodName());
@@ -541,6 +593,9 @@ void TArticleDriver::LogFinished(TFileResult result, const char* method) {
             details.push_back(std::string("  From: ") + File.Header->Poster);
     }
     Report.FileFinished(File, line, details);
+    // A post whose file ended has said so: its later parts, or copies of
+    // them, get no line of their own.
+    if (File.Header && TNewsStore::PartOf(File.Header).Total > 1) NotePostFinished(File.Header);
     ReceivedFiles.push_back(File);
     File = TCurrentFile{};
     Multipart.Errors = 0;
@@ -568,26 +623,122 @@ void TArticleDriver::EndWaitingFiles(const char* why) {
     UpdateIndicator();
 }
 
+bool TArticleDriver::MimePartGoesOn() const {
+    const TPartCounter counter = TNewsStore::PartOf(Header);
+    return counter.Found && counter.Part < counter.Total && Base64First > 0 &&
+           Base64Last == Base64First && !Base64Padded;
+}
+
 bool TArticleDriver::ArticleEnd() {
     Report.ArticleEnded();
     if (State == DS_DECODING && Dec.DecodeMode() == MODE_BASE64) {
-        Report.StatusLine("EOM reached -- Mime finished?");
-        Finish(RESULT_RECEIVED);
+        if (MimePartGoesOn()) {
+            // Full lines to the end, no padding, and the subject counts more
+            // parts: the rest is in an article this file cannot take.
+            Report.StatusLine("EOM reached -- Mime part goes on in the next article");
+            Finish(RESULT_INCOMPLETE);
+            ThisArticle.RefusedPart = true;
+        } else {
+            Report.StatusLine("EOM reached -- Mime finished?");
+            Finish(RESULT_RECEIVED);
+        }
     }
-    bool follow;
-    if (State != DS_DECODING && State != DS_AWAITING_CONTINUATION) {
-        follow = Multipart.MoreParts;
-    } else if (Header && Header->PosterNext) {
-        Report.StatusLine("EOM reached -- Attempting Continue");
-        State = DS_AWAITING_CONTINUATION;
-        follow = true;
-    } else {
+    if (State == DS_DECODING && Dec.DecodeMode() == MODE_YENC) {
+        // A part without its "=yend" was cut short: later parts would sit
+        // at the wrong place.
+        Report.StatusLine("EOM reached -- yEnc part has no \"=yend\"");
+        Finish(RESULT_INCOMPLETE, true);
+        ThisArticle.RefusedPart = true;
+    }
+    bool follow = false;
+    const THeader* next = State == DS_DECODING ? TNewsStore::NextPartOfPost(Header) : nullptr;
+    if (State == DS_AWAITING_CONTINUATION) {
+        // The article that was to continue the file brought none of it.
         Report.StatusLine("EOM reached -- Decode aborted");
         Finish(RESULT_INCOMPLETE);
-        follow = false;
+        ThisArticle.RefusedPart = true;
+    } else if (State != DS_DECODING) {
+        follow = Multipart.MoreParts;
+    } else if (next && !(next->Flags & HEADER_HANDLED)) {
+        Report.StatusLine("EOM reached -- Attempting Continue");
+        State = DS_AWAITING_CONTINUATION;
+        Continuation = next;
+        follow = true;
+    } else {
+        // Only the post's next part may continue the file.
+        Report.StatusLine("EOM reached -- Decode aborted");
+        Finish(RESULT_INCOMPLETE);
+        ThisArticle.RefusedPart = true;
     }
     UpdateIndicator();
     return follow;
+}
+
+void TArticleDriver::PostIncomplete(const char* why) {
+    ThisArticle.RefusedPart = true;
+    Flagged = true;  // not "[NO DATA]" as well
+    if (PostFinished(Header)) return;
+    NotePostFinished(Header);
+    const std::string parts = TNewsStore::DescribePost(Header);
+    std::string line = Format("%s %s \"%s\": no file, %s%s%s", ResultTag(RESULT_INCOMPLETE),
+                              Group && Group->Name ? Group->Name : "", SubjectOf(Header).c_str(),
+                              why, parts.empty() ? "" : "; ", parts.c_str());
+    Report.PostIncomplete(Header, line);
+}
+
+constexpr size_t FINISHED_POSTS_KEPT = 256;
+
+bool TArticleDriver::PostFinished(const THeader* header) const {
+    if (!header) return false;
+    return std::any_of(FinishedPosts.begin(), FinishedPosts.end(), [&](const THeader* h) {
+        return h == header || TNewsStore::SamePost(h, header);
+    });
+}
+
+void TArticleDriver::NotePostFinished(const THeader* header) {
+    if (!header || PostFinished(header)) return;
+    if (FinishedPosts.size() >= FINISHED_POSTS_KEPT) FinishedPosts.pop_front();
+    FinishedPosts.push_back(header);
+}
+
+namespace {
+
+// A full line of uuencode or xxencode: its length character says 45 bytes
+// and every character is of that table.
+bool FullEncodedLine(std::string_view line) {
+    if (line.size() < 61 || line.size() > 62) return false;
+    const bool uu = line[0] == 'M';
+    if (!uu && line[0] != 'h') return false;
+    for (char ch : line.substr(0, 61)) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool ok = uu ? c >= 0x20 && c <= 0x60
+                           : (c == '+' || c == '-' || IsDigitAscii(ch) || IsAlphaAscii(ch));
+        if (!ok) return false;
+    }
+    return true;
+}
+
+constexpr int HEADLESS_RUN = 3;
+
+}  // namespace
+
+void TArticleDriver::CheckHeadlessPart(std::string_view line) {
+    if (State != DS_IDLE || DecodeAttempts > 0 || ThisArticle.RefusedPart) return;
+    if (!FullEncodedLine(line)) {
+        ThisArticle.EncodedRun = 0;
+        return;
+    }
+    if (++ThisArticle.EncodedRun < HEADLESS_RUN || TNewsStore::PartOf(Header).Part < 2) return;
+    if (PostFinished(Header)) {
+        // A copy of a part of a post already dealt with.
+        ThisArticle.RefusedPart = true;
+        Flagged = true;
+        Report.StatusLine("Encoded lines of a post already dealt with: ignored");
+        return;
+    }
+    Report.StatusLine("Encoded lines without a \"begin\": the first part of this post is missing");
+    PostIncomplete(Format("part %u came without its \"begin\"", TNewsStore::PartOf(Header).Part)
+                       .c_str());
 }
 
 bool TArticleDriver::AbortCurrentFile() {

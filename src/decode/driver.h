@@ -102,6 +102,10 @@ class TDriverReport {
                               std::span<const std::string> details) = 0;
     // The log line "[MIME] ..." of a MIME part.
     virtual void MimeLine(std::string_view line) = 0;
+    // The "[INCOMPLETE]" log line of a post that made no file: its parts
+    // came without the first, or out of order. One per post, filed under
+    // the article that showed it.
+    virtual void PostIncomplete(const THeader* header, std::string_view line) = 0;
     // An article starts (its number and line count from the header) or ends.
     virtual void ArticleStarted(long long number, int lines) = 0;
     virtual void ArticleEnded() = 0;
@@ -143,7 +147,8 @@ class TArticleChecks {
     virtual void RejectNoData(const THeader* header) = 0;
     // Whether a new file of this name is enciphered (the encryption masks).
     virtual bool EncryptionMaskMatches(const std::string& name) = 0;
-    // The duplicate tables hear of every file opened and every one received.
+    // The duplicate tables hear of every file opened and every one received
+    // whole, by the name it was posted with (not a free name found for it).
     virtual void FileOpened(const std::string& name) = 0;
     virtual void FileReceived(const THeader* header, const std::string& name) = 0;
 };
@@ -207,10 +212,14 @@ class TArticleDriver {
     // incomplete, with their log lines. why is said in the status line.
     void EndWaitingFiles(const char* why);
 
-    // A yEnc part after the first came in this article and could not be
-    // added to its file (out of sequence, its file ended or gone): the rest
-    // of that post is of no use either.
-    bool PartRefused() const { return ThisArticle.RefusedPart; }
+    // After an article: the rest of its post is of no use. A part of it
+    // could not be added to its file (out of sequence, without its first
+    // part, its file ended or gone), or the post's file was refused and
+    // nothing of the article waits for more.
+    bool PartRefused() const {
+        return ThisArticle.RefusedPart ||
+               (ThisArticle.FileRefused && State == DS_IDLE && !Multipart.MoreParts);
+    }
     TDecodeState DecodeState() const { return State; }
     TMimeState MimeState() const { return Mime; }
     bool MorePartsToCome() const { return Multipart.MoreParts; }
@@ -226,7 +235,9 @@ class TArticleDriver {
         int64_t TotalSize = -1;
         std::string FirstCleanName;
         std::string FirstFinalName;
+        const THeader* FirstHeader = nullptr;  // the article of its first part
         bool MoreParts = false;
+        bool Complete = false;  // its last part came: a further copy is a repeat
         bool Ended = false;     // deleted or ended: later parts are ignored
         bool Deleted = false;   // and its file is gone
         int64_t FileBytes = 0;  // decoded by the parts so far
@@ -247,7 +258,9 @@ class TArticleDriver {
         int64_t SizeBeforePart = 0;
         bool Finished = false;
         bool RefusedPart = false;
-        bool Rejected = false;  // its header lines rejected it
+        bool FileRefused = false;  // a file it began was refused or could not be opened
+        bool Rejected = false;     // its header lines rejected it
+        int EncodedRun = 0;        // uu/xx lines in a row with no file open
     };
 
     void MimeHeaderLine(TLineKind kind, std::string_view line, size_t valuePos);
@@ -270,8 +283,16 @@ class TArticleDriver {
                   bool continuation);
     void Decode(std::string_view line);
     void CheckYencTrailer();
-    // Returns the result given, or error when the last bytes could not be written.
-    TFileResult Finish(TFileResult result);
+    // Returns the result given, or error when the last bytes could not be
+    // written. last: a multipart yEnc file is over even when it is short.
+    TFileResult Finish(TFileResult result, bool last = false);
+    // The post of the current article made no file: one log line per post.
+    void PostIncomplete(const char* why);
+    // A part after the first of a uu/xx post came with no file open.
+    void CheckHeadlessPart(std::string_view line);
+    // A base64 part at the end of its article looks cut, and the subject
+    // counts more parts.
+    bool MimePartGoesOn() const;
     // A possible virus, and an incomplete file under [misc]
     // deleteincomplete, are deleted; returns whether the file was.
     bool DeleteIfDue(TFileResult result);
@@ -308,6 +329,20 @@ class TArticleDriver {
 
     TMultipartYenc Multipart;
     TArticleEffects ThisArticle;
+    // The name the open file was posted with, before any free name.
+    std::string PostedName;
+    // The article a waiting uu/xx file continues in.
+    const THeader* Continuation = nullptr;
+    // Multipart posts whose file was finished or that got an incomplete
+    // line, newest last: a later copy of one of their parts is no broken
+    // post. Bounded; the walk takes a post's parts together.
+    std::deque<const THeader*> FinishedPosts;
+    bool PostFinished(const THeader* header) const;
+    void NotePostFinished(const THeader* header);
+    // Lengths of a base64 part's first and last lines, and whether the last
+    // one was padded.
+    size_t Base64First = 0, Base64Last = 0;
+    bool Base64Padded = false;
 };
 
 }  // namespace zorvex

@@ -390,6 +390,12 @@ bool TDecoder::IsFullLine(std::string_view line) const {
     return !line.empty() && static_cast<unsigned char>(line[0]) == FullLineChar;
 }
 
+bool TDecoder::IsDataLine(std::string_view line) {
+    int announced = 0;
+    return !FirstLinePending && DecodeUuGroups(line, Reverse, &announced) == DECODE_OK &&
+           announced > 0;
+}
+
 uint32_t TDecoder::FileCrc() const {
     // The parts before this one, extended by this part's CRC: one pass over
     // the bytes serves both values.

@@ -155,6 +155,9 @@ class TDecoder {
     bool EndFailed() const { return LastEndFailed; }
 
     bool IsFullLine(std::string_view line) const;
+    // A uu/xx data line of the current table that decodes whole, full or
+    // short (the last part of a file may hold no full line).
+    bool IsDataLine(std::string_view line);
     const char* MethodName() const;
 
     // [misc] viewer_enable: whether new JPEG files are previewed.

@@ -104,9 +104,9 @@ void TNewsIo::ChooseNextArticle() {
         return;
     }
     THeader* candidate = nullptr;
-    if (FollowPosterFlag && CurMsg && CurMsg->PosterNext &&
-        !(CurMsg->PosterNext->Flags & HEADER_HANDLED)) {
-        candidate = CurMsg->PosterNext;
+    THeader* follow = FollowPosterFlag ? FollowTarget(CurMsg) : nullptr;
+    if (follow && !(follow->Flags & HEADER_HANDLED)) {
+        candidate = follow;
     } else {
         CurMsg = nullptr;
         AdvanceCursor();
@@ -127,8 +127,25 @@ void TNewsIo::ChooseNextArticle() {
     }
 }
 
+THeader* TNewsIo::FollowTarget(const THeader* header) {
+    if (!header) return nullptr;
+    // A post's next part, past copies of this one; a subject without a part
+    // counter can only say the poster's next article.
+    if (TNewsStore::PartOf(header).Found) return TNewsStore::NextPartOfPost(header);
+    return header->PosterNext;
+}
+
+bool TNewsIo::SkipRepeatedPart(THeader* header) {
+    if ((header->Flags & HEADER_HANDLED) || !TNewsStore::RepeatsHandledPart(header)) return false;
+    header->Flags |= HEADER_HANDLED | HEADER_REQUESTED;
+    LogF("Article #%lld repeats a part already dealt with: skipped",
+         static_cast<long long>(header->Number));
+    return true;
+}
+
 bool TNewsIo::CheckHeader(THeader* header) {
     if (header->Flags & HEADER_HANDLED) return true;
+    if (SkipRepeatedPart(header)) return true;
     if (header->Flags & HEADER_MARKED_REJECT) RejectMarked(header);
     int minLines = MinLines();
     int maxLines = MaxLines();

@@ -185,6 +185,12 @@ class TNewsIo {
     }
     void LogF(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void MarkRejected(THeader* header) { header->Flags |= HEADER_HANDLED | HEADER_REQUESTED; }
+    // The article that continues header's file: its post's next part, or
+    // without a part counter the poster's next article.
+    static THeader* FollowTarget(const THeader* header);
+    // A further copy of a part already dealt with is marked handled with a
+    // status line; true when it was.
+    bool SkipRepeatedPart(THeader* header);
     // Picks and requests the next article of the walk, or moves on.
     void ChooseNextArticle();
     // Whether the poster's next article comes next (the driver's answer at

@@ -157,8 +157,16 @@ constexpr uint32_t PART_NUMBER_MAX = 999999999;
 struct TCounter {
     size_t Cut = 0, CutEnd = 0;
     uint32_t Part = 0;
+    uint32_t Total = 0;
     bool Found = false;
 };
+
+uint32_t ClampedDigits(const char* s, size_t from, size_t to) {
+    uint32_t n = 0;
+    for (size_t d = from; d < to; ++d)
+        n = n >= PART_NUMBER_MAX / 10 ? PART_NUMBER_MAX : n * 10 + static_cast<uint32_t>(s[d] - '0');
+    return n;
+}
 
 TCounter LastCounter(const char* s, size_t len) {
     TCounter c;
@@ -175,10 +183,8 @@ TCounter LastCounter(const char* s, size_t len) {
         c.Cut = k;
         c.CutEnd = slash;
         c.Found = true;
-        for (size_t d = k; d < slash; ++d)
-            c.Part = c.Part >= PART_NUMBER_MAX / 10
-                         ? PART_NUMBER_MAX
-                         : c.Part * 10 + static_cast<uint32_t>(s[d] - '0');
+        c.Part = ClampedDigits(s, k, slash);
+        c.Total = ClampedDigits(s, slash + 1, i);
         return c;
     }
     return c;
@@ -704,14 +710,104 @@ void TNewsStore::LinkPosterChains(size_t n) {
     }
 }
 
+namespace {
+
+// Both counters when a and b are parts of one post (same poster, subjects
+// equal but for the part number); Found is false in a when they are not.
+std::pair<TCounter, TCounter> PostCounters(const THeader* a, const THeader* b) {
+    if (!a || !b || a->Poster != b->Poster || !a->Subject || !b->Subject) return {};
+    const TCounter ca = LastCounter(a->Subject, std::strlen(a->Subject));
+    const TCounter cb = LastCounter(b->Subject, std::strlen(b->Subject));
+    if (!ca.Found || !cb.Found || ca.Cut != cb.Cut ||
+        std::memcmp(a->Subject, b->Subject, ca.Cut) != 0 ||
+        std::strcmp(a->Subject + ca.CutEnd, b->Subject + cb.CutEnd) != 0)
+        return {};
+    return {ca, cb};
+}
+
+}  // namespace
+
 bool TNewsStore::LaterPartOfPost(const THeader* header, const THeader* next) {
-    if (!header || !next || header->Poster != next->Poster || !header->Subject || !next->Subject)
-        return false;
-    const size_t la = std::strlen(header->Subject), lb = std::strlen(next->Subject);
-    const TCounter a = LastCounter(header->Subject, la), b = LastCounter(next->Subject, lb);
-    return a.Found && b.Found && b.Part > a.Part && a.Cut == b.Cut &&
-           std::memcmp(header->Subject, next->Subject, a.Cut) == 0 &&
-           std::strcmp(header->Subject + a.CutEnd, next->Subject + b.CutEnd) == 0;
+    const auto [a, b] = PostCounters(header, next);
+    return a.Found && b.Part > a.Part;
+}
+
+bool TNewsStore::SamePost(const THeader* a, const THeader* b) {
+    return a == b ? a && PartOf(a).Found : PostCounters(a, b).first.Found;
+}
+
+TPartCounter TNewsStore::PartOf(const THeader* header) {
+    if (!header || !header->Subject) return {};
+    const TCounter c = LastCounter(header->Subject, std::strlen(header->Subject));
+    return {c.Part, c.Total, c.Found};
+}
+
+namespace {
+
+// The first header of the run of the poster's chain that holds header's
+// post (its parts, and copies the sort put in a run after them), or the
+// one after header when header is the first.
+THeader* StartOfPost(const THeader* header) {
+    THeader* first = nullptr;
+    for (THeader* h = header->PosterPrev; h && TNewsStore::SamePost(h, header); h = h->PosterPrev)
+        first = h;
+    return first ? first : header->PosterNext;
+}
+
+}  // namespace
+
+THeader* TNewsStore::NextPartOfPost(const THeader* header) {
+    const TPartCounter counter = PartOf(header);
+    if (!counter.Found) return nullptr;
+    // A copy of the part that is still to be dealt with comes first.
+    THeader* handled = nullptr;
+    for (THeader* h = StartOfPost(header); h && SamePost(h, header); h = h->PosterNext) {
+        if (PartOf(h).Part != counter.Part + 1) continue;
+        if (!(h->Flags & HEADER_HANDLED)) return h;
+        if (!handled) handled = h;
+    }
+    return handled;
+}
+
+bool TNewsStore::RepeatsHandledPart(const THeader* header) {
+    const TPartCounter counter = PartOf(header);
+    if (!counter.Found) return false;
+    for (const THeader* h = StartOfPost(header); h && SamePost(h, header); h = h->PosterNext)
+        if (h != header && (h->Flags & HEADER_HANDLED) && PartOf(h).Part == counter.Part)
+            return true;
+    return false;
+}
+
+std::string TNewsStore::DescribePost(const THeader* header) {
+    const TPartCounter counter = PartOf(header);
+    if (!counter.Found) return {};
+    std::vector<uint32_t> parts;
+    parts.push_back(counter.Part);
+    for (const THeader* h = StartOfPost(header); h && SamePost(h, header); h = h->PosterNext)
+        parts.push_back(PartOf(h).Part);
+    std::sort(parts.begin(), parts.end());
+    parts.erase(std::unique(parts.begin(), parts.end()), parts.end());
+    // Ranges of consecutive numbers, "1-3, 5".
+    auto ranges = [](const std::vector<uint32_t>& list) {
+        std::string out;
+        for (size_t i = 0; i < list.size();) {
+            size_t j = i;
+            while (j + 1 < list.size() && list[j + 1] == list[j] + 1) ++j;
+            if (!out.empty()) out += ", ";
+            out += std::to_string(list[i]);
+            if (j > i) out += "-" + std::to_string(list[j]);
+            i = j + 1;
+        }
+        return out;
+    };
+    std::vector<uint32_t> missing;
+    for (uint32_t part = 1, k = 0; part <= counter.Total && missing.size() < 1000; ++part) {
+        while (k < parts.size() && parts[k] < part) ++k;
+        if (k == parts.size() || parts[k] != part) missing.push_back(part);
+    }
+    std::string text = "parts " + ranges(parts) + " of " + std::to_string(counter.Total);
+    text += missing.empty() ? " on the server" : ", missing " + ranges(missing);
+    return text;
 }
 
 size_t TNewsStore::SortScratchBytes() const {

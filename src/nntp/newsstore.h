@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "nntp/records.h"
@@ -16,6 +17,12 @@
 namespace zorvex {
 
 class TStringManager;
+
+struct TPartCounter {
+    uint32_t Part = 0;
+    uint32_t Total = 0;
+    bool Found = false;
+};
 
 constexpr int MAXNEWSGROUPS = 2048;
 constexpr int HEADERHASH_COUNT = 1024;
@@ -89,6 +96,21 @@ class TNewsStore {
     // subjects equal but for the part number, and a higher part number (a
     // lower or equal one starts a repost).
     static bool LaterPartOfPost(const THeader* header, const THeader* next);
+    // Whether two headers are parts of one post; a header is of its own
+    // post when its subject has a part counter.
+    static bool SamePost(const THeader* a, const THeader* b);
+    // The "(n/m)" or "[n/m]" counter of a header's subject.
+    static TPartCounter PartOf(const THeader* header);
+    // The header of the next part of header's post (among the post's parts
+    // and their copies in the poster's chain), one not yet handled when
+    // there is one; null when that part is not there, or header's subject
+    // counts no parts.
+    static THeader* NextPartOfPost(const THeader* header);
+    // Whether header is a copy of a part of its post that another copy
+    // already dealt with.
+    static bool RepeatsHandledPart(const THeader* header);
+    // "parts 2-3 of 3, missing 1": what the store holds of header's post.
+    static std::string DescribePost(const THeader* header);
     void ApplyPointer(TNewsGroup* group);
     const THeaderStats& Stats() const { return Statistics; }
     // Bytes the last sort used for its scratch, which it released at its end.

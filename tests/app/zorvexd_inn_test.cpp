@@ -1130,9 +1130,9 @@ class ZorvexdUploadTest : public ZorvexdTest {
     // One run over the upload group from pointer on: only what the test
     // posted after it is new. Names are kept as posted (caseconvert 0);
     // headers come by XOVER, as nyuu sends no Lines header.
-    TRun Walk(long long pointer) {
+    TRun Walk(long long pointer, const std::string& more = "") {
         Write("vantrel.ini",
-              RunIni(Port, Home.Path(), "",
+              RunIni(Port, Home.Path(), more,
                      "0=" + std::string(UPLOAD_GROUP) + " 1 " + std::to_string(pointer) + "\n"));
         return Run({"-auto", "-autoexit"});
     }
@@ -1211,6 +1211,70 @@ TEST_F(ZorvexdUploadTest, UploaderStylePostsArriveWholeOrAreReportedOnce) {
     EXPECT_EQ(results.size(), samples.size()) << ::testing::PrintToString(results);
     for (const std::string& file : FilesUnder(Home.Path() + "/dl"))
         EXPECT_EQ(named.count(file), 1u) << "left on disk, named by no log line: " << file;
+}
+
+// Three-part uuencoded, xxencoded and yEnc posts of one poster, shuffled
+// together under one Date: a part posted twice, the first, the middle or
+// the last part missing. A whole file arrives exact with one "[RECEIVED]";
+// a file that lost a later part keeps only what came before the gap, with
+// one "[INCOMPLETE]"; a post without its first part makes no file and one
+// "[INCOMPLETE]" line naming it. Only whole files enter the dupe table.
+TEST_F(ZorvexdUploadTest, BrokenPostsAreNeverSplicedAndEachIsReportedOnce) {
+    const long long before = Last();
+    ASSERT_GE(before, 0) << "GROUP " << UPLOAD_GROUP;
+    std::vector<TSample> samples;
+    ASSERT_EQ(PostUploadSet(ZORVEX_SOURCE_DIR, InnEnvPath(), UPLOAD_GROUP, Tag,
+                            Capture.Path() + "/broken", &samples, "--broken-set",
+                            {"received", "incomplete", "nofile"}),
+              "");
+    const TRun run = Walk(before, "[dupe_file]\nenabled=1\nsave=1\n");
+    ASSERT_FALSE(run.TimedOut) << Describe(run);
+    ASSERT_EQ(run.Exit, 0) << Describe(run);
+
+    const Lines results = Results();
+    std::set<std::string> whole;
+    for (const TSample& sample : samples) {
+        SCOPED_TRACE(sample.Name + " (" + sample.Expect + ")");
+        const std::string path = Dir() + sample.Name;
+        if (sample.Expect == "nofile") {
+            Lines naming;
+            for (const std::string& line : results)
+                if (line.find("\"" + sample.Name + "\"") != std::string::npos) naming.push_back(line);
+            ASSERT_EQ(naming.size(), 1u) << ::testing::PrintToString(results);
+            EXPECT_TRUE(StartsWith(naming[0], "[INCOMPLETE] " + std::string(UPLOAD_GROUP) + " "))
+                << naming[0];
+            EXPECT_NE(naming[0].find("missing 1"), std::string::npos) << naming[0];
+            EXPECT_FALSE(fs::exists(path));
+            continue;
+        }
+        const Lines naming = Naming(results, path);
+        ASSERT_EQ(naming.size(), 1u) << ::testing::PrintToString(results);
+        const std::string tag = sample.Expect == "received" ? "[RECEIVED] " : "[INCOMPLETE] ";
+        EXPECT_TRUE(StartsWith(naming[0], tag + path + " " + UPLOAD_GROUP + " ")) << naming[0];
+        const std::string original = ReadWhole(Capture.Path() + "/broken/files/" + sample.Name);
+        ASSERT_EQ(original.size(), 13500u);
+        if (sample.Expect == "received") {
+            EXPECT_EQ(Sha256(path), sample.Sha256);
+            whole.insert(sample.Name);
+        } else {
+            // What came before the gap, and nothing after it.
+            const std::string kept = ReadWhole(path);
+            const size_t gap = sample.Name.find("nomiddle") != std::string::npos ? 4500 : 9000;
+            EXPECT_EQ(kept.size(), gap);
+            EXPECT_TRUE(original.compare(0, kept.size(), kept) == 0) << "spliced";
+        }
+    }
+    // Every result line is one of the samples'.
+    EXPECT_EQ(results.size(), samples.size()) << ::testing::PrintToString(results);
+    std::set<std::string> recorded;
+    for (const std::string& line : SplitLines(ReadWhole(Home.File("dupefile.lst")))) {
+        if (line.empty()) continue;
+        const size_t at = line.find(" ## ");
+        std::string key = at == std::string::npos ? line.substr(line.find(' ') + 1)
+                                                  : line.substr(at + 4, line.rfind(" ## ") - at - 4);
+        recorded.insert(key);
+    }
+    EXPECT_EQ(recorded, whole);
 }
 
 // nyuu itself, four connections and 700 KiB parts: 56 parts of 40 MB.

@@ -29,7 +29,7 @@ std::string SampleBytes(size_t count) {
 
 struct TBrokenCase {
     const char* Fixture;
-    const char* Logged;  // the start of the one log line, or empty: no file begun
+    const char* Logged;  // the start of the one log line, or empty: none
     const char* Status;  // a status line that names the fault
     const char* File;    // the file left in the download path, or empty
     size_t Bytes;        // its contents: the sample's first bytes
@@ -47,7 +47,10 @@ const TBrokenCase kBroken[] = {
     {"uu_begin_without_name.txt", "", "Unable to parse filename!", "", 0},
     {"base64_stray_characters.txt", "[RECEIVED] (1 errors) ", "Decode skipped stray characters(",
      "stray.bin", 300},
-    {"yenc_part_without_first.txt", "", "multipart yenc: part out of sequence", "", 0},
+    // No file, but the post is named in the log.
+    {"yenc_part_without_first.txt",
+     "[INCOMPLETE] a.b \"broken sample\": no file, yEnc part 2 came without the parts before it",
+     "multipart yenc: part out of sequence", "", 0},
 };
 
 class BrokenArticles : public ::testing::TestWithParam<TBrokenCase> {

@@ -170,10 +170,19 @@ class DriverTest : public ::testing::Test {
         h->Lines = 100;
         return h;
     }
-    // Chains headers as the store does for one poster's articles.
-    static void Chain(std::initializer_list<THeader*> headers) {
+    // Chains headers as the store does for the parts of one post: a
+    // subject without a part counter gets "(i/n)".
+    void Chain(const std::vector<THeader*>& headers) {
         THeader* prev = nullptr;
+        int part = 0;
         for (THeader* h : headers) {
+            ++part;
+            if (!TNewsStore::PartOf(h).Found) {
+                const std::string subject = std::string(h->Subject) + " (" +
+                                            std::to_string(part) + "/" +
+                                            std::to_string(headers.size()) + ")";
+                h->Subject = News.Intern(subject.c_str());
+            }
             h->PosterPrev = prev;
             if (prev) prev->PosterNext = h;
             prev = h;
@@ -1114,10 +1123,7 @@ TEST_F(ArticleCutTest, FetchingTheCutArticleAgainMakesTheFileWhole) {
             while (static_cast<int>(headers.size()) < f.Article)
                 headers.push_back(Header(static_cast<TArticleNo>(index * 100 + headers.size())));
         }
-        for (size_t i = 1; i < headers.size(); ++i) {
-            headers[i - 1]->PosterNext = headers[i];
-            headers[i]->PosterPrev = headers[i - 1];
-        }
+        Chain(headers);
         for (size_t i = 0; i < c.Fetches.size(); ++i) {
             SCOPED_TRACE("fetch " + std::to_string(i + 1));
             const TFetch& f = c.Fetches[i];
@@ -1196,6 +1202,220 @@ TEST_F(DecodeFileTest, SettingsChangedAfterTheStartCount) {
     EXPECT_TRUE(news.DecodeFile(Home.Path() + "/later.txt"));
     EXPECT_EQ(ReadFile(Home.Path() + "/elsewhere/LATER.BIN"), data);
     EXPECT_FALSE(Exists(Dl() + "later.bin"));
+}
+
+}  // namespace
+}  // namespace zorvex
+
+namespace zorvex {
+namespace {
+
+// Posts that break on the way: a uu/xx file goes on only in the next part
+// of its own post, a post without its first part gets one line of its own,
+// and the duplicate table hears only of whole files, by their posted name.
+class BrokenPostTest : public DriverTest {
+  protected:
+    // The parts of one post by one poster, chained as the store chains
+    // them; numbers gives the article numbers, parts their counters.
+    std::vector<THeader*> Post(const std::string& subject, std::initializer_list<int> parts,
+                               int total, TArticleNo first, const char* poster = "up@x") {
+        std::vector<THeader*> headers;
+        TArticleNo number = first;
+        for (int part : parts) {
+            const std::string s = subject + " (" + std::to_string(part) + "/" +
+                                  std::to_string(total) + ")";
+            headers.push_back(Header(number++, poster, News.Intern(s.c_str())));
+        }
+        Chain(headers);
+        return headers;
+    }
+    // A uu/xx file cut into three articles' worth of lines.
+    static std::vector<Lines> ThreeParts(const std::string& name, const std::string& data,
+                                         TUuStyle style) {
+        Lines lines = UuLines(data, style);
+        const size_t third = lines.size() / 3;
+        std::vector<Lines> parts(3);
+        parts[0] = Concat({{"begin 644 " + name}, Lines(lines.begin(), lines.begin() + third)});
+        parts[1] = Lines(lines.begin() + third, lines.begin() + 2 * third);
+        parts[2] = Concat({Lines(lines.begin() + 2 * third, lines.end()), {"end"}});
+        return parts;
+    }
+};
+
+TEST_F(BrokenPostTest, UuAndXxFilesGoOnOnlyInTheirPostsNextPart) {
+    const std::string data = Noise(45 * 30, 61);
+    struct Case {
+        const char* Name;
+        TUuStyle Style;
+        std::vector<int> Fetched;  // parts of the post fetched, in order (0: another post)
+        std::vector<int> OnServer;
+        bool Whole;
+    } const cases[] = {
+        {"uu whole", TUuStyle::BACKQUOTE, {1, 2, 3}, {1, 2, 3}, true},
+        {"xx whole", TUuStyle::XX, {1, 2, 3}, {1, 2, 3}, true},
+        {"uu middle part missing", TUuStyle::BACKQUOTE, {1, 3}, {1, 3}, false},
+        {"xx middle part missing", TUuStyle::XX, {1, 3}, {1, 3}, false},
+        {"uu last part missing", TUuStyle::BACKQUOTE, {1, 2}, {1, 2}, false},
+        {"uu next part handled elsewhere, another article comes", TUuStyle::BACKQUOTE,
+         {1, 0, 3}, {1, 2, 3}, false},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ++index;
+        Report = test::TRecordingReport{};
+        Checks.Received.clear();
+        const std::string name = "f" + std::to_string(index) + ".bin";
+        const auto parts = ThreeParts(name, data, c.Style);
+        std::vector<THeader*> post;
+        for (int part : c.OnServer) {
+            const std::string s = name + " (" + std::to_string(part) + "/3)";
+            post.push_back(Header(1000 * index + part, "up@x", s.c_str()));
+        }
+        Chain(post);
+        THeader* other = Header(1000 * index + 99, "other@x", "talk");
+        bool follow = false;
+        for (int part : c.Fetched) {
+            if (part == 0) {
+                follow = Article(other, {"just talk"});
+                continue;
+            }
+            THeader* h = *std::find_if(post.begin(), post.end(), [&](THeader* p) {
+                return TNewsStore::PartOf(p).Part == static_cast<uint32_t>(part);
+            });
+            h->Flags |= HEADER_HANDLED;
+            follow = Article(h, parts[static_cast<size_t>(part - 1)]);
+        }
+        EXPECT_FALSE(follow);
+        EXPECT_EQ(Driver->DecodeState(), DS_IDLE);
+        const std::string tag = c.Whole ? "[RECEIVED] " : "[INCOMPLETE] ";
+        ASSERT_EQ(Report.Logged.size(), 1u) << ::testing::PrintToString(Report.Logged);
+        EXPECT_EQ(Report.Logged[0].rfind(tag + Dl() + name, 0), 0u) << Report.Logged[0];
+        // Never spliced: an incomplete file holds the parts before the gap.
+        const size_t partBytes = (UuLines(data, c.Style).size() / 3) * 45;
+        size_t before = 0;
+        while (before < c.Fetched.size() && c.Fetched[before] == static_cast<int>(before) + 1)
+            ++before;
+        EXPECT_EQ(ReadFile(Dl() + name), c.Whole ? data : data.substr(0, partBytes * before));
+        EXPECT_EQ(Checks.Received, c.Whole ? Lines{name} : Lines{});
+    }
+}
+
+TEST_F(BrokenPostTest, NextPartCopiesAndAShortLastPartContinueTheFile) {
+    // 61 bytes: the last part's only data line is a short one.
+    const std::string data = Noise(45 + 16, 62);
+    const Lines lines = UuLines(data);
+    std::vector<THeader*> post = Post("short.bin", {1, 2, 2}, 2, 10);
+    EXPECT_TRUE(Article(post[0], {"begin 644 short.bin", lines[0]}));
+    // The walk follows to the next part, past nothing: the copy comes later.
+    EXPECT_EQ(TNewsStore::NextPartOfPost(post[0]), post[1]);
+    post[1]->Flags |= HEADER_HANDLED;
+    EXPECT_FALSE(Article(post[1], {"part two", lines[1], lines[2], "end"}));
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[RECEIVED] " + Dl() + "short.bin", 0), 0u);
+    EXPECT_EQ(ReadFile(Dl() + "short.bin"), data);
+    // The second copy of part 2 is one the walk skips.
+    EXPECT_TRUE(TNewsStore::RepeatsHandledPart(post[2]));
+    EXPECT_FALSE(TNewsStore::RepeatsHandledPart(post[1]));
+}
+
+TEST_F(BrokenPostTest, PostWithoutItsFirstPartGetsOneLineAndNoFile) {
+    const std::string data = Noise(45 * 30, 63);
+    struct Case {
+        const char* Name;
+        bool Yenc;
+        TUuStyle Style;
+    } const cases[] = {
+        {"yEnc", true, TUuStyle::BACKQUOTE},
+        {"uu", false, TUuStyle::BACKQUOTE},
+        {"xx", false, TUuStyle::XX},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ++index;
+        Report = test::TRecordingReport{};
+        const std::string name = "h" + std::to_string(index) + ".bin";
+        std::vector<THeader*> post = Post(name, {2, 3}, 3, 2000 * index + 2);
+        std::vector<Lines> bodies;
+        if (c.Yenc) {
+            bodies = {YencArticle(name, data, 2, 450, 900), YencArticle(name, data, 3, 900, 1350)};
+        } else {
+            const auto parts = ThreeParts(name, data, c.Style);
+            bodies = {parts[1], parts[2]};
+        }
+        EXPECT_FALSE(Article(post[0], bodies[0]));
+        // The rest of the post is not worth asking for.
+        EXPECT_TRUE(Driver->PartRefused());
+        EXPECT_EQ(Checks.NoData, 0);
+        // Should the walk bring the next part all the same, it adds no line.
+        Article(post[1], bodies[1]);
+        ASSERT_EQ(Report.Logged.size(), 1u) << ::testing::PrintToString(Report.Logged);
+        const std::string& line = Report.Logged[0];
+        EXPECT_EQ(line.rfind("[INCOMPLETE] alt.binaries.test \"" + name + " (2/3)\": no file", 0),
+                  0u)
+            << line;
+        EXPECT_NE(line.find("parts 2-3 of 3, missing 1"), std::string::npos) << line;
+        EXPECT_FALSE(Exists(Dl() + name));
+    }
+}
+
+TEST_F(BrokenPostTest, TextPartsOfAPostAreNotAnIncompleteFile) {
+    std::vector<THeader*> post = Post("my story", {2}, 3, 3000);
+    Article(post[0], {"Chapter two.", "It was a dark and stormy night;", "end of chapter"});
+    EXPECT_TRUE(Report.Logged.empty());
+    EXPECT_FALSE(Driver->PartRefused());
+}
+
+TEST_F(BrokenPostTest, YencPartCopiesAreIgnoredAndTheDupeTableHearsOfWholeFilesOnly) {
+    const std::string data = Noise(9000, 64);
+    // A file of that name is there: the post lands under a free name.
+    std::filesystem::create_directories(Dl());
+    test::WriteFile(Dl() + "x.jpg", "older");
+    std::vector<THeader*> post = Post("x.jpg yEnc", {1, 2, 2, 3}, 3, 4000);
+    EXPECT_TRUE(Article(post[0], YencArticle("x.jpg", data, 1, 0, 3000)));
+    EXPECT_TRUE(Checks.Received.empty());
+    EXPECT_TRUE(Article(post[1], YencArticle("x.jpg", data, 2, 3000, 6000)));
+    EXPECT_TRUE(Article(post[2], YencArticle("x.jpg", data, 2, 3000, 6000)));
+    EXPECT_TRUE(Contains(Report.Status, "multipart yenc: part 2 of x.jpg again: ignored"));
+    EXPECT_FALSE(Driver->PartRefused());
+    EXPECT_TRUE(Checks.Received.empty());
+    EXPECT_FALSE(Article(post[3], YencArticle("x.jpg", data, 3, 6000, 9000)));
+    EXPECT_EQ(ReadFile(Dl() + "x(1).jpg"), data);
+    EXPECT_EQ(Checks.Received, Lines{"x.jpg"});
+    EXPECT_EQ(Checks.Opened, (Lines{"x.jpg", "x.jpg", "x.jpg"}));
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[RECEIVED] " + Dl() + "x(1).jpg", 0), 0u);
+}
+
+TEST_F(BrokenPostTest, YencPartWithoutItsTrailerEndsTheFile) {
+    const std::string data = Noise(9000, 65);
+    std::vector<THeader*> post = Post("t.bin yEnc", {1, 2, 3}, 3, 5000);
+    EXPECT_TRUE(Article(post[0], YencArticle("t.bin", data, 1, 0, 3000)));
+    Lines cut = YencArticle("t.bin", data, 2, 3000, 6000);
+    cut.resize(cut.size() / 2);
+    EXPECT_FALSE(Article(post[1], cut));
+    EXPECT_TRUE(Driver->PartRefused());
+    Article(post[2], YencArticle("t.bin", data, 3, 6000, 9000));
+    ASSERT_EQ(Report.Logged.size(), 1u) << ::testing::PrintToString(Report.Logged);
+    EXPECT_EQ(Report.Logged[0].rfind("[INCOMPLETE] " + Dl() + "t.bin", 0), 0u);
+    EXPECT_TRUE(Checks.Received.empty());
+}
+
+TEST_F(BrokenPostTest, Base64PartCutAtTheArticlesEndIsIncompleteWhenMorePartsAreCounted) {
+    const std::string data = Noise(57 * 20, 66);  // whole lines, no padding
+    Lines body = {"Content-Type: application/octet-stream; name=\"m.bin\"",
+                  "Content-Transfer-Encoding: base64", ""};
+    for (size_t i = 0; i < data.size(); i += 57) body.push_back(Base64Line(data.substr(i, 57)));
+    TArticleNo number = 6000;
+    for (const auto& [subject, tag] : {std::pair{"m.bin (1/2)", "[INCOMPLETE] "},
+                                       std::pair{"m.bin (1/1)", "[RECEIVED] "}}) {
+        SCOPED_TRACE(subject);
+        Report = test::TRecordingReport{};
+        Article(Header(number++, "up@x", subject), body);
+        ASSERT_EQ(Report.Logged.size(), 1u);
+        EXPECT_EQ(Report.Logged[0].rfind(tag, 0), 0u) << Report.Logged[0];
+    }
 }
 
 }  // namespace

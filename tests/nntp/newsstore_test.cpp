@@ -710,6 +710,61 @@ TEST_F(NewsStoreTest, LaterPartOfPostNeedsPosterPostAndAHigherPart) {
     EXPECT_FALSE(TNewsStore::LaterPartOfPost(nullptr, nullptr));
 }
 
+// Which article continues a post's file, which copies of a part are no new
+// articles, and what a broken post's log line says of it: one poster's
+// posts with copies of parts and a gap, posted at one time (the copies of
+// a part go to a run of their own after the post), sorted as the walk sees
+// them.
+TEST_F(NewsStoreTest, NextPartCopiesAndGapsOfAPost) {
+    struct TRow {
+        TArticleNo Number;
+        const char* Subject;
+        uint32_t Date;
+    };
+    const TRow rows[] = {
+        {1, "f (1/3)", 10}, {2, "f (2/3)", 10}, {3, "f (2/3)", 10}, {4, "f (3/3)", 10},
+        {5, "g (2/4)", 10}, {6, "g (4/4)", 10}, {7, "talk", 10},   {8, "g (2/4)", 10},
+    };
+    for (const TRow& r : rows) {
+        THeader* h = store.FindOrAddHeader(Group, r.Number);
+        ASSERT_NE(h, nullptr);
+        h->Subject = store.Intern(r.Subject);
+        h->Poster = store.Intern("al");
+        h->Date = r.Date;
+    }
+    store.SortHeaders(Group);
+    auto at = [&](TArticleNo n) { return Lookup(Group, n); };
+    auto number = [](const THeader* h) { return h ? h->Number : 0; };
+
+    // The next part, whichever copy of this one is asked from.
+    EXPECT_EQ(number(TNewsStore::NextPartOfPost(at(1))), 2);
+    EXPECT_EQ(number(TNewsStore::NextPartOfPost(at(2))), 4);
+    EXPECT_EQ(number(TNewsStore::NextPartOfPost(at(3))), 4);
+    EXPECT_EQ(TNewsStore::NextPartOfPost(at(4)), nullptr);  // the last part
+    EXPECT_EQ(TNewsStore::NextPartOfPost(at(5)), nullptr);  // part 3 is not there
+    EXPECT_EQ(TNewsStore::NextPartOfPost(at(7)), nullptr);  // no counter
+    // A copy still to be dealt with is preferred to one already handled.
+    at(2)->Flags |= HEADER_HANDLED;
+    EXPECT_EQ(number(TNewsStore::NextPartOfPost(at(1))), 3);
+    at(3)->Flags |= HEADER_HANDLED;
+    EXPECT_EQ(number(TNewsStore::NextPartOfPost(at(1))), 2);
+
+    // Copies of a handled part, in the same run or a later one.
+    EXPECT_TRUE(TNewsStore::RepeatsHandledPart(at(3)));
+    EXPECT_FALSE(TNewsStore::RepeatsHandledPart(at(4)));
+    EXPECT_FALSE(TNewsStore::RepeatsHandledPart(at(8)));
+    at(5)->Flags |= HEADER_HANDLED;
+    EXPECT_TRUE(TNewsStore::RepeatsHandledPart(at(8)));
+    EXPECT_FALSE(TNewsStore::RepeatsHandledPart(at(7)));
+
+    EXPECT_EQ(TNewsStore::DescribePost(at(8)), "parts 2, 4 of 4, missing 1, 3");
+    EXPECT_EQ(TNewsStore::DescribePost(at(4)), "parts 1-3 of 3 on the server");
+    EXPECT_EQ(TNewsStore::DescribePost(at(7)), "");
+    EXPECT_TRUE(TNewsStore::SamePost(at(5), at(8)));
+    EXPECT_FALSE(TNewsStore::SamePost(at(1), at(5)));
+    EXPECT_FALSE(TNewsStore::SamePost(at(7), at(7)));
+}
+
 // The order is a function of the headers alone: loading them in another
 // order, into other buckets, gives the same chains.
 TEST_F(NewsStoreTest, PosterChainsDoNotDependOnLoadOrder) {

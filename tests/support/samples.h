@@ -110,21 +110,25 @@ inline std::string EnsureGroup(const std::string& sourceDir, const std::string& 
 // uploaders do (parts shuffled over several connections, one Date for all),
 // every subject tagged, and reads its description from outDir. Returns what
 // went wrong, or "" when the set is there with its three kinds of file.
+// set is "--set" (the upload set) or "--broken-set"; kinds are the
+// expectations the set must hold.
 inline std::string PostUploadSet(const std::string& sourceDir, const std::string& envPath,
                                  const std::string& group, const std::string& tag,
-                                 const std::string& outDir, std::vector<TSample>* samples) {
+                                 const std::string& outDir, std::vector<TSample>* samples,
+                                 const std::string& set = "--set",
+                                 const std::set<std::string>& kinds = {"received", "incomplete",
+                                                                       "virus"}) {
     std::string posted;
     if (RunCommand("python3 " + ShellQuote(sourceDir + "/scripts/post-uploads.py") + " --env " +
-                       ShellQuote(envPath) + " --group " + ShellQuote(group) +
-                       " --set --connections 4 --tag " + ShellQuote(tag) + " --out " +
+                       ShellQuote(envPath) + " --group " + ShellQuote(group) + " " + set +
+                       " --connections 4 --tag " + ShellQuote(tag) + " --out " +
                        ShellQuote(outDir),
                    &posted) != 0)
         return "post-uploads.py failed:\n" + posted;
     *samples = ReadSamples(outDir);
-    std::set<std::string> kinds;
-    for (const auto& s : *samples) kinds.insert(s.Expect);
-    if (kinds != std::set<std::string>{"received", "incomplete", "virus"})
-        return "expect.tsv or SHA256SUMS unreadable in " + outDir;
+    std::set<std::string> found;
+    for (const auto& s : *samples) found.insert(s.Expect);
+    if (found != kinds) return "expect.tsv or SHA256SUMS unreadable in " + outDir;
     return "";
 }
 
