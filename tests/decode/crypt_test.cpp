@@ -142,11 +142,12 @@ TEST(CryptTest, OneCharacterKeyWalksTheSevenRotations) {
 }
 
 TEST(CryptTest, StreamFollowsTheBuildingRule) {
+    const char* longKey =
+        "a key long enough that 128 entries never reach its end, since it "
+        "runs well over one hundred and twenty-eight characters in all, really";
     const char* keys[] = {"ab", "secret",
                           "seven77",  // exactly one rotation cycle per pass
-                          "\x01\x80\xFF\x7F",
-                          "a key long enough that 128 entries never reach its end, since it "
-                          "runs well over one hundred and twenty-eight characters in all, really"};
+                          "\x01\x80\xFF\x7F", longKey};
     for (const char* key : keys) {
         SCOPED_TRACE(key);
         EXPECT_EQ(StreamOf(key, 256), ReferenceStream(key));
