@@ -28,6 +28,10 @@ bool ReadArticleNumber(const char** text, TArticleNo* value) {
     return true;
 }
 
+// The store makes records while a group holds HEADER_CAP or fewer, so it
+// keeps one more than the cap.
+constexpr TArticleNo STORED_PER_GROUP = static_cast<TArticleNo>(HEADER_CAP) + 1;
+
 }  // namespace
 
 void TNewsIo::OnGroupSelected() {
@@ -87,6 +91,8 @@ void TNewsIo::RequestHeaderRange() {
     } else if (g->Last < RangeFirst) {
         Log("No new headers to load in this group");
         SortAndWalk();
+    } else if (!PassOverOldest(g)) {
+        SortAndWalk();  // the store is full: nothing new fits
     } else {
         if (UseXover())
             RequestRange("xover", TNewsState::XOVER);
@@ -94,6 +100,25 @@ void TNewsIo::RequestHeaderRange() {
             RequestRange("xhdr subject", TNewsState::XHDR_SUBJECT);
         ExpectCount(static_cast<long>(RangeLast - RangeFirst + 1));
     }
+}
+
+bool TNewsIo::PassOverOldest(TNewsGroup* g) {
+    // Loading a whole large group only to keep its oldest end would take
+    // hours, and servers have mostly expired that end anyway.
+    TArticleNo room = STORED_PER_GROUP - g->NumHeaders;
+    if (room < 0) room = 0;
+    if (RangeLast - RangeFirst + 1 <= room) return true;
+    TArticleNo newest = RangeLast - room + 1;
+    if (room > 0)
+        LogF("%s: %lld older articles passed over, loading the newest %lld", g->Name,
+             static_cast<long long>(newest - RangeFirst), static_cast<long long>(room));
+    else
+        LogF("%s: the store is full, %lld new articles passed over", g->Name,
+             static_cast<long long>(newest - RangeFirst));
+    // The pointer stays: the walk's end moves it to the group's last article,
+    // and a run cut short before that passes over the same articles again.
+    RangeFirst = newest;
+    return room > 0;
 }
 
 void TNewsIo::RequestRange(const char* command, TNewsState state) {
@@ -124,14 +149,107 @@ void TNewsIo::PostingHostStep() {
 }
 
 void TNewsIo::HeaderDataLine(char* line) {
-    if (State == TNewsState::XHDR_SUBJECT) ++SubjectLines;
+    switch (State) {
+        case TNewsState::LINES_CAPABILITIES: {
+            std::string_view words = TrimSpaces(line);
+            if (EqualsIgnoringCase(words.substr(0, words.find_first_of(" \t")), "HDR"))
+                ProbeFound = true;
+            return;
+        }
+        case TNewsState::LINES_OVERVIEW_FMT:
+            if (EqualsIgnoringCase(TrimSpaces(line), ":lines")) ProbeFound = true;
+            return;
+        case TNewsState::XHDR_SUBJECT:
+            ++SubjectLines;
+            break;
+        default:
+            break;
+    }
     if (CurGroup) {
         if (State == TNewsState::XOVER)
             Headers.AddOverviewLine(CurGroup, line);
+        else if (State == TNewsState::META_LINES)
+            Headers.AddFieldLine(CurGroup, FIELD_LINES, line);
         else
             Headers.AddFieldLine(CurGroup, static_cast<THeaderField>(State), line);
     }
     ++LineCount;
+}
+
+bool TNewsIo::FindUncountedSpan(TArticleNo* first, TArticleNo* last) const {
+    const TNewsGroup* g = CurGroup;
+    if (!g || !g->HeaderHash) return false;
+    TArticleNo low = 0, high = 0;
+    for (int b = 0; b < HEADERHASH_COUNT; ++b) {
+        for (const THeader* h = g->HeaderHash[b]; h; h = h->HashNext) {
+            if (h->Lines > 0 || h->Number < RangeFirst || h->Number > RangeLast) continue;
+            if (low == 0 || h->Number < low) low = h->Number;
+            if (h->Number > high) high = h->Number;
+        }
+    }
+    *first = low;
+    *last = high;
+    return low != 0;
+}
+
+// Posts without a "Lines:" header (every modern uploader's) get no answer to
+// "xhdr lines"; the server's :lines metadata counts them all the same.
+void TNewsIo::LineCountStep() {
+    // One request over the span from the first to the last article without
+    // a count: a request per article or per gap costs a round trip each,
+    // and a count asked again for an article between them only costs a line.
+    if (!FindUncountedSpan(&MetaFirst, &MetaLast)) {
+        CrossPostStep();
+        return;
+    }
+    switch (MetaLines) {
+        case TMetaLines::UNASKED:
+            // CAPABILITIES first: a server that knows it says HDR; an older
+            // one may still list :lines in its overview format for XHDR.
+            ProbeFound = false;
+            State = TNewsState::LINES_CAPABILITIES;
+            SendCommand("CAPABILITIES");
+            break;
+        case TMetaLines::HDR:
+        case TMetaLines::XHDR:
+            RequestMetaLines();
+            break;
+        case TMetaLines::NONE:
+            CrossPostStep();
+            break;
+    }
+}
+
+void TNewsIo::LineProbeEnded() {
+    if (State == TNewsState::LINES_CAPABILITIES && ProbeFound) {
+        MetaLines = TMetaLines::HDR;
+    } else if (State == TNewsState::LINES_CAPABILITIES &&
+               std::strncmp(LastResponseText, "101", 3) != 0) {
+        // Refused: a server from before CAPABILITIES; its overview format
+        // may still name the metadata.
+        ProbeFound = false;
+        State = TNewsState::LINES_OVERVIEW_FMT;
+        SendCommand("LIST OVERVIEW.FMT");
+        return;
+    } else if (State == TNewsState::LINES_OVERVIEW_FMT && ProbeFound) {
+        MetaLines = TMetaLines::XHDR;
+    } else {
+        MetaLines = TMetaLines::NONE;
+    }
+    if (MetaLines == TMetaLines::NONE) {
+        Log("The server gives no line counts: articles without a Lines header pass the size "
+            "limits");
+        CrossPostStep();
+        return;
+    }
+    RequestMetaLines();
+}
+
+void TNewsIo::RequestMetaLines() {
+    State = TNewsState::META_LINES;
+    SendCommand("%s :lines %lld-%lld", MetaLines == TMetaLines::HDR ? "HDR" : "XHDR",
+                static_cast<long long>(MetaFirst), static_cast<long long>(MetaLast));
+    LineCount = 0;
 }
 
 void TNewsIo::HeaderStepEnded() {
@@ -149,9 +267,22 @@ void TNewsIo::HeaderStepEnded() {
         case TNewsState::XHDR_LINES:
             // A server without XHDR support gets asked for the overview.
             if (SubjectLines > 0)
-                CrossPostStep();
+                LineCountStep();
             else
                 RequestRange("xover", TNewsState::XOVER);
+            break;
+        case TNewsState::LINES_CAPABILITIES:
+        case TNewsState::LINES_OVERVIEW_FMT:
+            LineProbeEnded();
+            break;
+        case TNewsState::META_LINES:
+            // Refused though offered: not asked again on this connection.
+            if (LastResponseText[0] != '2') {
+                MetaLines = TMetaLines::NONE;
+                Log("The server refused its line counts: articles without a Lines header pass "
+                    "the size limits");
+            }
+            CrossPostStep();
             break;
         case TNewsState::XOVER:
             CrossPostStep();

@@ -32,6 +32,9 @@ bool IsHeaderStep(TNewsState state) {
         case TNewsState::XHDR_XREF:
         case TNewsState::XHDR_HOST:
         case TNewsState::XOVER:
+        case TNewsState::LINES_CAPABILITIES:
+        case TNewsState::LINES_OVERVIEW_FMT:
+        case TNewsState::META_LINES:
             return true;
         default:
             return false;
@@ -169,6 +172,7 @@ void TNewsIo::ConnectionEstablished() {
     ModeReaderSent = false;
     Started = false;
     AuthTried = false;
+    MetaLines = TMetaLines::UNASKED;  // another connection may be another server
     AuthRetries = UseSpa() ? NNTP_SPA_AUTH_RETRIES : 0;
     Connected();
 }
@@ -320,10 +324,12 @@ void TNewsIo::Dispatch(int code) {
         case 211:
             OnGroupSelected();
             break;
+        case 101:
         case 215:
         case 231:
         case 221:
         case 224:
+        case 225:
             MultiLine = true;
             break;
         case 220:

@@ -50,8 +50,9 @@ class TSampleQueue {
     std::deque<uint32_t> Values;
 };
 
-// What a group walk is doing; the header steps' numbers are the store's
-// field codes (THeaderField).
+// What a group walk is doing; the header steps' numbers up to XOVER are the
+// store's field codes (THeaderField). The steps after XOVER fill in line
+// counts the "xhdr lines" answer left out.
 enum class TNewsState : int {
     IDLE = 0,
     XHDR_SUBJECT = 1,
@@ -66,7 +67,14 @@ enum class TNewsState : int {
     XHDR_HOST = 10,
     CONNECTING = 11,
     XOVER = 12,
+    LINES_CAPABILITIES = 13,  // is HDR offered?
+    LINES_OVERVIEW_FMT = 14,  // is :lines in the overview?
+    META_LINES = 15,          // the :lines metadata
 };
+
+// How this connection gets the server's own line counts: unknown until
+// asked, then HDR or XHDR of ":lines", or none.
+enum class TMetaLines : int { UNASKED, HDR, XHDR, NONE };
 
 class TNewsIo {
   public:
@@ -226,11 +234,20 @@ class TNewsIo {
     void StartNewsrcStep();
     // ---- header loading (headerload.cpp) ----
     void RequestHeaderRange();
+    // Narrows the range to the newest articles the store can still hold and
+    // says how many older ones are passed over; false when none fit.
+    bool PassOverOldest(TNewsGroup* group);
     void RequestRange(const char* command, TNewsState state);
     void HeaderDataLine(char* line);
     void HeaderStepEnded();
     void CrossPostStep();
     void PostingHostStep();
+    void LineCountStep();
+    void LineProbeEnded();
+    void RequestMetaLines();
+    // The lowest and highest article of the range that holds no line count;
+    // false when every one has its count.
+    bool FindUncountedSpan(TArticleNo* first, TArticleNo* last) const;
     // ---- the article walk (articlewalk.cpp) ----
     void SortAndWalk();
     void AdvanceCursor();
@@ -275,6 +292,10 @@ class TNewsIo {
     char MessageIdText[256] = {};
     TArticleNo RangeFirst = 0;
     TArticleNo RangeLast = 0;
+    TMetaLines MetaLines = TMetaLines::UNASKED;  // per connection
+    bool ProbeFound = false;
+    TArticleNo MetaFirst = 0;
+    TArticleNo MetaLast = 0;
     int AuthRetries = 0;
     int NtlmStep = 0;
     uint64_t CommandTime = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -24,13 +25,17 @@ namespace {
 class TPoster {
   public:
     explicit TPoster(int port) : Lines(port, "200") {}
+    // withLines false posts as modern uploaders do: no "Lines:" header.
     bool Post(const std::string& group, const std::string& from, const std::string& subject,
-              const std::string& date, const std::vector<std::string>& body) {
+              const std::string& date, const std::vector<std::string>& body,
+              bool withLines = true) {
         Lines.Send("POST\r\n");
         if (Lines.ReadLine().rfind("340", 0) != 0) return false;
         std::ostringstream a;
         a << "From: " << from << "\r\nNewsgroups: " << group << "\r\nSubject: " << subject
-          << "\r\nDate: " << date << "\r\nLines: " << body.size() << "\r\n\r\n";
+          << "\r\nDate: " << date << "\r\n";
+        if (withLines) a << "Lines: " << body.size() << "\r\n";
+        a << "\r\n";
         for (const auto& l : body) a << (l.rfind(".", 0) == 0 ? "." : "") << l << "\r\n";
         a << ".\r\n";
         Lines.Send(a.str());
@@ -149,6 +154,36 @@ TEST_F(InnTest, PartsComeInDateOrderAndASecondPassFetchesNothing) {
     ASSERT_TRUE(client->Run([&] { return client->AllDone > 1; }, 30000));
     EXPECT_EQ(client->Requested.size(), fetched);
     EXPECT_TRUE(client->LoggedPrefix("Already seen all messages: alt.binaries.test.zorvex"));
+}
+
+TEST_F(InnTest, XhdrModeCountsLinesOfPostsWithoutALinesHeader) {
+    const std::string group = "alt.binaries.test.zorvex";
+    const std::string tag = "nolines " + std::to_string(::getpid()) + " ";
+    const std::vector<std::vector<std::string>> bodies{
+        {"one"}, {"a", "b", "c", "d", "e", "f", "g"}, {".dot", "", "last"}};
+    {
+        TPoster poster(std::stoi(Env->at("ZORVEX_INN_PORT")));
+        ASSERT_TRUE(poster.Ok());
+        for (size_t i = 0; i < bodies.size(); ++i)
+            ASSERT_TRUE(poster.Post(group, "No Lines <nolines@zorvex.invalid>",
+                                    tag + std::to_string(i), "Mon, 07 May 2007 10:20:00 GMT",
+                                    bodies[i], false));
+    }
+    TNewsStore store;
+    auto client = MakeClient(store, 0);
+    ASSERT_TRUE(client->Connect(Plain()));
+    ASSERT_TRUE(client->Run([&] { return client->AllDone > 0; }, 30000)) << "walk did not end";
+    EXPECT_TRUE(client->Errors.empty());
+    std::map<std::string, int32_t> counts;
+    TNewsGroup* g = store.FindGroup(group.c_str());
+    for (THeader* h = g->SortedHead; h; h = h->NumberNext)
+        if (std::string(h->Subject).rfind(tag, 0) == 0) counts[h->Subject] = h->Lines;
+    std::map<std::string, int32_t> expected;
+    for (size_t i = 0; i < bodies.size(); ++i)
+        expected[tag + std::to_string(i)] = static_cast<int32_t>(bodies[i].size());
+    EXPECT_EQ(counts, expected);
+    // The server's capability was asked once for the whole walk.
+    EXPECT_EQ(std::count(client->Logs.begin(), client->Logs.end(), "SEND CAPABILITIES"), 1);
 }
 
 TEST_F(InnTest, LoginPortAsksForAuthenticationAndTheWalkGoesOn) {

@@ -322,23 +322,27 @@ TEST_P(RangeTest, RangeFollowsPointerAndServerNumbers) {
     EXPECT_EQ(g->Pointer, c.PointerAfter);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ranges, RangeTest,
-                         ::testing::Values(
-                             // Below first: loads from first; the walk then finishes at last.
-                             RangeCase{0, "211 10 5000 5009 a.b", "xover 5000-5009", 5009},
-                             // Above last: the server renumbered; loads everything again.
-                             RangeCase{9999, "211 10 5000 5009 a.b", "xover 5000-5009", 5009},
-                             RangeCase{5004, "211 10 5000 5009 a.b", "xover 5005-5009", 5009},
-                             // Everything seen.
-                             RangeCase{5009, "211 10 5000 5009 a.b", nullptr, 5009},
-                             // Numbers beyond 32 bits.
-                             RangeCase{4294967300LL, "211 3 4294967299 4294967302 a.b",
-                                       "xover 4294967301-4294967302", 4294967302LL},
-                             // A hostile server's numbers are clamped, never overflowed.
-                             RangeCase{0, "211 1 -5 3 a.b", "xover 1-3", 3},
-                             RangeCase{0, "211 1 1 99999999999999999999999 a.b",
-                                       "xover 1-4611686018427387904", ARTICLE_NO_MAX}),
-                         [](const auto& info) { return "Case" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, RangeTest,
+    ::testing::Values(
+        // Below first: loads from first; the walk then finishes at last.
+        RangeCase{0, "211 10 5000 5009 a.b", "xover 5000-5009", 5009},
+        // Above last: the server renumbered; loads everything again.
+        RangeCase{9999, "211 10 5000 5009 a.b", "xover 5000-5009", 5009},
+        RangeCase{5004, "211 10 5000 5009 a.b", "xover 5005-5009", 5009},
+        // Everything seen.
+        RangeCase{5009, "211 10 5000 5009 a.b", nullptr, 5009},
+        // Numbers beyond 32 bits.
+        RangeCase{4294967300LL, "211 3 4294967299 4294967302 a.b", "xover 4294967301-4294967302",
+                  4294967302LL},
+        // A hostile server's numbers are clamped, never overflowed.
+        RangeCase{0, "211 1 -5 3 a.b", "xover 1-3", 3},
+        // ...and past what the store holds only the newest are asked.
+        RangeCase{0, "211 1 1 99999999999999999999999 a.b",
+                  "xover 4611686018427355904-4611686018427387904", ARTICLE_NO_MAX},
+        // A pointer far behind passes over the older articles too.
+        RangeCase{5, "211 100000000 1 100000000 a.b", "xover 99968000-100000000", 100000000}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(NewsIoTest, SecondVisitLoadsOnlyAboveHighestLoaded) {
     Client->Xover = 1;
@@ -367,12 +371,13 @@ TEST_F(NewsIoTest, XhdrFieldByFieldThenXrefWhenWanted) {
     StartLoggedOn({Reply("211 2 1 2 a.b\n"), Reply("221 subject\n1 one\n2 two\n.\n"),
                    Reply("221 from\n1 p1\n2 p2\n.\n"),
                    Reply("221 date\n1 Mon, 07 May 2007 10:11:12 GMT\n.\n"),
-                   Reply("500 no lines here\n"), Reply("221 xref\n2 host a.b:2 C.D:9\n.\n"),
-                   Reply(Article(1, "x\n")), Reply(Article(2, "x\n"))});
+                   Reply("500 no lines here\n"), Reply("500 what?\n"), Reply("500 what?\n"),
+                   Reply("221 xref\n2 host a.b:2 C.D:9\n.\n"), Reply(Article(1, "x\n")),
+                   Reply(Article(2, "x\n"))});
     ASSERT_TRUE(RunUntilDone());
     EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "xhdr subject 1-2", "xhdr from 1-2",
-                                  "xhdr date 1-2", "xhdr lines 1-2", "xhdr xref 1-2", "article 1",
-                                  "article 2"}));
+                                  "xhdr date 1-2", "xhdr lines 1-2", "CAPABILITIES",
+                                  "LIST OVERVIEW.FMT", "xhdr xref 1-2", "article 1", "article 2"}));
     EXPECT_EQ(Client->Expected, (std::vector<long>{2, 2}));
     THeader* first = g->SortedHead;
     ASSERT_NE(first, nullptr);
@@ -411,6 +416,8 @@ TEST_F(NewsIoTest, HeaderCapIsToldOnceWithTheFirstArticleLeftOut) {
     Client->Xover = 1;
     Client->MaxLinesValue = 1;  // nothing is fetched: only the loading matters
     constexpr int kArticles = HEADER_CAP + 5;
+    // The client asks only the newest it can store; this server ignores the
+    // range and sends them all, so the store's own cap has to hold.
     std::string overview = "224 overview\n";
     for (int n = 1; n <= kArticles; ++n)
         overview += std::to_string(n) + "\ts\tp\td\t<" + std::to_string(n) + ">\t\t1\t50\n";
@@ -420,6 +427,8 @@ TEST_F(NewsIoTest, HeaderCapIsToldOnceWithTheFirstArticleLeftOut) {
         {Reply("211 " + std::to_string(kArticles) + " 1 " + std::to_string(kArticles) + " a.b\n"),
          Reply(overview)});
     ASSERT_TRUE(RunUntilDone(20000));
+    EXPECT_EQ(Settle(),
+              (Commands{"mode reader", "group a.b", "xover 5-" + std::to_string(kArticles)}));
     EXPECT_EQ(g->NumHeaders, HEADER_CAP + 1);
     EXPECT_EQ(
         std::count_if(Client->Logs.begin(), Client->Logs.end(),
@@ -440,6 +449,236 @@ TEST_F(NewsIoTest, XhdrWithoutSubjectsFallsBackToXover) {
     ASSERT_TRUE(RunUntilDone());
     EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "xhdr subject 1-1", "xhdr from 1-1",
                                   "xhdr date 1-1", "xhdr lines 1-1", "xover 1-1"}));
+}
+
+// ---- line counts ----
+
+// "xhdr lines" answers nothing for posts without a Lines header; the
+// server's :lines metadata is asked where it says it has it.
+struct LineCountCase {
+    const char* Name;
+    std::vector<std::string> ProbeReplies;
+    Commands ProbeCommands;  // sent after "xhdr lines"
+    int32_t Lines1, Lines2;  // 0: unknown
+    bool ToldUnknown;        // a status line says the counts are missing
+};
+
+class LineCountTest : public NewsIoTest, public ::testing::WithParamInterface<LineCountCase> {};
+
+TEST_P(LineCountTest, MissingCountsComeFromTheServersMetadata) {
+    const LineCountCase& c = GetParam();
+    // Known counts 5 and 50 are too small and too long; unknown ones pass.
+    Client->MinLinesValue = 10;
+    Client->MaxLinesValue = 20;
+    TNewsGroup* g = Store.AddGroup("a.b");
+    std::vector<TStep> steps{Reply("211 2 1 2 a.b\n"), Reply("221 subject\n1 one\n2 two\n.\n"),
+                             Reply("221 from\n1 p1\n2 p2\n.\n"), Reply("221 date\n.\n"),
+                             Reply("221 lines\n.\n")};
+    for (const auto& r : c.ProbeReplies) steps.push_back(Reply(r));
+    const bool unknown = c.Lines1 == 0 && c.Lines2 == 0;
+    if (unknown) {
+        steps.push_back(Reply(Article(1, "x\n")));
+        steps.push_back(Reply(Article(2, "x\n")));
+    }
+    StartLoggedOn(steps);
+    ASSERT_TRUE(RunUntilDone());
+    Commands expected{"mode reader",   "group a.b",     "xhdr subject 1-2",
+                      "xhdr from 1-2", "xhdr date 1-2", "xhdr lines 1-2"};
+    expected.insert(expected.end(), c.ProbeCommands.begin(), c.ProbeCommands.end());
+    if (unknown) expected.insert(expected.end(), {"article 1", "article 2"});
+    EXPECT_EQ(Settle(), expected);
+    ASSERT_NE(g->SortedHead, nullptr);
+    ASSERT_NE(g->SortedHead->NumberNext, nullptr);
+    EXPECT_EQ(std::max(g->SortedHead->Lines, 0), c.Lines1);
+    EXPECT_EQ(std::max(g->SortedHead->NumberNext->Lines, 0), c.Lines2);
+    const std::vector<TArticleNo> fetched =
+        unknown ? std::vector<TArticleNo>{1, 2} : std::vector<TArticleNo>{};
+    EXPECT_EQ(Client->Requested, fetched);
+    EXPECT_EQ(Client->LoggedPrefix("The server "), c.ToldUnknown);
+}
+
+const char kCapsWithHdr[] = "101 Capability list:\nVERSION 2\nREADER\nHDR\nOVER\n.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Probes, LineCountTest,
+    ::testing::Values(
+        LineCountCase{"HdrCapability",
+                      {kCapsWithHdr, "225 metadata follows\n1 5\n2 50\n.\n"},
+                      {"CAPABILITIES", "HDR :lines 1-2"},
+                      5,
+                      50,
+                      false},
+        LineCountCase{"OverviewFormatOfAnOlderServer",
+                      {"500 what?\n",
+                       "215 order of fields\nSubject:\nFrom:\nDate:\nMessage-ID:\nReferences:\n"
+                       ":bytes\n:lines\nXref:full\n.\n",
+                       "221 metadata follows\n1 5\n2 50\n.\n"},
+                      {"CAPABILITIES", "LIST OVERVIEW.FMT", "XHDR :lines 1-2"},
+                      5,
+                      50,
+                      false},
+        // A server that lists its capabilities is believed: no HDR, no counts.
+        LineCountCase{"CapabilitiesWithoutHdr",
+                      {"101 Capability list:\nVERSION 2\nREADER\nLIST ACTIVE HEADERS\nXHDR\n.\n"},
+                      {"CAPABILITIES"},
+                      0,
+                      0,
+                      true},
+        // "Lines:" in the overview is the header, which "xhdr lines" already gave.
+        LineCountCase{"LegacyOverviewFormat",
+                      {"500 what?\n",
+                       "215 order of fields\nSubject:\nFrom:\nDate:\nMessage-ID:\nReferences:\n"
+                       "Bytes:\nLines:\n.\n"},
+                      {"CAPABILITIES", "LIST OVERVIEW.FMT"},
+                      0,
+                      0,
+                      true},
+        LineCountCase{"NeitherProbeAnswered",
+                      {"500 what?\n", "500 what?\n"},
+                      {"CAPABILITIES", "LIST OVERVIEW.FMT"},
+                      0,
+                      0,
+                      true},
+        LineCountCase{"MetadataRefused",
+                      {kCapsWithHdr, "503 metadata not supported\n"},
+                      {"CAPABILITIES", "HDR :lines 1-2"},
+                      0,
+                      0,
+                      true},
+        // Garbage counts are no counts: they neither crash nor reject.
+        LineCountCase{"GarbageCounts",
+                      {kCapsWithHdr, "225 metadata follows\n1 many\nnonsense\n2 -7\n\n.\n"},
+                      {"CAPABILITIES", "HDR :lines 1-2"},
+                      0,
+                      0,
+                      false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(NewsIoTest, LineCountsAreAskedOnlyWhereMissingAndCapabilitiesOnce) {
+    Client->MinLinesValue = 100;  // every known count is too small: nothing is fetched
+    TNewsGroup* ab = Store.AddGroup("a.b");
+    TNewsGroup* cd = Store.AddGroup("c.d");
+    StartLoggedOn({Reply("211 4 1 4 a.b\n"), Reply("221 subject\n1 s1\n2 s2\n3 s3\n4 s4\n.\n"),
+                   Reply("221 from\n.\n"), Reply("221 date\n.\n"),
+                   Reply("221 lines\n1 12\n4 15\n.\n"), Reply(kCapsWithHdr),
+                   Reply("225 metadata follows\n2 7\n3 8\n.\n"), Reply("211 2 8 9 c.d\n"),
+                   Reply("221 subject\n8 s8\n9 s9\n.\n"), Reply("221 from\n.\n"),
+                   Reply("221 date\n.\n"), Reply("221 lines\n8 3\n.\n"),
+                   Reply("225 metadata follows\n9 4\n.\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(),
+              (Commands{"mode reader", "group a.b", "xhdr subject 1-4", "xhdr from 1-4",
+                        "xhdr date 1-4", "xhdr lines 1-4", "CAPABILITIES", "HDR :lines 2-3",
+                        "group c.d", "xhdr subject 8-9", "xhdr from 8-9", "xhdr date 8-9",
+                        "xhdr lines 8-9", "HDR :lines 9-9"}));
+    auto lines = [](TNewsGroup* g) {
+        std::vector<int32_t> out;
+        for (THeader* h = g->SortedHead; h; h = h->NumberNext) out.push_back(h->Lines);
+        return out;
+    };
+    EXPECT_EQ(lines(ab), (std::vector<int32_t>{12, 7, 8, 15}));
+    EXPECT_EQ(lines(cd), (std::vector<int32_t>{3, 4}));
+    EXPECT_TRUE(Client->Requested.empty());
+}
+
+TEST_F(NewsIoTest, EveryCountGivenAsksNothingMore) {
+    Client->MinLinesValue = 100;
+    Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 2 1 2 a.b\n"), Reply("221 subject\n1 s1\n2 s2\n.\n"),
+                   Reply("221 from\n.\n"), Reply("221 date\n.\n"),
+                   Reply("221 lines\n1 12\n2 15\n.\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "xhdr subject 1-2", "xhdr from 1-2",
+                                  "xhdr date 1-2", "xhdr lines 1-2"}));
+}
+
+// ---- groups larger than the store ----
+
+struct HugeGroupCase {
+    const char* Name;
+    bool Xover;
+    std::vector<std::string> Replies;  // after the group reply
+    Commands Sent;                     // after "group a.b"
+};
+
+class HugeGroupTest : public NewsIoTest, public ::testing::WithParamInterface<HugeGroupCase> {};
+
+TEST_P(HugeGroupTest, FirstVisitLoadsOnlyTheNewestTheStoreHolds) {
+    const HugeGroupCase& c = GetParam();
+    Client->Xover = c.Xover;
+    Client->MaxLinesValue = 1;  // nothing is fetched: only the loading matters
+    TNewsGroup* g = Store.AddGroup("a.b");
+    std::vector<TStep> steps{Reply("211 100000000 1 100000000 a.b\n")};
+    for (const auto& r : c.Replies) steps.push_back(Reply(r));
+    StartLoggedOn(steps);
+    ASSERT_TRUE(RunUntilDone());
+    Commands expected{"mode reader", "group a.b"};
+    expected.insert(expected.end(), c.Sent.begin(), c.Sent.end());
+    EXPECT_EQ(Settle(), expected);
+    const std::string told = "a.b: 99967999 older articles passed over, loading the newest 32001";
+    EXPECT_EQ(std::count(Client->Logs.begin(), Client->Logs.end(), told), 1);
+    EXPECT_FALSE(Client->LoggedPrefix("Too many headers"));
+    ASSERT_FALSE(Client->Expected.empty());
+    EXPECT_EQ(Client->Expected.front(), HEADER_CAP + 1);
+    EXPECT_EQ(g->NumHeaders, 2);
+    EXPECT_EQ(g->Pointer, 100000000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, HugeGroupTest,
+    ::testing::Values(HugeGroupCase{"Xover",
+                                    true,
+                                    {Overview({"99968000\ts\tp\td\t<a>\t\t1\t50",
+                                               "100000000\ts\tp\td\t<b>\t\t1\t50"})},
+                                    {"xover 99968000-100000000"}},
+                      HugeGroupCase{
+                          "Xhdr",
+                          false,
+                          {"221 subject\n99968000 s1\n100000000 s2\n.\n", "221 from\n.\n",
+                           "221 date\n.\n", "221 lines\n99968000 50\n100000000 50\n.\n"},
+                          {"xhdr subject 99968000-100000000", "xhdr from 99968000-100000000",
+                           "xhdr date 99968000-100000000", "xhdr lines 99968000-100000000"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(NewsIoTest, NextVisitToAHugeGroupLoadsOnlyWhatIsNew) {
+    Client->Xover = 1;
+    Client->MaxLinesValue = 1;
+    TNewsGroup* g = Store.AddGroup("a.b");
+    StartLoggedOn({Reply("211 100000000 1 100000000 a.b\n"),
+                   Reply(Overview({"100000000\ts\tp\td\t<a>\t\t1\t50"})),
+                   Reply("211 100000010 1 100000010 a.b\n"),
+                   Reply(Overview({"100000010\ts\tp\td\t<b>\t\t1\t50"}))});
+    ASSERT_TRUE(RunUntilDone());
+    Client->ClearDoneFlags();
+    Client->StartGroupWalk();
+    ASSERT_TRUE(Client->Run([&] { return Client->AllDone > 1; }));
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b", "xover 99968000-100000000",
+                                  "group a.b", "xover 100000001-100000010"}));
+    EXPECT_EQ(std::count_if(
+                  Client->Logs.begin(), Client->Logs.end(),
+                  [](const std::string& l) { return l.find("passed over") != std::string::npos; }),
+              1);
+    EXPECT_EQ(g->Pointer, 100000010);
+}
+
+TEST_F(NewsIoTest, FullStorePassesOverNewArticlesWithoutLoading) {
+    Client->Xover = 1;
+    TNewsGroup* g = Store.AddGroup("a.b");
+    for (TArticleNo n = 1; n <= HEADER_CAP + 1; ++n) {
+        THeader* h = Store.FindOrAddHeader(g, n);
+        ASSERT_NE(h, nullptr);
+        h->Subject = Store.Null();
+        h->Poster = Store.Null();
+        h->Flags |= HEADER_HANDLED;
+    }
+    g->HighestLoaded = HEADER_CAP + 1;
+    g->Pointer = HEADER_CAP + 1;
+    StartLoggedOn({Reply("211 32006 1 32006 a.b\n")});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Settle(), (Commands{"mode reader", "group a.b"}));
+    EXPECT_TRUE(Client->Logged("a.b: the store is full, 5 new articles passed over"));
+    EXPECT_TRUE(Client->Requested.empty());
+    EXPECT_EQ(g->Pointer, 32006);
 }
 
 // ---- articles ----
