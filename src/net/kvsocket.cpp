@@ -252,6 +252,10 @@ int TKVSocket::Handshake(int fd) {
     timeval none{0, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
     if (rc == 1) {
+        // From here a read takes what the kernel holds and returns: the
+        // rest of a record is waited for in ReceiveSecure, with its limit
+        // and without the lock.
+        BIO_set_nbio(SSL_get_rbio(ssl), 1);
         SslAttached.store(true);
         ERR_clear_error();
         return SOCKET_OK;
@@ -417,32 +421,30 @@ int TKVSocket::Receive(void* buffer, size_t size, int flags, size_t* count) {
 }
 
 int TKVSocket::ReceiveSecure(void* buffer, size_t size, size_t* count) {
-    bool readable = false;
     for (;;) {
         {
             std::lock_guard<std::mutex> guard(SslLock);
             if (!Ssl || !SslAttached.load() || Handle.load() == -1) return SOCKET_NOT_CREATED;
-            if (readable || SSL_pending(Ssl) > 0 || SSL_has_pending(Ssl)) {
-                ERR_clear_error();
-                int n = SSL_read(Ssl, buffer, static_cast<int>(size < INT_MAX ? size : INT_MAX));
-                if (n > 0) {
-                    if (count) *count = static_cast<size_t>(n);
-                    return SOCKET_OK;
-                }
-                int error = SSL_get_error(Ssl, n);
-                ERR_clear_error();
-                if (error == SSL_ERROR_ZERO_RETURN) return SOCKET_RECV_CLOSED;
-                if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-                    SslBroken = true;
-                    return SOCKET_FAIL_SSL_RECV;
-                }
-                // Only a session ticket or the like came: wait for more.
+            ERR_clear_error();
+            int n = SSL_read(Ssl, buffer, static_cast<int>(size < INT_MAX ? size : INT_MAX));
+            if (n > 0) {
+                if (count) *count = static_cast<size_t>(n);
+                return SOCKET_OK;
             }
+            int error = SSL_get_error(Ssl, n);
+            ERR_clear_error();
+            if (error == SSL_ERROR_ZERO_RETURN) return SOCKET_RECV_CLOSED;
+            if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+                SslBroken = true;
+                return SOCKET_FAIL_SSL_RECV;
+            }
+            // No record is whole yet (or only a session ticket came); the
+            // session keeps what part of one has arrived.
         }
+        // The same silence limit as a plain receive, also inside a record.
         int ready = PollReadable(ReceiveWaitMs.load());
         if (ready < 0) return SOCKET_NOT_CREATED;
         if (ready == 0) return SOCKET_HAD_TIMEOUT;
-        readable = true;
     }
 }
 
@@ -483,8 +485,8 @@ int TKVSocket::Close() {
         (void)n;  // a full counter already wakes every waiter
     }
     {
-        // A reader inside SSL_read holds the lock until its record is
-        // whole; after two seconds the socket is shut under it instead.
+        // A handshake or a write blocked on the socket holds the lock;
+        // after two seconds the socket is shut under it instead.
         std::unique_lock<std::mutex> ssl(SslLock, std::defer_lock);
         for (int attempt = 0; attempt < 20 && !ssl.try_lock(); ++attempt)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -44,7 +44,8 @@ enum : int {
 constexpr int NNTP_DEFAULT_PORT = 119;
 constexpr int NNTP_SSL_DEFAULT_PORT = 563;
 constexpr size_t SOCKET_HOST_MAX = 1024;
-// How long a secure receive waits for the rest of a record it has begun.
+// How long a secure receive waits in silence for a record or for the rest
+// of one it has begun; also the handshake's limit.
 constexpr int SOCKET_RECEIVE_WAIT_MS = 120 * 1000;
 
 // How a secure socket checks the server. Verify on: the certificate must
@@ -75,7 +76,8 @@ class TKVSocket {
     // on a secure socket).
     int Send(const void* buffer, size_t length, int flags);
     // On a secure socket returns decrypted bytes at once when some are
-    // buffered, else waits up to the receive wait for a record.
+    // buffered, else waits for a whole record; SOCKET_HAD_TIMEOUT when the
+    // receive wait passes without a byte, also in the middle of a record.
     int Receive(void* buffer, size_t size, int flags, size_t* count);
     // True at once when a secure session holds decrypted bytes.
     bool WaitReadable(int timeoutMs);
@@ -128,7 +130,8 @@ class TKVSocket {
     bool Refused = false;
     std::string Failure;
     // Serialises the receive thread (read, pending) with the window thread
-    // (write) and Close; held for a whole blocking handshake, read or write.
+    // (write) and Close; held for a whole blocking handshake or write. Reads
+    // never block under it.
     std::mutex SslLock;
     SSL* Ssl = nullptr;
     bool SslBroken = false;  // a fatal error: no close_notify may follow

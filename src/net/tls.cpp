@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 
 namespace zorvex {
 
@@ -34,8 +35,17 @@ SSL_CTX* MakeClientContext() {
     return ctx;
 }
 
+struct TSocketBioState {
+    int Fd = -1;
+    bool ReadsReturnAtOnce = false;  // set with BIO_set_nbio
+};
+
+TSocketBioState* StateOf(BIO* bio) {
+    return static_cast<TSocketBioState*>(BIO_get_data(bio));
+}
+
 int FdOf(BIO* bio) {
-    return static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio)));
+    return StateOf(bio)->Fd;
 }
 
 int BioWrite(BIO* bio, const char* data, int length) {
@@ -52,7 +62,8 @@ int BioRead(BIO* bio, char* data, int size) {
     BIO_clear_retry_flags(bio);
     ssize_t n;
     do {
-        n = ::recv(FdOf(bio), data, static_cast<size_t>(size), 0);
+        n = ::recv(FdOf(bio), data, static_cast<size_t>(size),
+                   StateOf(bio)->ReadsReturnAtOnce ? MSG_DONTWAIT : 0);
     } while (n < 0 && errno == EINTR);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_read(bio);
     // libssl asks whether a read of nothing was the end of the stream.
@@ -64,12 +75,15 @@ int BioPuts(BIO* bio, const char* text) {
     return BioWrite(bio, text, static_cast<int>(std::strlen(text)));
 }
 
-long BioCtrl(BIO* bio, int cmd, long, void* ptr) {
+long BioCtrl(BIO* bio, int cmd, long num, void* ptr) {
     switch (cmd) {
         case BIO_CTRL_FLUSH:
             return 1;
         case BIO_CTRL_EOF:
             return BIO_test_flags(bio, BIO_FLAGS_IN_EOF) != 0;
+        case BIO_C_SET_NBIO:
+            StateOf(bio)->ReadsReturnAtOnce = num != 0;
+            return 1;
         case BIO_C_GET_FD:
             if (ptr) *static_cast<int*>(ptr) = FdOf(bio);
             return FdOf(bio);
@@ -79,12 +93,16 @@ long BioCtrl(BIO* bio, int cmd, long, void* ptr) {
 }
 
 int BioCreate(BIO* bio) {
-    BIO_set_data(bio, reinterpret_cast<void*>(intptr_t{-1}));
+    auto* state = new (std::nothrow) TSocketBioState;
+    if (!state) return 0;
+    BIO_set_data(bio, state);
     BIO_set_init(bio, 1);
     return 1;
 }
 
-int BioDestroy(BIO*) {
+int BioDestroy(BIO* bio) {
+    delete StateOf(bio);
+    BIO_set_data(bio, nullptr);
     return 1;
 }
 
@@ -163,7 +181,7 @@ X509_STORE* TlsStoreWithCaFile(const std::string& caFile, std::string* failure) 
 BIO* TlsSocketBio(int fd) {
     BIO_METHOD* method = SocketMethod();
     BIO* bio = method ? BIO_new(method) : nullptr;
-    if (bio) BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+    if (bio) StateOf(bio)->Fd = fd;
     return bio;
 }
 

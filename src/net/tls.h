@@ -21,7 +21,9 @@ X509_STORE* TlsStoreWithCaFile(const std::string& caFile, std::string* failure);
 
 // A BIO over a connected socket that sends with MSG_NOSIGNAL: a peer that
 // went away makes the write fail instead of killing the process. The BIO
-// does not own the descriptor.
+// does not own the descriptor. After BIO_set_nbio(bio, 1) a read with
+// nothing waiting returns at once asking for a retry, so the caller can wait
+// for the rest of a record with its own time limit; writes still block.
 BIO* TlsSocketBio(int fd);
 
 // The oldest error on this thread's OpenSSL queue as text (fallback when the

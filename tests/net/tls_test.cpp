@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +25,7 @@ namespace {
 
 using test::TLoopbackListener;
 using test::TlsReadLine;
+using test::TlsSealRecord;
 using test::TlsWriteAll;
 using test::TTempDir;
 using test::TTlsTestServer;
@@ -294,6 +297,81 @@ TEST(TlsSocketTest, PeerThatGoesAwayEndsReceiveAndSendWithoutSignal) {
     }
 }
 
+// A short receive wait stands for the client's own: with [timeout] delay=0
+// there is no watchdog, and the socket's wait is all that ends a stall.
+constexpr int kStallWaitMs = 400;
+constexpr auto kStallBound = std::chrono::seconds(8);
+
+// Sends the first cut bytes of a sealed record (a negative cut counts from
+// its end) and, when restAfterMs is not negative, the rest that much later;
+// then waits for the client to go.
+void SendPartOfARecord(SSL* ssl, int fd, const std::string& text, long cut, int restAfterMs,
+                       std::atomic<size_t>* sealedSize) {
+    const std::string sealed = TlsSealRecord(ssl, text);
+    sealedSize->store(sealed.size());
+    const size_t size = sealed.size();
+    const size_t first = cut >= 0 ? std::min(size, static_cast<size_t>(cut))
+                                  : size - std::min(size, static_cast<size_t>(-cut));
+    if (first > 0) ::send(fd, sealed.data(), first, MSG_NOSIGNAL);
+    if (restAfterMs >= 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(restAfterMs));
+        ::send(fd, sealed.data() + first, sealed.size() - first, MSG_NOSIGNAL);
+    }
+    TlsReadLine(ssl);
+}
+
+struct StallCase {
+    const char* Label;
+    long Cut;
+    int RestAfterMs;  // -1: the rest never comes
+    int Status;
+};
+
+TEST(TlsSocketTest, StalledRecordEndsTheReceiveAfterTheReceiveWait) {
+    const StallCase cases[] = {
+        {"nothing after the handshake", 0, -1, SOCKET_HAD_TIMEOUT},
+        {"three bytes of a record's header", 3, -1, SOCKET_HAD_TIMEOUT},
+        {"a record's header alone", 5, -1, SOCKET_HAD_TIMEOUT},
+        {"a record's header and part of its body", 12, -1, SOCKET_HAD_TIMEOUT},
+        {"all of a record but its last byte", -1, -1, SOCKET_HAD_TIMEOUT},
+        {"the rest of the record within the wait", 12, 150, SOCKET_OK},
+    };
+    const std::string text = "223 0 <stalled@record> article\r\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        std::atomic<size_t> sealedSize{0};
+        TTlsTestServer server(kLocal, kLoopbackIp, [&](SSL* ssl, int fd) {
+            SendPartOfARecord(ssl, fd, text, c.Cut, c.RestAfterMs, &sealedSize);
+        });
+        ASSERT_TRUE(server.Ok());
+        TKVSocket s;
+        s.SetSecure(true, {false, ""});
+        s.SetReceiveWaitMs(c.Status == SOCKET_OK ? 5000 : kStallWaitMs);
+        ASSERT_EQ(s.OpenAndConnect(HostOf("127.0.0.1", server.Port()).c_str()), SOCKET_OK);
+        char buf[256];
+        size_t n = 99;
+        auto start = std::chrono::steady_clock::now();
+        int status = s.Receive(buf, sizeof buf, 0, &n);
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(status, c.Status) << SocketErrorName(status);
+        EXPECT_LT(took, kStallBound);
+        if (c.Status == SOCKET_OK) {
+            EXPECT_EQ(std::string(buf, n), text);
+        } else {
+            EXPECT_EQ(n, 0u);
+            EXPECT_GE(took, std::chrono::milliseconds(kStallWaitMs));
+            // A time-out is no broken session: the close still says goodbye
+            // and ends at once.
+            EXPECT_TRUE(s.HasSslSession());
+        }
+        start = std::chrono::steady_clock::now();
+        s.Close();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_FALSE(s.HasSslSession());
+        EXPECT_GT(sealedSize.load(), text.size());
+    }
+}
+
 class TNoticeLog : public TMessageTarget {
   public:
     void OnMessage(const TMessage& m) override { Seen.push_back(SocketNoticeOf(m)); }
@@ -346,6 +424,80 @@ TEST(TlsSocketTest, WorkerConnectsReceivesAndClosesOverTls) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(worker.ErrorCode(), 0);
     EXPECT_FALSE(worker.Socket().HasSslSession());
+}
+
+enum class EStall { PLAIN_SILENCE, TLS_SILENCE, TLS_PART_OF_A_RECORD };
+
+// The worker as the client runs it: after the greeting the server stalls,
+// and the receive wait ends it with the same status, secure or not.
+TEST(TlsSocketTest, WorkerTimesOutOnAStalledServerAsOnAPlainOne) {
+    const std::string greeting = "200 ready\r\n";
+    for (EStall stall :
+         {EStall::PLAIN_SILENCE, EStall::TLS_SILENCE, EStall::TLS_PART_OF_A_RECORD}) {
+        const bool secure = stall != EStall::PLAIN_SILENCE;
+        SCOPED_TRACE(stall == EStall::PLAIN_SILENCE ? "plain, silence"
+                     : stall == EStall::TLS_SILENCE ? "TLS, silence"
+                                                    : "TLS, part of a record");
+        std::atomic<size_t> sealedSize{0};
+        TLoopbackListener listener;
+        ASSERT_TRUE(listener.Ok);
+        std::thread plain;
+        struct TJoin {
+            std::thread& Thread;
+            ~TJoin() {
+                if (Thread.joinable()) Thread.join();
+            }
+        } joinPlain{plain};  // after the worker has closed its end
+        std::unique_ptr<TTlsTestServer> server;
+        if (secure) {
+            server = std::make_unique<TTlsTestServer>(kLocal, kLoopbackIp, [&](SSL* ssl, int fd) {
+                TlsWriteAll(ssl, greeting);
+                SendPartOfARecord(ssl, fd, "220 0 <a@b> article\r\n",
+                                  stall == EStall::TLS_SILENCE ? 0 : 8, -1, &sealedSize);
+            });
+            ASSERT_TRUE(server->Ok());
+        } else {
+            plain = std::thread([&] {
+                pollfd incoming{listener.Fd, POLLIN, 0};
+                if (::poll(&incoming, 1, 10000) <= 0) return;
+                int fd = listener.Accept();
+                ::send(fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
+                pollfd p{fd, POLLIN, 0};
+                char buf[256];
+                while (::poll(&p, 1, 10000) > 0 && ::recv(fd, buf, sizeof buf, 0) > 0) {
+                }
+                ::close(fd);
+            });
+        }
+        TPlainEventLoop loop;
+        TNoticeLog log;
+        TAsyncSocket worker;
+        worker.SetNotify(&loop, &log, 1143);
+        worker.SetReceiveTimeoutMs(kStallWaitMs);
+        worker.Socket().SetSecure(secure, {false, ""});
+        const std::string host =
+            secure ? HostOf("127.0.0.1", server->Port()) : listener.HostString();
+        worker.RequestConnect(host.c_str());
+        ASSERT_TRUE(loop.RunUntil([&] { return log.Has(TSocketNotice::CONNECTED); },
+                                  std::chrono::seconds(5)));
+        worker.SetConnected(true);
+        ASSERT_TRUE(loop.RunUntil([&] { return log.Has(TSocketNotice::RECEIVED); },
+                                  std::chrono::seconds(5)));
+        char buf[64];
+        size_t n = 0;
+        log.Seen.clear();
+        ASSERT_EQ(worker.ReadBytes(buf, sizeof buf, &n), SOCKET_OK);
+        EXPECT_EQ(std::string(buf, n), greeting);
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(
+            loop.RunUntil([&] { return log.Has(TSocketNotice::FIRST_ERROR); }, kStallBound));
+        EXPECT_GE(std::chrono::steady_clock::now() - start,
+                  std::chrono::milliseconds(kStallWaitMs));
+        EXPECT_EQ(worker.ErrorCode(), SOCKET_HAD_TIMEOUT) << SocketErrorName(worker.ErrorCode());
+        EXPECT_EQ(worker.ReadBytes(buf, sizeof buf, &n), SOCKET_HAD_TIMEOUT);
+        EXPECT_FALSE(worker.Socket().IsOpen());
+        if (secure) EXPECT_GT(sealedSize.load(), 0u);
+    }
 }
 
 }  // namespace

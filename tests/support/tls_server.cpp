@@ -128,4 +128,24 @@ bool TlsWriteAll(SSL* ssl, const std::string& data) {
            static_cast<int>(data.size());
 }
 
+std::string TlsSealRecord(SSL* ssl, const std::string& data) {
+    BIO* socketBio = SSL_get_wbio(ssl);
+    BIO* memory = BIO_new(BIO_s_mem());
+    if (!socketBio || !memory || BIO_up_ref(socketBio) != 1) {
+        BIO_free(memory);
+        return "";
+    }
+    // The session owns its write BIO: the socket's gets an extra reference
+    // so that swapping it out and back keeps it alive.
+    SSL_set0_wbio(ssl, memory);
+    std::string sealed;
+    if (TlsWriteAll(ssl, data)) {
+        char* bytes = nullptr;
+        long size = BIO_get_mem_data(memory, &bytes);
+        if (size > 0) sealed.assign(bytes, static_cast<size_t>(size));
+    }
+    SSL_set0_wbio(ssl, socketBio);
+    return sealed;
+}
+
 }  // namespace zorvex::test

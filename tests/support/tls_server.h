@@ -52,9 +52,12 @@ class TTlsTestServer {
     std::thread Thread;
 };
 
-// Handler pieces: a whole line from the client ("" when it went away) and
-// a string written in one record.
+// Handler pieces: a whole line from the client ("" when it went away), a
+// string written in one record, and one record kept back.
 std::string TlsReadLine(SSL* ssl);
 bool TlsWriteAll(SSL* ssl, const std::string& data);
+// The bytes of one record holding data, sealed by the session but not sent,
+// so that a handler can send only part of it; "" on failure.
+std::string TlsSealRecord(SSL* ssl, const std::string& data);
 
 }  // namespace zorvex::test
