@@ -496,7 +496,9 @@ TEST(TlsSocketTest, WorkerTimesOutOnAStalledServerAsOnAPlainOne) {
         EXPECT_EQ(worker.ErrorCode(), SOCKET_HAD_TIMEOUT) << SocketErrorName(worker.ErrorCode());
         EXPECT_EQ(worker.ReadBytes(buf, sizeof buf, &n), SOCKET_HAD_TIMEOUT);
         EXPECT_FALSE(worker.Socket().IsOpen());
-        if (secure) EXPECT_GT(sealedSize.load(), 0u);
+        if (secure) {
+            EXPECT_GT(sealedSize.load(), 0u);
+        }
     }
 }
 
