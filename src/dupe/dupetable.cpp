@@ -403,6 +403,12 @@ std::string_view PosterOf(const THeader& header) {
     return header.Poster ? header.Poster : DUPE_FROM_UNKNOWN;
 }
 
+// A header without a line count (none given by the server) has 0 lines:
+// in the tables that is an unknown count, which matches any.
+int32_t LinesOf(const THeader& header) {
+    return header.Lines > 0 ? header.Lines : DUPE_LINES_UNKNOWN;
+}
+
 }  // namespace
 
 // Every question goes to the coordinator while it is connected, else to the
@@ -410,7 +416,7 @@ std::string_view PosterOf(const THeader& header) {
 bool TDupeTables::Lookup(TDupeTableId id, std::string_view key, const THeader& header, bool touch) {
     if (key.empty()) return false;
     if (Coordinator.Connected()) return Coordinator.Lookup(id, key, header, touch);
-    return Table(id).Lookup(key, PosterOf(header), header.Lines, touch);
+    return Table(id).Lookup(key, PosterOf(header), LinesOf(header), touch);
 }
 
 void TDupeTables::Add(TDupeTableId id, std::string_view key, const THeader& header) {
@@ -418,7 +424,7 @@ void TDupeTables::Add(TDupeTableId id, std::string_view key, const THeader& head
     if (Coordinator.Connected())
         Coordinator.Add(id, key, header);
     else
-        Table(id).Add(key, PosterOf(header), header.Lines);
+        Table(id).Add(key, PosterOf(header), LinesOf(header));
 }
 
 void TDupeTables::Announce(TDupeTableId id, std::string_view key, const THeader& header) {

@@ -694,6 +694,23 @@ TEST(DupeTables, WithoutCoordinatorTheLocalTablesAnswer) {
     EXPECT_FALSE(tables.LookupFile("beach.jpg", other, false));
 }
 
+// A header the server gave no line count has 0 lines: that is an unknown
+// count, which matches any, never a count of 0 that matches no other.
+TEST(DupeTables, HeadersWithoutALineCountMatchAnyCount) {
+    TRecordingCoordinator coordinator;
+    TDupeTables tables(coordinator);
+    TDupeSettings settings;
+    settings.FileMatch = BOTH;
+    tables.Configure(settings);
+    tables.AddFile("a.bin", Header("a", "bob", 100));
+    tables.AddFile("b.bin", Header("b", "bob", 0));
+    EXPECT_TRUE(tables.LookupFile("a.bin", Header("a", "bob", 0), false));
+    EXPECT_FALSE(tables.LookupFile("a.bin", Header("a", "bob", 500), false));
+    EXPECT_TRUE(tables.LookupFile("b.bin", Header("b", "bob", 500), false));
+    EXPECT_TRUE(tables.LookupFile("b.bin", Header("b", "bob", 0), false));
+    EXPECT_EQ(Dump(tables.Files()), (Lines{"1|bob|a.bin|100", "2|bob|b.bin|-1"}));
+}
+
 class DupeAutoscan : public ::testing::Test {
   protected:
     void SetUp() override {
