@@ -759,6 +759,32 @@ TEST_F(NewsIoTest, FollowPosterFlagTakesThePostersNextPart) {
     EXPECT_EQ(Client->Requested, (std::vector<TArticleNo>{1, 3, 2}));
 }
 
+// Following a post goes to its next part past a copy of the part just
+// fetched, and the copy, when the cursor reaches it, is skipped unasked.
+TEST_F(NewsIoTest, FollowingAPostSkipsCopiesOfItsParts) {
+    Client->Xover = 1;
+    Client->FollowPosterValue = 0;
+    Client->AtArticleEnd = [](TTestClient& c) {
+        c.FollowPosterNext(c.CurrentArticle()->Poster == std::string("A"));
+    };
+    Store.AddGroup("a.b");
+    const char* date = "Mon, 07 May 2007 10:11:00 GMT";
+    auto row = [&](int n, const char* subject, const char* poster) {
+        return std::to_string(n) + "\t" + subject + "\t" + poster + "\t" + date + "\t<" +
+               std::to_string(n) + ">\t\t1\t1";
+    };
+    StartLoggedOn({Reply("211 5 1 5 a.b\n"),
+                   Reply(Overview({row(1, "f (1/3)", "A"), row(2, "f (2/3)", "A"),
+                                   row(3, "f (2/3)", "A"), row(4, "other", "B"),
+                                   row(5, "f (3/3)", "A")})),
+                   Reply(Article(1, "x\n")), Reply(Article(2, "x\n")), Reply(Article(5, "x\n")),
+                   Reply(Article(4, "x\n"))});
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ(Client->Requested, (std::vector<TArticleNo>{1, 2, 5, 4}));
+    EXPECT_TRUE(Client->Logged("Article #3 repeats a part already dealt with: skipped"));
+    EXPECT_EQ(Store.FindGroup("a.b")->Pointer, 5);
+}
+
 TEST_F(NewsIoTest, SizeLimitsRejectWithoutFetching) {
     Client->Xover = 1;
     Client->MinLinesValue = 10;
