@@ -133,9 +133,10 @@ typedef void (*TPlugInNewGroup)(const TPlugInGroupRecord* group);
  * Nonzero rejects it ("[PLUGIN REJECT]" in the log) and the libraries
  * after this one are not asked. A header that passes and is not taken at
  * once, or whose article was cut off in transfer, is asked about again
- * later. Not asked: a header already taken or rejected, and the article
- * fetched next to continue a file that the one before it left
- * unfinished. */
+ * later. Not asked: a header already taken or rejected, a second copy of
+ * a part of a post whose other copy was dealt with (skipped before every
+ * check), and the article fetched next to continue a file that the one
+ * before it left unfinished. */
 typedef int32_t (*TPlugInHeader)(const TPlugInHeaderRecord* header);
 /* The server starts sending an article (its reply to ARTICLE), before
  * the first header line: the message-id the reply names (at most 255

@@ -52,7 +52,7 @@ void TDriverLogReport::MimeLine(std::string_view line) {
     Status.WriteLogLine(Bounded(line), true, nullptr);
 }
 
-void TDriverLogReport::PostIncomplete(const THeader* header, std::string_view line) {
+void TDriverLogReport::UnsavedPost(const THeader* header, std::string_view line) {
     Status.WriteLogLine(Bounded(line), true, header);
 }
 

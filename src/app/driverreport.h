@@ -29,7 +29,7 @@ class TDriverLogReport final : public TDriverReport {
     void FileFinished(const TCurrentFile& file, std::string_view line,
                       std::span<const std::string> details) override;
     void MimeLine(std::string_view line) override;
-    void PostIncomplete(const THeader* header, std::string_view line) override;
+    void UnsavedPost(const THeader* header, std::string_view line) override;
     void ArticleStarted(long long number, int lines) override;
     void ArticleEnded() override;
     void ShowIndicator(std::string_view text) override;

@@ -216,6 +216,7 @@ void TArticleDriver::BodyLine(std::string_view line, int received) {
 bool TArticleDriver::PrepareDirectory(std::string* directory) {
     if (Options.DownloadPath.empty()) {
         Report.StatusLine("No download path is set: file skipped");
+        FileNotOpened("no download path is set");
         return false;
     }
     const char* name = Group && Group->Name ? Group->Name : "";
@@ -229,6 +230,7 @@ bool TArticleDriver::PrepareName(std::string_view raw, std::string* name) {
     std::string clean = CleanFileName(raw);
     if (!UsableFileName(clean)) {
         StatusF("Unusable file name \"%s\": file skipped", clean.c_str());
+        FileNotOpened("unusable file name \"" + clean + "\"");
         return false;
     }
     *name = ConvertCase(clean, Options.CaseConvert);
@@ -242,10 +244,12 @@ bool TArticleDriver::OpenChecked(const std::string& directory, std::string* name
     if (!Checks.FileAccepted(Header, *name)) return false;
     if (Options.RenameDupes && MakeUnique(directory, name, true) == UNIQUE_GAVE_UP) {
         StatusF("No free name for %s%s: file skipped", directory.c_str(), name->c_str());
+        FileNotOpened("no free name for " + directory + *name);
         return false;
     }
     if (!EnsureDirectory(directory, true)) {
         StatusF("Unable to access download path %s!", directory.c_str());
+        FileNotOpened("unable to access download path " + directory);
         return false;
     }
     bool opened =
@@ -254,6 +258,7 @@ bool TArticleDriver::OpenChecked(const std::string& directory, std::string* name
         StatusString(STR_DECODE_INIT_FAILED);
         Report.StatusLine(mime ? "(Check download path & disk space)"
                                : "(check download path & disk space)");
+        FileNotOpened(directory + *name + " could not be opened for writing");
         return false;
     }
     ThisArticle.FileRefused = false;
@@ -298,6 +303,7 @@ bool TArticleDriver::BeginLine(const TBeginLine& begin, std::string* directory, 
     if (!PrepareDirectory(directory)) return false;
     if (!begin.HasName) {
         StatusString(STR_UNABLE_TO_PARSE_FILENAME);
+        FileNotOpened("no file name in its begin line");
         return false;
     }
     if (!PrepareName(begin.Name, name)) return false;
@@ -677,13 +683,24 @@ bool TArticleDriver::ArticleEnd() {
 void TArticleDriver::PostIncomplete(const char* why) {
     ThisArticle.RefusedPart = true;
     Flagged = true;  // not "[NO DATA]" as well
+    UnsavedPostLine(RESULT_INCOMPLETE, why);
+}
+
+void TArticleDriver::FileNotOpened(const std::string& why) {
+    ThisArticle.FileRefused = true;
+    UnsavedPostLine(RESULT_ERROR, why.c_str());
+}
+
+void TArticleDriver::UnsavedPostLine(TFileResult result, const char* why) {
     if (PostFinished(Header)) return;
-    NotePostFinished(Header);
-    const std::string parts = TNewsStore::DescribePost(Header);
-    std::string line = Format("%s %s \"%s\": no file, %s%s%s", ResultTag(RESULT_INCOMPLETE),
+    // Single-article posts are told apart by their article.
+    if (TNewsStore::PartOf(Header).Total > 1) NotePostFinished(Header);
+    const std::string parts =
+        result == RESULT_INCOMPLETE ? TNewsStore::DescribePost(Header) : std::string();
+    std::string line = Format("%s %s \"%s\": no file, %s%s%s", ResultTag(result),
                               Group && Group->Name ? Group->Name : "", SubjectOf(Header).c_str(),
                               why, parts.empty() ? "" : "; ", parts.c_str());
-    Report.PostIncomplete(Header, line);
+    Report.UnsavedPost(Header, line);
 }
 
 constexpr size_t FINISHED_POSTS_KEPT = 256;

@@ -102,10 +102,10 @@ class TDriverReport {
                               std::span<const std::string> details) = 0;
     // The log line "[MIME] ..." of a MIME part.
     virtual void MimeLine(std::string_view line) = 0;
-    // The "[INCOMPLETE]" log line of a post that made no file: its parts
-    // came without the first, or out of order. One per post, filed under
-    // the article that showed it.
-    virtual void PostIncomplete(const THeader* header, std::string_view line) = 0;
+    // The log line of a post that made no file: "[INCOMPLETE]" when its
+    // parts came without the first, "[ERROR]" when its file could not be
+    // opened. One per post, filed under the article that showed it.
+    virtual void UnsavedPost(const THeader* header, std::string_view line) = 0;
     // An article starts (its number and line count from the header) or ends.
     virtual void ArticleStarted(long long number, int lines) = 0;
     virtual void ArticleEnded() = 0;
@@ -288,6 +288,9 @@ class TArticleDriver {
     TFileResult Finish(TFileResult result, bool last = false);
     // The post of the current article made no file: one log line per post.
     void PostIncomplete(const char* why);
+    // A file of the current article could not be opened; why says so.
+    void FileNotOpened(const std::string& why);
+    void UnsavedPostLine(TFileResult result, const char* why);
     // A part after the first of a uu/xx post came with no file open.
     void CheckHeadlessPart(std::string_view line);
     // A base64 part at the end of its article looks cut, and the subject

@@ -44,7 +44,9 @@ const TBrokenCase kBroken[] = {
     {"yenc_climbing_name.txt", "[RECEIVED] ", "Decoding file ", "passwd", 300},
     {"uu_no_end.txt", "[INCOMPLETE] ", "EOM reached -- Decode aborted", "cut.bin", 180},
     {"uu_bogus_line.txt", "[RECEIVED] (1 errors) ", "Decode bogus line(", "bogus.bin", 300, 90},
-    {"uu_begin_without_name.txt", "", "Unable to parse filename!", "", 0},
+    {"uu_begin_without_name.txt",
+     "[ERROR] a.b \"broken sample\": no file, no file name in its begin line",
+     "Unable to parse filename!", "", 0},
     {"base64_stray_characters.txt", "[RECEIVED] (1 errors) ", "Decode skipped stray characters(",
      "stray.bin", 300},
     // No file, but the post is named in the log.

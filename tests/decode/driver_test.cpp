@@ -769,11 +769,17 @@ TEST_F(DriverTest, HostileNamesStayInsideTheDownloadTree) {
             EXPECT_EQ(Report.Logged.back().find('\x07'), std::string::npos);
         } else {
             EXPECT_TRUE(Contains(Report.Status, "Unusable file name"));
+            // The post that made no file is named in the log.
+            EXPECT_EQ(Report.Logged.back().rfind("[ERROR] alt.binaries.test \"subject\": no file, "
+                                                 "unusable file name",
+                                                 0),
+                      0u)
+                << Report.Logged.back();
         }
     }
     EXPECT_FALSE(Exists(Home.Path() + "/x.dll"));
     EXPECT_FALSE(Exists("/tmp/passwd"));
-    EXPECT_EQ(Report.Logged.size(), 4u);
+    EXPECT_EQ(Report.Logged.size(), 6u);
 }
 
 TEST_F(DriverTest, NamesAreConvertedAndPlacedByTheGroupScheme) {
@@ -847,7 +853,10 @@ TEST_F(DriverTest, DirectoryAndDiskFailuresFinishTheFileAndTheRunGoesOn) {
     Article(Header(140), Concat({{"begin 644 a.bin"}, UuLines(data), {"end"}}));
     EXPECT_TRUE(
         Contains(Report.Status, "Unable to access download path " + Home.Path() + "/plain/dl/!"));
-    EXPECT_TRUE(Report.Logged.empty());
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0],
+              "[ERROR] alt.binaries.test \"subject\": no file, unable to access download path " +
+                  Home.Path() + "/plain/dl/");
 
     // The disk fills up after the first buffer: that stays, the file is an
     // error, whether the failing write comes mid-file or as the last flush.

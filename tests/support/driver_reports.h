@@ -28,7 +28,7 @@ class TRecordingReport : public TDriverReport {
         Details.insert(Details.end(), details.begin(), details.end());
     }
     void MimeLine(std::string_view line) override { Logged.emplace_back(line); }
-    void PostIncomplete(const THeader*, std::string_view line) override {
+    void UnsavedPost(const THeader*, std::string_view line) override {
         Logged.emplace_back(line);
     }
     void ArticleStarted(long long, int) override { ++Started; }
@@ -42,7 +42,7 @@ class TSilentReport final : public TDriverReport {
     void FileFinished(const TCurrentFile&, std::string_view,
                       std::span<const std::string>) override {}
     void MimeLine(std::string_view) override {}
-    void PostIncomplete(const THeader*, std::string_view) override {}
+    void UnsavedPost(const THeader*, std::string_view) override {}
     void ArticleStarted(long long, int) override {}
     void ArticleEnded() override {}
     void ShowIndicator(std::string_view) override {}
