@@ -76,7 +76,12 @@ void TArticleDriver::ArticleStart(const TNewsGroup* group, const THeader* header
                                   std::string_view messageId) {
     Group = group;
     Header = header;
-    if (State == DS_AWAITING_CONTINUATION && header != Continuation) {
+    // Another copy of the awaited part, as after a reconnect, goes on too.
+    const bool awaited =
+        header == Continuation ||
+        (header && Continuation && TNewsStore::SamePost(header, Continuation) &&
+         TNewsStore::PartOf(header).Part == TNewsStore::PartOf(Continuation).Part);
+    if (State == DS_AWAITING_CONTINUATION && !awaited) {
         // Splicing another article's lines would make a whole-looking file.
         StatusF("Decode aborted: %s ends incomplete (article #%lld is not its next part)",
                 File.FileName.c_str(), static_cast<long long>(header ? header->Number : 0));
@@ -703,7 +708,9 @@ void TArticleDriver::UnsavedPostLine(TFileResult result, const char* why) {
     Report.UnsavedPost(Header, line);
 }
 
+namespace {
 constexpr size_t FINISHED_POSTS_KEPT = 256;
+}  // namespace
 
 bool TArticleDriver::PostFinished(const THeader* header) const {
     if (!header) return false;

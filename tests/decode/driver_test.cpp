@@ -1328,6 +1328,18 @@ TEST_F(BrokenPostTest, NextPartCopiesAndAShortLastPartContinueTheFile) {
     EXPECT_FALSE(TNewsStore::RepeatsHandledPart(post[1]));
 }
 
+// After a reconnect the walk may bring the other copy of the awaited part.
+TEST_F(BrokenPostTest, AnotherCopyOfTheAwaitedPartContinuesTheFile) {
+    const std::string data = Noise(45 * 4, 67);
+    const Lines lines = UuLines(data);
+    std::vector<THeader*> post = Post("copy.bin", {1, 2, 2}, 2, 30);
+    EXPECT_TRUE(Article(post[0], {"begin 644 copy.bin", lines[0], lines[1]}));
+    EXPECT_FALSE(Article(post[2], {lines[2], lines[3], lines[4], "end"}));
+    ASSERT_EQ(Report.Logged.size(), 1u);
+    EXPECT_EQ(Report.Logged[0].rfind("[RECEIVED] " + Dl() + "copy.bin", 0), 0u);
+    EXPECT_EQ(ReadFile(Dl() + "copy.bin"), data);
+}
+
 TEST_F(BrokenPostTest, PostWithoutItsFirstPartGetsOneLineAndNoFile) {
     const std::string data = Noise(45 * 30, 63);
     struct Case {
