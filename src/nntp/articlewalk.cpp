@@ -1,5 +1,6 @@
 // The article walk: which group comes next, the cursor over a group's
 // sorted headers, the poster's chain and the request of each article.
+#include <algorithm>
 #include <cstring>
 
 #include "nntp/newsio.h"
@@ -53,7 +54,9 @@ void TNewsIo::SelectNextGroup() {
     }
     for (int i = 0; i < count; ++i) {
         TNewsGroup* g = Headers.GetGroup((start + i) % count);
-        bool qualifies = g->Enabled && (!g->Done || (g->Pointer != g->Last && g->Last >= g->First));
+        // A group whose rest the store cannot hold waits for the next start.
+        bool qualifies = g->Enabled && (!g->Done || (g->Pointer != g->Last && g->Last >= g->First &&
+                                                     g->FirstUnstored == 0));
         if (qualifies) {
             CurGroup = g;
             SendCommand("group %s", g->Name);
@@ -67,7 +70,8 @@ void TNewsIo::SortAndWalk() {
     TNewsGroup* g = CurGroup;
     if (g->FirstUnstored != 0 && !g->CapReported) {
         g->CapReported = 1;
-        LogF("Too many headers in %s: articles from #%lld on are not stored and will be skipped",
+        LogF("Too many headers in %s: articles from #%lld on are not stored and wait for the "
+             "next start",
              g->Name, static_cast<long long>(g->FirstUnstored));
     }
     LogF("Sorting %d headers", g->NumHeaders);
@@ -122,9 +126,16 @@ void TNewsIo::ChooseNextArticle() {
         RequestArticle();
     } else {
         LogF("Finished with group %s", CurGroup->Name);
-        CurGroup->Pointer = CurGroup->Last;
+        CurGroup->Pointer = WalkEnd(CurGroup);
         SelectNextGroup();
     }
+}
+
+TArticleNo TNewsIo::WalkEnd(const TNewsGroup* group) {
+    // Articles the store could not hold were never seen: the pointer stays
+    // below them.
+    if (group->FirstUnstored == 0) return group->Last;
+    return std::max(group->Pointer, std::min(group->Last, group->FirstUnstored - 1));
 }
 
 THeader* TNewsIo::FollowTarget(const THeader* header) {

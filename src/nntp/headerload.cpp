@@ -103,22 +103,30 @@ void TNewsIo::RequestHeaderRange() {
 }
 
 bool TNewsIo::PassOverOldest(TNewsGroup* g) {
-    // Loading a whole large group only to keep its oldest end would take
-    // hours, and servers have mostly expired that end anyway.
     TArticleNo room = STORED_PER_GROUP - g->NumHeaders;
     if (room < 0) room = 0;
     if (RangeLast - RangeFirst + 1 <= room) return true;
-    TArticleNo newest = RangeLast - room + 1;
-    if (room > 0)
+    if (g->NumHeaders == 0) {
+        // Loading a whole large group only to keep its oldest end would take
+        // hours, and servers have mostly expired that end anyway. The
+        // pointer stays: the walk's end moves it to the group's last article.
+        TArticleNo newest = RangeLast - room + 1;
         LogF("%s: %lld older articles passed over, loading the newest %lld", g->Name,
              static_cast<long long>(newest - RangeFirst), static_cast<long long>(room));
-    else
-        LogF("%s: the store is full, %lld new articles passed over", g->Name,
-             static_cast<long long>(newest - RangeFirst));
-    // The pointer stays: the walk's end moves it to the group's last article,
-    // and a run cut short before that passes over the same articles again.
-    RangeFirst = newest;
-    return room > 0;
+        RangeFirst = newest;
+        return true;
+    }
+    // The store already holds this group's earlier headers: the new articles
+    // that do not fit are not passed over for good. The walk keeps the
+    // pointer below them, so a later start of the program loads them.
+    const TArticleNo waiting = RangeFirst + room;
+    if (g->FirstUnstored == 0 || waiting < g->FirstUnstored) g->FirstUnstored = waiting;
+    g->CapReported = 1;
+    LogF("%s: the store is full; articles from #%lld on wait for the next start", g->Name,
+         static_cast<long long>(waiting));
+    if (room == 0) return false;
+    RangeLast = waiting - 1;
+    return true;
 }
 
 void TNewsIo::RequestRange(const char* command, TNewsState state) {

@@ -193,6 +193,9 @@ class TNewsIo {
     }
     void LogF(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void MarkRejected(THeader* header) { header->Flags |= HEADER_HANDLED | HEADER_REQUESTED; }
+    // Where the group's pointer ends when its walk is done: its last
+    // article, or below the first one the store could not hold.
+    static TArticleNo WalkEnd(const TNewsGroup* group);
     // The article that continues header's file: its post's next part, or
     // without a part counter the poster's next article.
     static THeader* FollowTarget(const THeader* header);
