@@ -260,7 +260,7 @@ bool TNews::CheckHeader(THeader* header) {
     if (SkipRepeatedPart(header)) return true;
     Acceptance.SetOptions(AcceptanceOptionsFrom(Settings.Settings()));
     if (Acceptance.HeaderRejected(header)) return true;
-    return TNewsIo::CheckHeader(header);
+    return CheckMarkAndLines(header);
 }
 
 // ---- what the acceptance checks ask ----

@@ -245,8 +245,10 @@ bool TArticleDriver::PrepareName(std::string_view raw, std::string* name) {
 // Unique name, file checks, directory, open: what every new file passes.
 bool TArticleDriver::OpenChecked(const std::string& directory, std::string* name, bool mime) {
     // The checks see the name as posted, not the free one found for it.
-    ThisArticle.FileRefused = true;
-    if (!Checks.FileAccepted(Header, *name)) return false;
+    if (!Checks.FileAccepted(Header, *name)) {
+        ThisArticle.FileRefused = true;
+        return false;
+    }
     if (Options.RenameDupes && MakeUnique(directory, name, true) == UNIQUE_GAVE_UP) {
         StatusF("No free name for %s%s: file skipped", directory.c_str(), name->c_str());
         FileNotOpened("no free name for " + directory + *name);
@@ -266,7 +268,6 @@ bool TArticleDriver::OpenChecked(const std::string& directory, std::string* name
         FileNotOpened(directory + *name + " could not be opened for writing");
         return false;
     }
-    ThisArticle.FileRefused = false;
     return true;
 }
 
@@ -279,6 +280,7 @@ void TArticleDriver::Announce(const std::string& directory, const std::string& n
         if (!encrypting) StatusF("Could not start encrypting %s", name.c_str());
     }
     Checks.FileOpened(PostedName);
+    ThisArticle.FileRefused = false;  // what the article's last file did counts
     File.Header = Header;
     File.MessageId = MessageId;
     File.GroupName = Group && Group->Name ? Group->Name : "";
@@ -304,16 +306,13 @@ bool TArticleDriver::BeginLine(const TBeginLine& begin, std::string* directory, 
     FinishPrevious();
     if (RefusedInThisArticle(begin.Mode == MODE_YENC && begin.Part > 1 ? "A yEnc part" : "A file"))
         return false;
-    ThisArticle.FileRefused = true;
     if (!PrepareDirectory(directory)) return false;
     if (!begin.HasName) {
         StatusString(STR_UNABLE_TO_PARSE_FILENAME);
         FileNotOpened("no file name in its begin line");
         return false;
     }
-    if (!PrepareName(begin.Name, name)) return false;
-    ThisArticle.FileRefused = false;
-    return true;
+    return PrepareName(begin.Name, name);
 }
 
 void TArticleDriver::StartUu(const TBeginLine& begin) {
@@ -437,7 +436,6 @@ void TArticleDriver::StartMime() {
         else if (EqualsIgnoringCase(MimeType, "image/gif"))
             raw += ".gif";
     }
-    ThisArticle.FileRefused = true;
     if (!PrepareName(raw, &name)) return;
     PostedName = name;
     if (!OpenChecked(directory, &name, true)) return;

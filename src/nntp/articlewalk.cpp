@@ -157,6 +157,10 @@ bool TNewsIo::SkipRepeatedPart(THeader* header) {
 bool TNewsIo::CheckHeader(THeader* header) {
     if (header->Flags & HEADER_HANDLED) return true;
     if (SkipRepeatedPart(header)) return true;
+    return CheckMarkAndLines(header);
+}
+
+bool TNewsIo::CheckMarkAndLines(THeader* header) {
     if (header->Flags & HEADER_MARKED_REJECT) RejectMarked(header);
     int minLines = MinLines();
     int maxLines = MaxLines();

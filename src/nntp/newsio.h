@@ -202,6 +202,9 @@ class TNewsIo {
     // A further copy of a part already dealt with is marked handled with a
     // status line; true when it was.
     bool SkipRepeatedPart(THeader* header);
+    // The last of the header checks: the mark set by hand, then the line
+    // limits. True when the header is rejected.
+    bool CheckMarkAndLines(THeader* header);
     // Picks and requests the next article of the walk, or moves on.
     void ChooseNextArticle();
     // Whether the poster's next article comes next (the driver's answer at

@@ -757,12 +757,13 @@ THeader* StartOfPost(const THeader* header) {
 }  // namespace
 
 THeader* TNewsStore::NextPartOfPost(const THeader* header) {
-    const TPartCounter counter = PartOf(header);
-    if (!counter.Found) return nullptr;
+    if (!header) return nullptr;
     // A copy of the part that is still to be dealt with comes first.
     THeader* handled = nullptr;
-    for (THeader* h = StartOfPost(header); h && SamePost(h, header); h = h->PosterNext) {
-        if (PartOf(h).Part != counter.Part + 1) continue;
+    for (THeader* h = StartOfPost(header); h; h = h->PosterNext) {
+        const auto [a, b] = PostCounters(header, h);
+        if (!a.Found) break;
+        if (b.Part != a.Part + 1) continue;
         if (!(h->Flags & HEADER_HANDLED)) return h;
         if (!handled) handled = h;
     }
@@ -770,11 +771,12 @@ THeader* TNewsStore::NextPartOfPost(const THeader* header) {
 }
 
 bool TNewsStore::RepeatsHandledPart(const THeader* header) {
-    const TPartCounter counter = PartOf(header);
-    if (!counter.Found) return false;
-    for (const THeader* h = StartOfPost(header); h && SamePost(h, header); h = h->PosterNext)
-        if (h != header && (h->Flags & HEADER_HANDLED) && PartOf(h).Part == counter.Part)
-            return true;
+    if (!header) return false;
+    for (const THeader* h = StartOfPost(header); h; h = h->PosterNext) {
+        const auto [a, b] = PostCounters(header, h);
+        if (!a.Found) break;
+        if (h != header && (h->Flags & HEADER_HANDLED) && b.Part == a.Part) return true;
+    }
     return false;
 }
 
